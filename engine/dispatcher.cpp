@@ -1,0 +1,86 @@
+#include "engine/dispatcher.hpp"
+
+#include <array>
+
+#include "protocol/messages.hpp"
+
+namespace tq5::engine {
+namespace {
+
+using protocol::MessageClass;
+
+int SendStatus(UpdateContext& context, std::uint8_t status) {
+    // Local storage: the worker may be building a request in its own buffer right now.
+    std::array<std::uint8_t, protocol::kStatusMessageLength> message{};
+    const std::size_t length =
+        protocol::BuildStatusMessage(message.data(), context.DeviceByte(), status);
+    return context.SendSysEx(message.data(), length);
+}
+
+void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& m) {
+    context.SetStatus(protocol::kStatusError);
+    if (m.kind == MessageClass::ReadMemoryReply &&
+        context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc)) {
+        context.SetStatus(protocol::kStatusOk);
+    }
+    context.Event().Set();
+}
+
+}  // namespace
+
+int SendAcknowledge(UpdateContext& context) { return SendStatus(context, protocol::kStatusOk); }
+
+int SendErrorReply(UpdateContext& context, std::uint8_t status) {
+    return SendStatus(context, status);
+}
+
+void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
+    const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
+    switch (m.kind) {
+        case MessageClass::Ignored:
+            break;
+        case MessageClass::StatusReply:
+            context.SetStatus(m.status);
+            context.Event().Set();
+            break;
+        case MessageClass::DeviceCommand:
+            SendAcknowledge(context);
+            break;
+        case MessageClass::CompletionNotice:
+            context.SetStatus(protocol::kStatusOk);
+            context.Event().Set();
+            break;
+        case MessageClass::ReadReplyOther:
+            context.Event().Set();  // the status keeps the value it had
+            break;
+        case MessageClass::ReadReplyFailed:
+        case MessageClass::ReadMemoryReply:
+            HandleReadReply(context, m);
+            break;
+        case MessageClass::UnknownCommand:
+        case MessageClass::UnknownUniversal:
+            SendErrorReply(context, protocol::kStatusError);
+            break;
+        case MessageClass::IdentityRequest: {
+            const auto reply = context.IdentityReply().Bytes();
+            context.SendSysEx(reply.data(), reply.size());
+            break;
+        }
+        case MessageClass::IdentityReply:
+            // The id is stored before the status and the signal, which publish it.
+            context.SetReportedDeviceId(m.deviceId);
+            context.SetStatus(protocol::kStatusOk);
+            context.Event().Set();
+            break;
+    }
+}
+
+void DispatchReplies(UpdateContext& context, ReceivedSource& source) {
+    std::size_t length = 0;
+    while (const std::uint8_t* bytes = source.PeekReceived(&length)) {
+        DispatchMessage(context, bytes, length);
+        source.PopReceived();
+    }
+}
+
+}  // namespace tq5::engine

@@ -1,0 +1,63 @@
+#include "engine/update_context.hpp"
+
+#include <cstring>
+
+#include "protocol/codec.hpp"
+
+namespace tq5::engine {
+
+UpdateContext::UpdateContext()
+    : readBuffer_(new std::uint8_t[kReadBufferSize]()),
+      workerSendBuffer_(new std::uint8_t[kSendBufferSize]()) {}
+
+void UpdateContext::MarkClosing() {
+    closing_.store(true);
+    status_.store(kStatusClosing);
+    replyEvent_.Set();
+}
+
+void UpdateContext::ResetReadCount() {
+    std::lock_guard guard(readLock_);
+    readCount_ = 0;
+}
+
+std::int32_t UpdateContext::ReadCount() const {
+    std::lock_guard guard(readLock_);
+    return readCount_;
+}
+
+bool UpdateContext::CopyReadData(std::uint8_t* out, std::size_t count) const {
+    std::lock_guard guard(readLock_);
+    if (count > kReadBufferSize) return false;
+    std::memcpy(out, readBuffer_.get(), count);
+    return static_cast<std::size_t>(readCount_) >= count;
+}
+
+bool UpdateContext::AppendReadReply(const std::uint8_t* packed, std::int32_t packedCount,
+                                    std::int32_t dataCount, std::uint32_t expectedCrc) {
+    if (dataCount < 0 || protocol::UnpackedLength(packedCount) != dataCount) return false;
+    std::lock_guard guard(readLock_);
+    const auto at = static_cast<std::size_t>(readCount_);
+    if (at + static_cast<std::size_t>(dataCount) > kReadBufferSize) return false;
+    std::uint8_t* dest = readBuffer_.get() + at;
+    protocol::UnpackPayload(dest, packed, packedCount);
+    if (protocol::ComputeCrc32(dest, static_cast<std::uint32_t>(dataCount)) != expectedCrc) {
+        return false;  // the bytes stay; the next reply overwrites them
+    }
+    readCount_ += dataCount;
+    return true;
+}
+
+void UpdateContext::SetOutput(SysExOutput* output) {
+    std::lock_guard guard(outputLock_);
+    output_ = output;
+}
+
+int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
+    if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
+    std::lock_guard guard(outputLock_);
+    if (output_ == nullptr) return -1;
+    return output_->SendLong(bytes, static_cast<std::uint32_t>(length)) == 1 ? 0 : -1;
+}
+
+}  // namespace tq5::engine

@@ -1,0 +1,96 @@
+#pragma once
+// State shared by the window, the dispatcher (timer thread) and a procedure's worker:
+// reply status, reply event, device ids, busy flag, read buffer, the stored identity reply
+// and the serialised output line.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "engine/reply_event.hpp"
+#include "engine/sysex_output.hpp"
+#include "protocol/messages.hpp"
+
+namespace tq5::engine {
+
+using protocol::DeviceId;
+
+// Status value that tells a waiting procedure that its window is going away.
+inline constexpr std::int32_t kStatusClosing = 255;
+
+class UpdateContext {
+public:
+    static constexpr std::size_t kReadBufferSize = 5824512;
+    static constexpr std::size_t kSendBufferSize = 65536;
+
+    UpdateContext();
+    UpdateContext(const UpdateContext&) = delete;
+    UpdateContext& operator=(const UpdateContext&) = delete;
+
+    // --- reply status and event -------------------------------------------------------
+    ReplyEvent& Event() { return replyEvent_; }
+    void SetStatus(std::int32_t status) { status_.store(status); }
+    // The status a waiting procedure acts on. Once the window is closing it stays 255, even
+    // if a reply that was still queued is interpreted afterwards.
+    std::int32_t Status() const { return closing_.load() ? kStatusClosing : status_.load(); }
+    // The engine half of the window's destroy handler: status 255, then the signal.
+    void MarkClosing();
+    bool IsClosing() const { return closing_.load(); }
+
+    // --- busy flag ------------------------------------------------------------------------
+    void SetBusy(bool busy) { busy_.store(busy ? 1 : 0); }
+    bool IsBusy() const { return busy_.load() != 0; }
+
+    // --- device ids -----------------------------------------------------------------------
+    DeviceId ReportedDeviceId() const { return reportedDeviceId_.load(); }
+    void SetReportedDeviceId(const DeviceId& id) { reportedDeviceId_.store(id); }
+    DeviceId CurrentDeviceId() const { return currentDeviceId_.load(); }
+    void SetCurrentDeviceId(const DeviceId& id) { currentDeviceId_.store(id); }
+    // The device byte of every device-specific message: the current id's first byte.
+    std::uint8_t DeviceByte() const { return currentDeviceId_.load()[0]; }
+
+    protocol::StoredIdentityReply& IdentityReply() { return identityReply_; }
+
+    // --- read buffer ----------------------------------------------------------------------
+    // Set by a requester just before it sends a read request.
+    void ResetReadCount();
+    std::int32_t ReadCount() const;
+    // Copies `count` bytes from the start of the read buffer; false if fewer were read.
+    bool CopyReadData(std::uint8_t* out, std::size_t count) const;
+    // Appends one read reply's data (dispatcher): unpacks, checks the CRC, advances the read
+    // count. Returns true when the reply passed. Data that would not fit fails the reply and
+    // writes nothing.
+    bool AppendReadReply(const std::uint8_t* packed, std::int32_t packedCount,
+                         std::int32_t dataCount, std::uint32_t expectedCrc);
+
+    // --- output ---------------------------------------------------------------------------
+    // The output that SendSysEx uses; set by the owner (the dialog's output port).
+    void SetOutput(SysExOutput* output);
+    // Sends one whole message; 0 on success, -1 on failure. Sends from the worker and from
+    // the dispatcher are serialised, so two messages never interleave on the line.
+    int SendSysEx(const std::uint8_t* bytes, std::size_t length);
+
+    // The worker's own build buffer; the dispatcher builds its answers elsewhere.
+    std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
+
+private:
+    ReplyEvent replyEvent_;
+    std::atomic<std::int32_t> status_{0};
+    std::atomic<bool> closing_{false};
+    std::atomic<std::int32_t> busy_{0};
+    std::atomic<DeviceId> reportedDeviceId_{DeviceId{}};
+    std::atomic<DeviceId> currentDeviceId_{DeviceId{}};
+    protocol::StoredIdentityReply identityReply_;
+
+    mutable std::mutex readLock_;
+    std::unique_ptr<std::uint8_t[]> readBuffer_;
+    std::int32_t readCount_ = 0;
+
+    std::mutex outputLock_;
+    SysExOutput* output_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> workerSendBuffer_;
+};
+
+}  // namespace tq5::engine

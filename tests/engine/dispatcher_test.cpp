@@ -1,0 +1,256 @@
+#include "engine/dispatcher.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "protocol/codec.hpp"
+#include "support/bytes.hpp"
+#include "support/recording_output.hpp"
+
+namespace tq5::engine {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    DispatcherTest() { context.SetOutput(&output); }
+
+    void Receive(const Bytes& m) { queue.Push(m.data(), m.size()); }
+    void Run() { DispatchReplies(context, queue); }
+    bool Signalled() { return context.Event().Wait(0); }
+    std::array<std::uint8_t, 4> ReadData() {
+        std::array<std::uint8_t, 4> out{};
+        context.CopyReadData(out.data(), 4);
+        return out;
+    }
+
+    UpdateContext context;
+    ReceiveQueue queue;
+    test::RecordingOutput output;
+};
+
+const Bytes kGoodRead = Hex("F0 52 00 6E 60 04 30 00 00 04 00 28 10 00 7F 7F 48 4C 4B 51 0E F7");
+
+TEST_F(DispatcherTest, EmptyQueueDoesNothing) {
+    Run();
+    EXPECT_FALSE(Signalled());
+    EXPECT_TRUE(output.Sent().empty());
+    EXPECT_EQ(context.Status(), 0);
+}
+
+TEST_F(DispatcherTest, DeviceCommandsAreAcknowledgedWithoutSignal) {
+    context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
+    context.SetStatus(42);
+    Receive(Hex("F0 52 00 6E 01 F7"));
+    Receive(Hex("F0 52 00 6E 04 F7"));
+    Receive(Hex("F0 52 00 6E 05 F7"));
+    Receive(Hex("F0 52 00 6E 7F F7"));
+    Receive(Hex("F0 52 00 6E 03 F7"));
+    Run();
+    const auto sent = output.Sent();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0], Hex("F0 52 00 6E 00 00 F7"));
+    EXPECT_EQ(sent[1], Hex("F0 52 00 6E 00 00 F7"));
+    EXPECT_EQ(sent[2], Hex("F0 52 00 6E 00 00 F7"));
+    EXPECT_EQ(sent[3], Hex("F0 52 00 6E 00 01 F7"));
+    EXPECT_EQ(context.Status(), 42);
+    EXPECT_FALSE(Signalled());
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+TEST_F(DispatcherTest, BeforeIdentificationTheDeviceByteIsZero) {
+    Receive(Hex("F0 52 00 6E 01 F7"));
+    Run();
+    ASSERT_EQ(output.Sent().size(), 1u);
+    EXPECT_EQ(output.Sent()[0], Hex("F0 52 00 00 00 00 F7"));
+}
+
+TEST_F(DispatcherTest, StatusReplySetsStatusAndSignals) {
+    Receive(Hex("F0 52 00 6E 00 0B F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 11);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, CompletionNoticeCountsAsSuccess) {
+    context.SetStatus(7);
+    Receive(Hex("F0 52 00 6E 02 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, IdentityReplyStoresTheIdEvenWhenNobodyWaits) {
+    context.SetStatus(5);
+    Receive(Hex("F0 7E 00 06 02 52 6E 00 07 00 01 00 00 00 F7"));
+    Run();
+    EXPECT_EQ(context.ReportedDeviceId(), (DeviceId{0x6E, 0x00, 0x07, 0x00}));
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, IdentityRequestIsAnsweredWithTheStoredReply) {
+    Receive(Hex("F0 7E 00 06 01 F7"));
+    Run();
+    context.IdentityReply().SetDeviceId({0x6E, 0x00, 0x05, 0x00});
+    Receive(Hex("F0 7E 7F 06 01 F7"));
+    Run();
+    const auto sent = output.Sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], Hex("F0 7E 00 06 02 52 00 00 00 00 31 30 30 30 F7"));
+    EXPECT_EQ(sent[1], Hex("F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7"));
+    EXPECT_FALSE(Signalled());
+}
+
+TEST_F(DispatcherTest, UnknownUniversalGetsAnErrorReplyAndOtherSubIdsNothing) {
+    context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
+    Receive(Hex("F0 7E 00 06 03 F7"));
+    Receive(Hex("F0 7E 00 07 01 F7"));
+    Receive(Hex("F0 43 10 4C 00 00 7E 00 F7"));
+    Run();
+    const auto sent = output.Sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], Hex("F0 52 00 6E 00 01 F7"));
+    EXPECT_FALSE(Signalled());
+}
+
+TEST_F(DispatcherTest, GoodReadReplyStoresDataAndSucceeds) {
+    context.SetStatus(9);
+    Receive(kGoodRead);
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_EQ(context.ReadCount(), 4);
+    EXPECT_EQ(ReadData(), (std::array<std::uint8_t, 4>{0x10, 0x80, 0x7F, 0xFF}));
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, ReadReplyPassesWhateverBytesTwoThreeSevenEightHold) {
+    Bytes m = kGoodRead;
+    m[2] = 0x7F;
+    m[3] = 0x11;
+    m[7] = 0x22;
+    m[8] = 0x33;
+    Receive(m);
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_EQ(context.ReadCount(), 4);
+}
+
+TEST_F(DispatcherTest, ReadReplyWithBadCrcFailsAndKeepsTheCount) {
+    Bytes m = kGoodRead;
+    m[16] ^= 0x01;
+    Receive(m);
+    Run();
+    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(context.ReadCount(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, ReadReplyOfNoBytesPassesOnlyWithTheEmptyCrc) {
+    Receive(Hex("F0 52 00 6E 60 04 30 00 00 00 00 7F 7F 7F 7F 0F F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_TRUE(Signalled());
+    Receive(Hex("F0 52 00 6E 60 04 30 00 00 00 00 7F 7F 7F 7F 0E F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 1);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, TwoReadRepliesAppendInOrder) {
+    const std::uint8_t second[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    Bytes m2 = Hex("F0 52 00 6E 60 04 30 00 00 04 00");
+    std::uint8_t packed[5];
+    protocol::PackPayload(packed, second, 4);
+    m2.insert(m2.end(), packed, packed + 5);
+    std::uint8_t crc[5];
+    protocol::EncodeSeptetNumber(protocol::ComputeCrc32(second, 4), crc);
+    m2.insert(m2.end(), crc, crc + 5);
+    m2.push_back(0xF7);
+    Receive(kGoodRead);
+    Receive(m2);
+    Run();
+    EXPECT_EQ(context.ReadCount(), 8);
+    std::uint8_t all[8];
+    context.CopyReadData(all, 8);
+    EXPECT_EQ(Bytes(all, all + 8), Hex("10 80 7F FF DE AD BE EF"));
+}
+
+TEST_F(DispatcherTest, ReadReplyWithOtherMarkerSignalsAndKeepsTheStatus) {
+    context.SetStatus(0);
+    Receive(Hex("F0 52 00 6E 60 05 30 00 00 04 00 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, ReadReplyWithWrongSubCodeFails) {
+    Bytes m = kGoodRead;
+    m[6] = 0x31;
+    Receive(m);
+    Run();
+    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(context.ReadCount(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, TruncatedReadRepliesOfEveryLengthFailOrAreIgnored) {
+    for (std::size_t len = 0; len < kGoodRead.size() - 1; ++len) {
+        context.SetStatus(0);
+        const Bytes prefix(kGoodRead.begin(), kGoodRead.begin() + static_cast<long>(len));
+        Receive(prefix);
+        Run();
+        if (len >= 6) {
+            EXPECT_EQ(context.Status(), 1) << len;
+            EXPECT_TRUE(Signalled()) << len;
+        } else {
+            EXPECT_EQ(context.Status(), 0) << len;
+            EXPECT_FALSE(Signalled()) << len;
+        }
+        EXPECT_EQ(context.ReadCount(), 0) << len;
+    }
+}
+
+TEST_F(DispatcherTest, OversizedCountsNeverWriteOutsideTheBuffer) {
+    // n = 16383 claims far more data than the message holds.
+    Receive(Hex("F0 52 00 6E 60 04 30 00 00 7F 7F 00 01 02 03 04 05 06 07 F7"));
+    // Bytes with the top bit set in the count positions (not valid SysEx, still survived).
+    Receive(Hex("F0 52 00 6E 60 04 30 00 00 FF FF 00 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(context.ReadCount(), 0);
+}
+
+TEST_F(DispatcherTest, SeveralMessagesInOneRunEachWithItsOwnSignal) {
+    Receive(Hex("F0 52 00 6E 00 00 F7"));
+    Receive(Hex("F0 52 00 6E 01 F7"));
+    Receive(Hex("F0 52 00 6E 00 03 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 3);  // the last reply wins
+    EXPECT_TRUE(Signalled());        // two signals leave one pending
+    EXPECT_FALSE(Signalled());
+    EXPECT_EQ(output.Sent().size(), 1u);
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
+    output.fail = true;
+    Receive(Hex("F0 52 00 6E 01 F7"));
+    Receive(Hex("F0 52 00 6E 00 00 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), 0);
+    EXPECT_TRUE(Signalled());
+}
+
+TEST_F(DispatcherTest, ClosingStatusSurvivesRepliesStillQueued) {
+    context.MarkClosing();
+    Receive(Hex("F0 52 00 6E 00 00 F7"));
+    Run();
+    EXPECT_EQ(context.Status(), kStatusClosing);
+}
+
+}  // namespace
+}  // namespace tq5::engine

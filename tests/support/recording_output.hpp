@@ -1,0 +1,34 @@
+#pragma once
+// A SysExOutput that keeps every message sent through it, and can be told to fail.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "engine/sysex_output.hpp"
+
+namespace tq5::test {
+
+class RecordingOutput : public engine::SysExOutput {
+public:
+    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
+        if (fail.load()) return 0;
+        std::lock_guard guard(lock_);
+        sent_.emplace_back(bytes, bytes + length);
+        return 1;
+    }
+
+    std::vector<std::vector<std::uint8_t>> Sent() const {
+        std::lock_guard guard(lock_);
+        return sent_;
+    }
+
+    std::atomic<bool> fail{false};
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::vector<std::uint8_t>> sent_;
+};
+
+}  // namespace tq5::test
