@@ -1,0 +1,60 @@
+#pragma once
+// What a MIDI backend provides to the ports: list devices, open one, deliver received SysEx
+// blocks on its own thread, send one SysEx message. Everything that every platform shares
+// (running flag, device index, receive queue, open/close rules) lives in the ports instead.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tq5::midi {
+
+// Size of the one receive buffer: longer SysEx messages arrive as several blocks, only the
+// first beginning with 0xF0.
+inline constexpr std::size_t kInputBlockSize = 8192;
+// Port lists show device names bounded to this many bytes, terminator included.
+inline constexpr std::size_t kDeviceNameSize = 40;
+// A send whose bytes the driver never finishes gives up after this long. 4,700 bytes need
+// about 1.5 s on a 31,250-baud line.
+inline constexpr std::uint32_t kSendTimeoutMs = 10000;
+
+// Receives one SysEx block (at most kInputBlockSize bytes) on the driver's thread.
+using SysExBlockHandler = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
+
+class InputDriver {
+public:
+    virtual ~InputDriver() = default;
+    virtual std::uint32_t GetDeviceCount() = 0;
+    // The device's name; empty when it can't be read. The port bounds it.
+    virtual std::string GetDeviceName(std::uint32_t index) = 0;
+    // Opens device `index` (-1 and other out-of-range values are passed on unchanged and
+    // normally refused) and starts delivering SysEx blocks. Short messages are dropped here.
+    virtual bool Open(std::int32_t index, SysExBlockHandler handler) = 0;
+    // Stops delivery; once it returns the handler is never called again.
+    virtual void Close() = 0;
+};
+
+class OutputDriver {
+public:
+    virtual ~OutputDriver() = default;
+    virtual std::uint32_t GetDeviceCount() = 0;
+    virtual std::string GetDeviceName(std::uint32_t index) = 0;
+    virtual bool Open(std::int32_t index) = 0;
+    virtual void Close() = 0;
+    // Sends one whole SysEx message and returns when its bytes have left; false on failure or
+    // when the driver has not finished within timeoutMs. Close() on another thread ends a
+    // waiting send (false) without freeing bytes the driver still holds.
+    virtual bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+};
+
+// One MIDI backend (virtual, ALSA, JACK, WinMM): makes the drivers for the two ports.
+class MidiBackend {
+public:
+    virtual ~MidiBackend() = default;
+    virtual std::unique_ptr<InputDriver> CreateInput() = 0;
+    virtual std::unique_ptr<OutputDriver> CreateOutput() = 0;
+};
+
+}  // namespace tq5::midi
