@@ -1,0 +1,24 @@
+#include "app/instance_number.hpp"
+
+#include "app/text_format.hpp"
+#include "engine/string_table.hpp"
+
+namespace tq5::app {
+
+std::string InstanceTitle(int instanceNumber) {
+    if (instanceNumber <= 1) return std::string(engine::kAppTitle);
+    return FormatText(engine::kAppTitleNumbered, instanceNumber);
+}
+
+int ClaimInstanceNumber(NamedLocks& locks) {
+    for (int n = 1; n <= kMaxInstances; ++n) {
+        if (locks.TryTake(InstanceTitle(n))) return n;
+    }
+    return 0;
+}
+
+std::string TooManyInstancesText() {
+    return FormatText(engine::kTooManyInstances, kMaxInstances);
+}
+
+}  // namespace tq5::app
