@@ -1,6 +1,7 @@
 #include "protocol/codec.hpp"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace tq5::protocol {
@@ -8,53 +9,127 @@ namespace {
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320u;
 
-// Slicing-by-8 tables: table[0] is the classic byte table; table[k][i] is the CRC of byte i
-// followed by k zero bytes. Eight bytes are folded per step, still one look-up per byte.
-using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+using CrcTable = std::array<std::uint32_t, 256>;
 
-constexpr CrcTables MakeTables() {
-    CrcTables t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int step = 0; step < 8; ++step) {
-            c = (c & 1u) ? (c >> 1) ^ kPolynomial : (c >> 1);
-        }
-        t[0][i] = c;
-    }
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        for (std::size_t k = 1; k < 8; ++k) {
-            t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
-        }
-    }
-    return t;
+// The register after `zeros` zero bytes, starting from `crc`.
+constexpr std::uint32_t AdvanceOverZeros(std::uint32_t crc, const CrcTable& byteTable,
+                                         std::size_t zeros) {
+    for (std::size_t i = 0; i < zeros; ++i) crc = (crc >> 8) ^ byteTable[crc & 0xFFu];
+    return crc;
 }
 
-constexpr CrcTables kTables = MakeTables();
-static_assert(kTables[0][1] == 0x77073096u);
-static_assert(kTables[0][255] == 0x2D02EF8Du);
+// tables[k][b]: the register that byte b leaves when `first + k` zero bytes follow it.
+template <std::size_t Count>
+constexpr std::array<CrcTable, Count> MakeTables(std::size_t first) {
+    CrcTable byteTable{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int step = 0; step < 8; ++step) c = (c & 1u) ? (c >> 1) ^ kPolynomial : (c >> 1);
+        byteTable[i] = c;
+    }
+    std::array<CrcTable, Count> tables{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = AdvanceOverZeros(byteTable[i], byteTable, first);
+        for (std::size_t k = 0; k < Count; ++k) {
+            tables[k][i] = c;
+            c = AdvanceOverZeros(c, byteTable, 1);
+        }
+    }
+    return tables;
+}
 
-std::uint32_t LoadLittleEndian32(const std::uint8_t* p) {
+// Slicing by 16: sixteen bytes are folded per step with one look-up per byte, so the look-ups
+// of a step run side by side instead of one after the other.
+constexpr std::size_t kSlices = 16;
+constexpr auto kSliceTables = MakeTables<kSlices>(0);
+static_assert(kSliceTables[0][1] == 0x77073096u);
+static_assert(kSliceTables[0][255] == 0x2D02EF8Du);
+
+// Braiding: the data is dealt out as 8-byte words to six lanes that run independently. Each
+// word's bytes are carried forward one whole round (48 bytes) with one look-up per byte and
+// folded into the lane's next word, so six dependency chains overlap. Byte j of a word lies
+// 47 - j bytes before the start of the lane's next word.
+constexpr std::size_t kLanes = 6;
+constexpr std::size_t kWord = 8;
+constexpr std::size_t kRound = kLanes * kWord;
+constexpr auto kBraidTables = MakeTables<kWord>(kRound - kWord);  // zeros 40..47
+
+std::uint32_t Load32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Little-endian hosts only read the word as it lies; others assemble it byte by byte.
+std::uint64_t Load64(const std::uint8_t* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
+    } else {
+        return static_cast<std::uint64_t>(Load32(p)) |
+               (static_cast<std::uint64_t>(Load32(p + 4)) << 32);
+    }
+}
+
+// The contribution of one lane word, carried to the lane's next word.
+[[gnu::always_inline]] inline std::uint32_t BraidWord(std::uint64_t w) {
+    return kBraidTables[7][w & 0xFFu] ^ kBraidTables[6][(w >> 8) & 0xFFu] ^
+           kBraidTables[5][(w >> 16) & 0xFFu] ^ kBraidTables[4][(w >> 24) & 0xFFu] ^
+           kBraidTables[3][(w >> 32) & 0xFFu] ^ kBraidTables[2][(w >> 40) & 0xFFu] ^
+           kBraidTables[1][(w >> 48) & 0xFFu] ^ kBraidTables[0][w >> 56];
+}
+
+std::uint32_t SliceBy16(std::uint32_t c, const std::uint8_t* bytes, std::size_t count) {
+    const auto& t = kSliceTables;
+    while (count >= kSlices) {
+        const std::uint32_t w0 = Load32(bytes) ^ c;
+        const std::uint32_t w1 = Load32(bytes + 4);
+        const std::uint32_t w2 = Load32(bytes + 8);
+        const std::uint32_t w3 = Load32(bytes + 12);
+        c = t[15][w0 & 0xFFu] ^ t[14][(w0 >> 8) & 0xFFu] ^ t[13][(w0 >> 16) & 0xFFu] ^
+            t[12][w0 >> 24] ^ t[11][w1 & 0xFFu] ^ t[10][(w1 >> 8) & 0xFFu] ^
+            t[9][(w1 >> 16) & 0xFFu] ^ t[8][w1 >> 24] ^ t[7][w2 & 0xFFu] ^
+            t[6][(w2 >> 8) & 0xFFu] ^ t[5][(w2 >> 16) & 0xFFu] ^ t[4][w2 >> 24] ^
+            t[3][w3 & 0xFFu] ^ t[2][(w3 >> 8) & 0xFFu] ^ t[1][(w3 >> 16) & 0xFFu] ^
+            t[0][w3 >> 24];
+        bytes += kSlices;
+        count -= kSlices;
+    }
+    while (count-- > 0) c = (c >> 8) ^ t[0][(c ^ *bytes++) & 0xFFu];
+    return c;
 }
 
 }  // namespace
 
 std::uint32_t ContinueCrc32(std::uint32_t crc, const std::uint8_t* bytes, std::uint32_t count) {
-    std::uint32_t c = crc;
-    while (count >= 8) {
-        const std::uint32_t lo = LoadLittleEndian32(bytes) ^ c;
-        const std::uint32_t hi = LoadLittleEndian32(bytes + 4);
-        c = kTables[7][lo & 0xFFu] ^ kTables[6][(lo >> 8) & 0xFFu] ^
-            kTables[5][(lo >> 16) & 0xFFu] ^ kTables[4][lo >> 24] ^ kTables[3][hi & 0xFFu] ^
-            kTables[2][(hi >> 8) & 0xFFu] ^ kTables[1][(hi >> 16) & 0xFFu] ^ kTables[0][hi >> 24];
-        bytes += 8;
-        count -= 8;
+    std::size_t n = count;
+    if (n >= 2 * kRound) {
+        // All rounds but the last run braided; the register starts in lane 0's first word.
+        std::uint32_t s0 = crc, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0;
+        const std::size_t rounds = n / kRound;
+        for (std::size_t r = 1; r < rounds; ++r) {
+            s0 = BraidWord(Load64(bytes) ^ s0);
+            s1 = BraidWord(Load64(bytes + 8) ^ s1);
+            s2 = BraidWord(Load64(bytes + 16) ^ s2);
+            s3 = BraidWord(Load64(bytes + 24) ^ s3);
+            s4 = BraidWord(Load64(bytes + 32) ^ s4);
+            s5 = BraidWord(Load64(bytes + 40) ^ s5);
+            bytes += kRound;
+        }
+        // The last round takes the lanes' carried values into its words and runs plainly.
+        std::uint8_t last[kRound];
+        std::memcpy(last, bytes, kRound);
+        const std::uint32_t carried[kLanes] = {s0, s1, s2, s3, s4, s5};
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            for (std::size_t j = 0; j < 4; ++j) {
+                last[lane * kWord + j] ^= static_cast<std::uint8_t>(carried[lane] >> (8 * j));
+            }
+        }
+        crc = SliceBy16(0, last, kRound);
+        bytes += kRound;
+        n -= rounds * kRound;
     }
-    while (count-- > 0) {
-        c = (c >> 8) ^ kTables[0][(c ^ *bytes++) & 0xFFu];
-    }
-    return c;
+    return SliceBy16(crc, bytes, n);
 }
 
 std::uint32_t ComputeCrc32(const std::uint8_t* bytes, std::uint32_t count) {
