@@ -36,6 +36,8 @@ public:
     virtual void Close() = 0;
 };
 
+// Send runs on the worker's or the dispatcher's thread (one at a time: the port serialises
+// them) while Open and Close may run on another thread, so a driver guards its own state.
 class OutputDriver {
 public:
     virtual ~OutputDriver() = default;
@@ -43,9 +45,10 @@ public:
     virtual std::string GetDeviceName(std::uint32_t index) = 0;
     virtual bool Open(std::int32_t index) = 0;
     virtual void Close() = 0;
-    // Sends one whole SysEx message and returns when its bytes have left; false on failure or
-    // when the driver has not finished within timeoutMs. Close() on another thread ends a
-    // waiting send (false) without freeing bytes the driver still holds.
+    // Sends one whole SysEx message and returns when the driver has finished with the bytes
+    // (the caller may then reuse them); false on failure, when no device is open, or when the
+    // driver has not finished within timeoutMs. Close() on another thread ends a waiting send
+    // (false); the driver must not go on reading the caller's bytes after Send returns.
     virtual bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) = 0;
 };
 
