@@ -44,12 +44,12 @@ public:
     bool IsBusy() const { return busy_.load() != 0; }
 
     // --- device ids -----------------------------------------------------------------------
-    DeviceId ReportedDeviceId() const { return reportedDeviceId_.load(); }
-    void SetReportedDeviceId(const DeviceId& id) { reportedDeviceId_.store(id); }
-    DeviceId CurrentDeviceId() const { return currentDeviceId_.load(); }
-    void SetCurrentDeviceId(const DeviceId& id) { currentDeviceId_.store(id); }
+    DeviceId ReportedDeviceId() const { return Unpack(reportedDeviceId_.load()); }
+    void SetReportedDeviceId(const DeviceId& id) { reportedDeviceId_.store(Pack(id)); }
+    DeviceId CurrentDeviceId() const { return Unpack(currentDeviceId_.load()); }
+    void SetCurrentDeviceId(const DeviceId& id) { currentDeviceId_.store(Pack(id)); }
     // The device byte of every device-specific message: the current id's first byte.
-    std::uint8_t DeviceByte() const { return currentDeviceId_.load()[0]; }
+    std::uint8_t DeviceByte() const { return CurrentDeviceId()[0]; }
 
     protocol::StoredIdentityReply& IdentityReply() { return identityReply_; }
 
@@ -80,8 +80,18 @@ private:
     std::atomic<std::int32_t> status_{0};
     std::atomic<bool> closing_{false};
     std::atomic<std::int32_t> busy_{0};
-    std::atomic<DeviceId> reportedDeviceId_{DeviceId{}};
-    std::atomic<DeviceId> currentDeviceId_{DeviceId{}};
+    // Device ids travel between threads as one 32-bit word, which every compiler keeps
+    // lock-free (a four-byte array is only byte-aligned).
+    static std::uint32_t Pack(const DeviceId& id) {
+        return static_cast<std::uint32_t>(id[0]) | (static_cast<std::uint32_t>(id[1]) << 8) |
+               (static_cast<std::uint32_t>(id[2]) << 16) | (static_cast<std::uint32_t>(id[3]) << 24);
+    }
+    static DeviceId Unpack(std::uint32_t v) {
+        return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    }
+    std::atomic<std::uint32_t> reportedDeviceId_{0};
+    std::atomic<std::uint32_t> currentDeviceId_{0};
     protocol::StoredIdentityReply identityReply_;
 
     mutable std::mutex readLock_;
