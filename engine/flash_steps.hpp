@@ -1,0 +1,34 @@
+#pragma once
+// The flash programming steps: the plan runner and the erase, write and read exchanges.
+// Each returns 0 on success and -1 on failure; a failure has been reported and the controls
+// released, except when the window is closing (nothing shown, no control touched) and for
+// ReadDeviceMemory, which shows nothing and leaves the controls to its caller.
+
+#include <cstdint>
+
+#include "engine/procedures.hpp"
+
+namespace tq5::engine {
+
+// Most consecutive failures of one block (time-outs and error statuses together).
+inline constexpr int kMaxBlockAttempts = 32;
+// Most times one EraseRequest is sent.
+inline constexpr int kMaxEraseAttempts = 7;
+inline constexpr std::int32_t kBlockBytes = 4096;
+
+// Reads the device's boot version, then runs the ten rows of the flash plan, skipping the
+// boot rows when the device's boot version equals the boot image's.
+int RunFlashPlan(const Procedures& env);
+
+int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size);
+
+// Writes image `resourceId` at `address` in blocks of 4096 bytes; `size` 0 = the whole image.
+int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
+               std::uint32_t resourceId);
+
+// Reads `length` bytes of device memory at `address`; on success copies exactly four bytes
+// to `out`. Shows nothing and touches no control.
+int ReadDeviceMemory(const Procedures& env, std::uint32_t address, std::uint32_t length,
+                     std::uint8_t* out);
+
+}  // namespace tq5::engine

@@ -1,0 +1,23 @@
+#pragma once
+// The identification handshake that starts both procedures: the standard identity request,
+// then the reported device id against the accepted ids.
+
+#include <array>
+
+#include "engine/procedures.hpp"
+
+namespace tq5::engine {
+
+// Compared in this order; the first two are equal, so two distinct ids are accepted.
+inline constexpr std::array<DeviceId, 3> kAcceptedDeviceIds = {{
+    {0x6E, 0x00, 0x05, 0x00},
+    {0x6E, 0x00, 0x05, 0x00},
+    {0x6E, 0x00, 0x07, 0x00},
+}};
+
+// 0 when the device is accepted (nothing shown, controls left locked); -1 after a message and
+// ReleaseControls, or quietly when the window is closing. The reported id becomes the current
+// device id before the comparison, so a rejected id stays current too.
+int IdentifyDevice(const Procedures& env);
+
+}  // namespace tq5::engine

@@ -1,0 +1,17 @@
+#pragma once
+// Opening the chosen ports before a procedure starts, and closing them after a version check.
+
+#include "engine/procedures.hpp"
+
+namespace tq5::engine {
+
+// Refuses with "In Progress." while a procedure runs; otherwise reopens the output on the
+// MIDI OUT selection, then the input on the MIDI IN selection. 0 when both are open, -1 after
+// an error message (an output opened before an input failure stays open). The new port
+// generation is env.ports.Generation() afterwards.
+int OpenSelectedPorts(const Procedures& env);
+
+// Closes the output, then the input. Returns 0.
+int ClosePorts(PortSession& ports);
+
+}  // namespace tq5::engine

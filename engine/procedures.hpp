@@ -1,0 +1,24 @@
+#pragma once
+// Everything a procedure (identification, flash steps, update, version check) works with.
+// The owner of the window keeps these objects alive for as long as any worker may run; a
+// procedure receives them as one small struct of references, copied into its thread.
+
+#include "engine/firmware_images.hpp"
+#include "engine/host.hpp"
+#include "engine/port_session.hpp"
+#include "engine/timing.hpp"
+#include "engine/update_context.hpp"
+#include "engine/version_strings.hpp"
+
+namespace tq5::engine {
+
+struct Procedures {
+    UpdateContext& context;
+    Host& host;
+    const FirmwareStore& firmware;
+    Timing timing;
+    PortSession& ports;
+    VersionStrings& versions;
+};
+
+}  // namespace tq5::engine

@@ -1,0 +1,34 @@
+#pragma once
+// The version check: the device's and the images' system, preset and boot versions, shown
+// side by side in one report.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/procedures.hpp"
+
+namespace tq5::engine {
+
+// A four-byte version field and its terminating zero.
+using VersionBuffer = std::array<std::uint8_t, 5>;
+
+// Leaves four printable characters (0x20..0x7E) as they are; anything else becomes "*.**".
+// Returns 0.
+int SanitizeVersion(VersionBuffer& text);
+
+// The worker, run on its own thread after OpenSelectedPorts, LockControls and a reset of the
+// reply event. `ports` is the generation that OpenSelectedPorts opened for this check: the
+// worker closes the ports at its end only while they are still that generation. Posts the
+// result (0 / -1) through PostVersionCheckDone, except when the window is closing. Returns 0.
+int VersionCheckThread(const Procedures& env, PortGeneration ports);
+
+// The report's text from the six slots.
+std::string VersionReportText(const VersionStrings& versions);
+// Shows the report: caption "Version Information", information icon.
+void ShowVersionReport(Host& host, const VersionStrings& versions);
+// The engine half of the completion handler: the report when `result` is 0, then in every
+// case ReleaseControls. Returns 0.
+int OnVersionCheckDone(Host& host, const VersionStrings& versions, std::int32_t result);
+
+}  // namespace tq5::engine
