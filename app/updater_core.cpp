@@ -1,0 +1,101 @@
+#include "app/updater_core.hpp"
+
+#include "engine/dispatcher.hpp"
+#include "engine/open_ports.hpp"
+#include "engine/update_worker.hpp"
+#include "engine/version_check.hpp"
+
+namespace tq5::app {
+
+UpdaterCore::UpdaterCore(const CoreSettings& settings, engine::Host& window)
+    : firmware_(settings.firmware),
+      timing_(settings.timing),
+      context_(std::make_unique<engine::UpdateContext>()),
+      input_(settings.backend.CreateInput()),
+      output_(settings.backend.CreateOutput()),
+      portPair_(input_, output_),
+      session_(portPair_),
+      host_(window),
+      timer_(settings.timerPlatform != nullptr ? *settings.timerPlatform
+                                               : midi::SystemTimerPlatform()) {
+    context_->SetOutput(&output_);
+}
+
+UpdaterCore::~UpdaterCore() {
+    Close();
+    input_.SetArrivalHook(nullptr);
+    // The dispatcher signals the reply event on the timer's thread: stop it first.
+    timer_.Stop();
+    WaitForWorkers();
+    context_->SetOutput(nullptr);
+    context_.reset();
+}
+
+engine::Procedures UpdaterCore::Env() {
+    return engine::Procedures{*context_, host_, firmware_, timing_, session_, versions_};
+}
+
+void UpdaterCore::Tick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
+                       std::uintptr_t) {
+    auto* core = reinterpret_cast<UpdaterCore*>(user);
+    engine::DispatchReplies(*core->context_, core->input_);
+}
+
+void UpdaterCore::StartPolling() {
+    timer_.Start(1, &UpdaterCore::Tick, reinterpret_cast<std::uintptr_t>(this));
+    input_.SetArrivalHook([this] { timer_.RequestTick(); });
+}
+
+int UpdaterCore::OpenSelectedPorts() { return engine::OpenSelectedPorts(Env()); }
+
+void UpdaterCore::StartUpdate() {
+    context_->Event().Reset();
+    StartWorker([env = Env()] { engine::UpdateWorker(env); });
+}
+
+void UpdaterCore::StartVersionCheck() {
+    context_->Event().Reset();
+    const engine::PortGeneration generation = session_.Generation();
+    StartWorker([env = Env(), generation] { engine::VersionCheckThread(env, generation); });
+}
+
+void UpdaterCore::Close() {
+    if (closed_.exchange(true)) return;
+    session_.Close();
+    context_->MarkClosing();
+    host_.Disconnect();
+}
+
+void UpdaterCore::StartWorker(std::function<void()> body) {
+    JoinFinishedWorkers();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([body = std::move(body), done] {
+        body();
+        done->store(true);
+    });
+    std::lock_guard guard(workersLock_);
+    workers_.push_back(Worker{std::move(thread), std::move(done)});
+}
+
+void UpdaterCore::JoinFinishedWorkers() {
+    std::lock_guard guard(workersLock_);
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void UpdaterCore::WaitForWorkers() {
+    std::vector<Worker> workers;
+    {
+        std::lock_guard guard(workersLock_);
+        workers.swap(workers_);
+    }
+    for (auto& worker : workers) worker.thread.join();
+}
+
+}  // namespace tq5::app
