@@ -1,0 +1,89 @@
+#include "midi/drivers/virtual/virtual_port_pair.hpp"
+
+namespace tq5::midi {
+
+VirtualPortPair::VirtualPortPair(std::string inputName, std::string outputName)
+    : inputName_(std::move(inputName)), outputName_(std::move(outputName)) {}
+
+VirtualPortPair::~VirtualPortPair() {
+    std::lock_guard guard(farEndLock_);
+    device_.reset();
+}
+
+void VirtualPortPair::SetFarEnd(MessageSink sink) {
+    std::lock_guard guard(farEndLock_);
+    device_.reset();  // its thread ends here; it sends nothing more
+    farEnd_ = std::move(sink);
+}
+
+sim::VirtualDevice* VirtualPortPair::Device() {
+    std::lock_guard guard(farEndLock_);
+    return device_.get();
+}
+
+void VirtualPortPair::SendToInput(const std::uint8_t* bytes, std::size_t length) {
+    Deliver(bytes, length, false);
+}
+
+void VirtualPortPair::SendErrorBlockToInput(const std::uint8_t* bytes, std::size_t length) {
+    Deliver(bytes, length, true);
+}
+
+void VirtualPortPair::Deliver(const std::uint8_t* bytes, std::size_t length, bool error) {
+    if (bytes == nullptr || length == 0) return;
+    std::lock_guard guard(lock_);
+    // Nobody listening: the bytes are lost, as on a cable into a closed port.
+    if (inputListener_) inputListener_(std::vector<std::uint8_t>(bytes, bytes + length), error);
+}
+
+void VirtualPortPair::PassToFarEnd(const std::uint8_t* bytes, std::size_t length) {
+    {
+        std::lock_guard guard(lock_);
+        sent_.emplace_back(bytes, bytes + length);
+    }
+    std::lock_guard guard(farEndLock_);
+    if (farEnd_) farEnd_(bytes, length);
+}
+
+std::vector<std::vector<std::uint8_t>> VirtualPortPair::SentMessages() const {
+    std::lock_guard guard(lock_);
+    return sent_;
+}
+
+bool VirtualPortPair::InputIsOpen() const {
+    std::lock_guard guard(lock_);
+    return static_cast<bool>(inputListener_);
+}
+
+bool VirtualPortPair::OutputIsOpen() const {
+    std::lock_guard guard(lock_);
+    return outputAttached_;
+}
+
+bool VirtualPortPair::AttachInput(InputListener listener) {
+    std::lock_guard guard(lock_);
+    if (refuseInputOpen_.load() || inputListener_) return false;
+    inputListener_ = std::move(listener);
+    ++inputOpens_;
+    return true;
+}
+
+void VirtualPortPair::DetachInput() {
+    std::lock_guard guard(lock_);
+    inputListener_ = nullptr;
+}
+
+bool VirtualPortPair::AttachOutput() {
+    std::lock_guard guard(lock_);
+    if (refuseOutputOpen_.load() || outputAttached_) return false;
+    outputAttached_ = true;
+    ++outputOpens_;
+    return true;
+}
+
+void VirtualPortPair::DetachOutput() {
+    std::lock_guard guard(lock_);
+    outputAttached_ = false;
+}
+
+}  // namespace tq5::midi
