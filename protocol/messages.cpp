@@ -85,6 +85,10 @@ ClassifiedMessage ClassifyUniversal(const std::uint8_t* bytes, std::size_t lengt
 
 }  // namespace
 
+std::uint8_t* WriteDeviceHead(std::uint8_t* out, std::uint8_t deviceByte, std::uint8_t command) {
+    return WriteHead(out, deviceByte, command);
+}
+
 std::size_t WriteBlockRequestLength(std::int32_t n) {
     return kWriteBlockOverhead + static_cast<std::size_t>(PackedLength(n));
 }

@@ -48,6 +48,10 @@ inline constexpr std::size_t kWriteBlockOverhead = 18;  // head, address, count,
 inline constexpr std::size_t kMaxWriteBlockRequestLength = 4700;
 inline constexpr std::size_t kReadReplyOverhead = 17;
 
+// Writes the five-byte head of a device-specific message (F0 52 00, device byte, command) and
+// returns the position after it. Shared by the updater's builders and the device's.
+std::uint8_t* WriteDeviceHead(std::uint8_t* out, std::uint8_t deviceByte, std::uint8_t command);
+
 // Length of a write-block request carrying n data bytes.
 std::size_t WriteBlockRequestLength(std::int32_t n);
 

@@ -7,13 +7,18 @@
 // (Interface agreed between the simulator, the virtual MIDI driver and the engine tests;
 // extend it, but keep these members.)
 
+#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "engine/firmware_images.hpp"
 #include "protocol/messages.hpp"
+#include "sim/device_timing.hpp"
+#include "sim/installed_firmware.hpp"
 
 namespace tq5::sim {
 
@@ -27,11 +32,20 @@ struct DeviceOptions {
     protocol::DeviceId id{0x6E, 0x00, 0x05, 0x00};
     DeviceMode mode = DeviceMode::UpdateReady;
     std::uint32_t seed = 1;  // for random faults
+    InstalledFirmware firmware;  // what the flash holds at start
+    DeviceTiming timing;         // instant unless set
+    // Answer FinishRequest with the completion notice (command 0x02) instead of status 0.
+    bool finishWithCompletionNotice = false;
+    // Software revision, bytes 10 to 13 of the identity reply.
+    std::array<std::uint8_t, 4> revision{'1', '0', '0', '0'};
 };
 
 class VirtualDevice {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Receives each reply of the device (one whole SysEx message) on the device's thread.
+    // The sink must not call SetReplySink; it may call Receive.
     using ReplySink = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
 
     explicit VirtualDevice(DeviceOptions options = {});
@@ -39,18 +53,35 @@ public:
     VirtualDevice(const VirtualDevice&) = delete;
     VirtualDevice& operator=(const VirtualDevice&) = delete;
 
+    // Replaces the sink; once it returns the old sink is not called again.
     void SetReplySink(ReplySink sink);
 
     // One message from the updater, in any thread; returns at once (queued for the device).
     void Receive(const std::uint8_t* bytes, std::size_t length);
+
+    // The same, and tells when the message's last byte has arrived over the device's line
+    // (now when the line is unlimited): a driver whose send returns once the bytes have left
+    // waits until then.
+    Clock::time_point ReceiveOverLine(const std::uint8_t* bytes, std::size_t length);
 
     // Blocks until every received message has been handled and every reply sent.
     void WaitIdle();
 
     // Flash access for tests and tq5-devsim.
     std::vector<std::uint8_t> ReadFlash(std::uint32_t address, std::uint32_t length) const;
+    // Factory write: stores the bytes as they are (no erase needed). False, writing nothing,
+    // when the range leaves the flash.
+    bool WriteFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
+    // Erases the flash and installs `firmware` on it.
+    void InstallFirmware(const InstalledFirmware& firmware);
+    // Version fields and the state of each image region, compared with `images`.
+    FlashState InspectFlash(const engine::FirmwareStore& images) const;
 
     DeviceMode Mode() const;
+    void SetMode(DeviceMode mode);  // e.g. the user booting it into update mode
+    protocol::DeviceId Id() const;
+    void SetDeviceId(const protocol::DeviceId& id);
+    void SetTiming(const DeviceTiming& timing);
 
 private:
     struct Impl;

@@ -1,0 +1,136 @@
+#include "sim/device_core.hpp"
+
+#include "protocol/codec.hpp"
+#include "sim/device_status.hpp"
+
+namespace tq5::sim {
+namespace {
+
+using protocol::RequestKind;
+
+std::uint8_t StatusOf(FlashMemory::Result result) {
+    switch (result) {
+        case FlashMemory::Result::Ok:
+            return kStatusOk;
+        case FlashMemory::Result::BadRange:
+            return kStatusBadRange;
+        case FlashMemory::Result::NotErased:
+            return kStatusNotErased;
+    }
+    return kStatusBadRange;
+}
+
+}  // namespace
+
+DeviceCore::DeviceCore(const protocol::DeviceId& id, DeviceMode mode) : id_(id), mode_(mode) {}
+
+bool DeviceCore::AddressedElsewhere(const protocol::DeviceRequest& request) const {
+    return request.hasDeviceByte && request.deviceByte != id_[0];
+}
+
+Message DeviceCore::StatusMessage(std::uint8_t status) const {
+    Message m(protocol::kStatusMessageLength);
+    protocol::BuildStatusMessage(m.data(), id_[0], status);
+    return m;
+}
+
+Message DeviceCore::IdentityReply(const protocol::DeviceId& id) const {
+    Message m(protocol::kDeviceIdentityReplyLength);
+    protocol::BuildDeviceIdentityReply(m.data(), id, revision_);
+    return m;
+}
+
+Response DeviceCore::Status(std::uint8_t status) const {
+    Response r;
+    r.messages.push_back(StatusMessage(status));
+    return r;
+}
+
+Response DeviceCore::Handle(const protocol::DeviceRequest& request) {
+    switch (request.kind) {
+        case RequestKind::IdentityRequest: {
+            Response r;
+            r.messages.push_back(IdentityReply(id_));
+            return r;
+        }
+        case RequestKind::Ignored:
+        case RequestKind::StatusMessage:
+        case RequestKind::IdentityReply:
+            return {};
+        default:
+            break;
+    }
+    // Device-specific from here on: only those addressed to this device are answered.
+    if (!request.hasDeviceByte || AddressedElsewhere(request)) return {};
+    switch (request.kind) {
+        case RequestKind::EnterUpdate:
+            return EnterUpdate();
+        case RequestKind::Finish:
+            return Finish();
+        case RequestKind::Erase:
+            return Erase(request);
+        case RequestKind::WriteBlock:
+            return WriteBlock(request);
+        case RequestKind::ReadMemory:
+            return ReadMemory(request);
+        case RequestKind::Malformed:
+            return Status(kStatusMalformed);
+        default:
+            return Status(kStatusUnknownCommand);
+    }
+}
+
+Response DeviceCore::EnterUpdate() {
+    // Entering again while already writing is harmless, so that a resent request succeeds.
+    if (mode_ == DeviceMode::Normal) return Status(kStatusNotInUpdateMode);
+    mode_ = DeviceMode::FlashWriting;
+    return Status(kStatusOk);
+}
+
+Response DeviceCore::Finish() {
+    mode_ = DeviceMode::Normal;
+    if (!finishWithCompletionNotice_) return Status(kStatusOk);
+    Response r;
+    Message m(protocol::kDeviceCommandLength);
+    protocol::BuildCompletionNotice(m.data(), id_[0]);
+    r.messages.push_back(std::move(m));
+    return r;
+}
+
+Response DeviceCore::Erase(const protocol::DeviceRequest& request) {
+    if (mode_ != DeviceMode::FlashWriting) return Status(kStatusNotWriting);
+    const FlashMemory::Result result = flash_.Erase(request.address, request.size);
+    Response r = Status(StatusOf(result));
+    if (result == FlashMemory::Result::Ok) r.erasedSectors = request.size / FlashMemory::kSectorSize;
+    return r;
+}
+
+Response DeviceCore::WriteBlock(const protocol::DeviceRequest& request) {
+    if (mode_ != DeviceMode::FlashWriting) return Status(kStatusNotWriting);
+    const auto n = static_cast<std::uint32_t>(request.dataCount);
+    blockBuffer_.resize(n);
+    protocol::UnpackPayload(blockBuffer_.data(), request.packed, request.packedCount);
+    if (protocol::ComputeCrc32(blockBuffer_.data(), n) != request.crc) {
+        return Status(kStatusBadCrc);
+    }
+    const FlashMemory::Result result = flash_.Program(request.address, blockBuffer_.data(), n);
+    Response r = Status(StatusOf(result));
+    if (result == FlashMemory::Result::Ok) r.writtenBlocks = 1;
+    return r;
+}
+
+Response DeviceCore::ReadMemory(const protocol::DeviceRequest& request) const {
+    // Reads work in every mode: the version check reads without entering the update mode.
+    if (request.size > protocol::kMaxReadReplyBytes ||
+        !FlashMemory::InRange(request.address, request.size)) {
+        return Status(kStatusBadRange);
+    }
+    Response r;
+    Message m(protocol::ReadMemoryReplyLength(request.size));
+    protocol::BuildReadMemoryReply(m.data(), id_[0], flash_.Data() + request.address,
+                                   request.size);
+    r.messages.push_back(std::move(m));
+    return r;
+}
+
+}  // namespace tq5::sim
