@@ -1,5 +1,6 @@
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -163,7 +164,7 @@ public:
     }
 
     bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) override {
-        using Clock = std::chrono::steady_clock;
+        using Clock = VirtualPortPair::Clock;
         std::unique_lock guard(lock_);
         if (!pair_ || bytes == nullptr || length == 0) return false;
         const std::shared_ptr<VirtualPortPair> pair = pair_;
@@ -172,21 +173,31 @@ public:
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         const std::uint64_t closings = closings_;
         const auto closedMeanwhile = [&] { return closings_ != closings; };
-        const bool hold = pair->holdSends_.load();
-        const std::uint32_t delayMs = pair->sendDelayMs_.load();
-        if (hold || delayMs > 0) {
-            const Clock::time_point finish =
-                hold ? deadline : std::min(deadline, Clock::now() + std::chrono::milliseconds(delayMs));
+        // Waits until `finish` unless the port closes or the bound runs out first; true when
+        // the wait ran to `finish`.
+        const auto waitForLine = [&](Clock::time_point finish) {
             ++pair->sendsWaiting_;
-            closed_.wait_until(guard, finish, closedMeanwhile);
+            closed_.wait_until(guard, std::min(finish, deadline), closedMeanwhile);
             --pair->sendsWaiting_;
-            // Given up (held, or slower than the bound) or ended by Close: the bytes never
-            // left, and nothing reads them after this returns.
-            if (hold || closedMeanwhile() || Clock::now() >= deadline) return false;
+            return !closedMeanwhile() && finish <= deadline;
+        };
+
+        // A held line never finishes; a slow one finishes after its delay. Either way a
+        // send that fails here never reached the far end, and nothing reads the caller's
+        // bytes after it returns.
+        if (pair->holdSends_.load()) {
+            waitForLine(Clock::time_point::max());
+            return false;
+        }
+        const std::uint32_t delayMs = pair->sendDelayMs_.load();
+        if (delayMs > 0 && !waitForLine(Clock::now() + std::chrono::milliseconds(delayMs))) {
+            return false;
         }
         guard.unlock();
-        pair->PassToFarEnd(bytes, length);
-        return true;
+        const Clock::time_point arrived = pair->PassToFarEnd(bytes, length);
+        guard.lock();
+        // The far end has its own copy; what remains is the time the bytes take on its line.
+        return waitForLine(arrived);
     }
 
 private:

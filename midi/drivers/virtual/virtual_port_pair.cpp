@@ -13,7 +13,12 @@ VirtualPortPair::~VirtualPortPair() {
 void VirtualPortPair::SetFarEnd(MessageSink sink) {
     std::lock_guard guard(farEndLock_);
     device_.reset();  // its thread ends here; it sends nothing more
-    farEnd_ = std::move(sink);
+    farEnd_ = nullptr;
+    if (!sink) return;
+    farEnd_ = [sink = std::move(sink)](const std::uint8_t* bytes, std::size_t length) {
+        sink(bytes, length);
+        return Clock::now();
+    };
 }
 
 sim::VirtualDevice* VirtualPortPair::Device() {
@@ -36,13 +41,14 @@ void VirtualPortPair::Deliver(const std::uint8_t* bytes, std::size_t length, boo
     if (inputListener_) inputListener_(std::vector<std::uint8_t>(bytes, bytes + length), error);
 }
 
-void VirtualPortPair::PassToFarEnd(const std::uint8_t* bytes, std::size_t length) {
+VirtualPortPair::Clock::time_point VirtualPortPair::PassToFarEnd(const std::uint8_t* bytes,
+                                                                std::size_t length) {
     {
         std::lock_guard guard(lock_);
         sent_.emplace_back(bytes, bytes + length);
     }
     std::lock_guard guard(farEndLock_);
-    if (farEnd_) farEnd_(bytes, length);
+    return farEnd_ ? farEnd_(bytes, length) : Clock::now();
 }
 
 std::vector<std::vector<std::uint8_t>> VirtualPortPair::SentMessages() const {

@@ -6,7 +6,7 @@
 // Faults for tests: refuse an open, fail sends, delay them, or never finish them.
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +24,7 @@ class VirtualOutputDriver;
 
 class VirtualPortPair {
 public:
+    using Clock = std::chrono::steady_clock;
     using MessageSink = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
 
     VirtualPortPair(std::string inputName, std::string outputName);
@@ -78,7 +79,9 @@ private:
     bool AttachOutput();
     void DetachOutput();
     void Deliver(const std::uint8_t* bytes, std::size_t length, bool error);
-    void PassToFarEnd(const std::uint8_t* bytes, std::size_t length);
+    // Hands a sent message to the far end; returns when its last byte will have arrived
+    // there (a hosted device's line rate), which the send waits for.
+    Clock::time_point PassToFarEnd(const std::uint8_t* bytes, std::size_t length);
 
     const std::string inputName_;
     const std::string outputName_;
@@ -89,7 +92,7 @@ private:
     std::vector<std::vector<std::uint8_t>> sent_;
 
     std::mutex farEndLock_;  // held while the far end runs, so it is never replaced under it
-    MessageSink farEnd_;
+    std::function<Clock::time_point(const std::uint8_t*, std::size_t)> farEnd_;
     // shared_ptr: its deleter comes from HostDevice, so the pair itself needs no simulator.
     std::shared_ptr<sim::VirtualDevice> device_;
 

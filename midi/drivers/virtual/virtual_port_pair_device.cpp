@@ -11,7 +11,7 @@ sim::VirtualDevice& VirtualPortPair::HostDevice(sim::DeviceOptions options) {
     std::lock_guard guard(farEndLock_);
     device_ = device;  // the one replaced stops here
     farEnd_ = [raw = device.get()](const std::uint8_t* bytes, std::size_t length) {
-        raw->Receive(bytes, length);
+        return raw->ReceiveOverLine(bytes, length);
     };
     return *device;
 }
