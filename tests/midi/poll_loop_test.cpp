@@ -6,55 +6,20 @@
 #include <array>
 #include <vector>
 
-#include "engine/dispatcher.hpp"
-#include "engine/update_context.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
-#include "midi/dx_mtimer.hpp"
-#include "midi/midi_in_port.hpp"
-#include "midi/midi_out_port.hpp"
 #include "protocol/messages.hpp"
 #include "sim/virtual_device.hpp"
 #include "support/bytes.hpp"
+#include "transport_harness.hpp"
 #include "wait_until.hpp"
 
 namespace tq5::midi {
 namespace {
 
 using test::Hex;
+using test::Transport;
 
 constexpr std::uint32_t kGenerousReplyWaitMs = 5000;
-
-struct Transport {
-    engine::UpdateContext context;
-    MidiOutPort out;
-    MidiInPort in;
-    CDxMTimer timer;
-
-    explicit Transport(VirtualMidiBackend& backend)
-        : out(backend.CreateOutput()), in(backend.CreateInput()) {
-        context.SetOutput(&out);
-        timer.Start(1, &Tick, reinterpret_cast<std::uintptr_t>(this));
-        in.SetArrivalHook([this] { timer.RequestTick(); });
-    }
-
-    ~Transport() {
-        in.SetArrivalHook(nullptr);
-        timer.Stop();  // before anything a tick uses goes
-        context.SetOutput(nullptr);
-    }
-
-    static void Tick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
-                     std::uintptr_t) {
-        auto* self = reinterpret_cast<Transport*>(user);
-        engine::DispatchReplies(self->context, self->in);
-    }
-
-    bool Open(std::int32_t index) {
-        if (out.Open(index) != 1) return false;
-        in.SetDeviceIndex(index);
-        return in.Open() == 1;
-    }
-};
 
 class PollLoopTest : public ::testing::Test {
 protected:
@@ -72,14 +37,11 @@ TEST_F(PollLoopTest, AnIdentityRequestIsAnsweredThroughTheWholeTransport) {
     options.id = {0x6E, 0x00, 0x07, 0x00};
     pair_->HostDevice(options);
     Transport transport(backend_);
-    ASSERT_TRUE(transport.Open(1));
+    ASSERT_TRUE(transport.Open(1, 1));
 
     std::array<std::uint8_t, protocol::kIdentityRequestLength> request{};
     protocol::BuildIdentityRequest(request.data());
-    transport.context.Event().Reset();
-    ASSERT_EQ(transport.context.SendSysEx(request.data(), request.size()), 0);
-    ASSERT_TRUE(transport.context.Event().Wait(kGenerousReplyWaitMs));
-    EXPECT_EQ(transport.context.Status(), 0);
+    ASSERT_EQ(transport.Exchange(request.data(), request.size(), kGenerousReplyWaitMs), 0);
     EXPECT_EQ(transport.context.ReportedDeviceId(), (protocol::DeviceId{0x6E, 0x00, 0x07, 0x00}));
     // The signal comes before the entry is popped; the run then empties the queue.
     EXPECT_TRUE(test::WaitUntil([&] { return transport.in.QueuedCount() == 0; }));
@@ -89,7 +51,7 @@ TEST_F(PollLoopTest, TheDevicesOwnRequestsAreAnsweredWhileNoProcedureRuns) {
     std::vector<std::vector<std::uint8_t>> answers;
     Transport transport(backend_);
     transport.context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
-    ASSERT_TRUE(transport.Open(1));
+    ASSERT_TRUE(transport.Open(1, 1));
 
     const auto command = Hex("F0 52 00 6E 01 F7");
     pair_->SendToInput(command.data(), command.size());
@@ -106,7 +68,7 @@ TEST_F(PollLoopTest, TheDevicesOwnRequestsAreAnsweredWhileNoProcedureRuns) {
 TEST_F(PollLoopTest, AnswersAreSentWhileTheWorkerWaitsOnAHeldLineAndClosingEndsTheWait) {
     pair_->HostDevice();
     Transport transport(backend_);
-    ASSERT_TRUE(transport.Open(1));
+    ASSERT_TRUE(transport.Open(1, 1));
     pair_->SetHoldSends(true);
 
     std::array<std::uint8_t, protocol::kIdentityRequestLength> request{};

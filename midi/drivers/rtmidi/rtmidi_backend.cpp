@@ -188,9 +188,11 @@ std::unique_ptr<OutputDriver> RtMidiBackend::CreateOutput() {
 }
 
 bool RtMidiBackend::IsReachable(RtMidiSystem system) {
+    // An input client: RtMidi's JACK output client leaks its ring buffers when the server
+    // is not there, and a caller may probe many times while a server starts.
     auto probe =
-        WatchedMidi<RtMidiOut>::Create(ToRtMidiApi(system == RtMidiSystem::Jack), "tq5-probe");
-    return probe && probe->Run([](RtMidiOut& midi) { midi.getPortCount(); });
+        WatchedMidi<RtMidiIn>::Create(ToRtMidiApi(system == RtMidiSystem::Jack), "tq5-probe");
+    return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
 }
 
 }  // namespace tq5::midi

@@ -1,0 +1,59 @@
+#include "sim/devsim/device_endpoint.hpp"
+
+#include "midi/drivers/rtmidi/rtmidi_errors.hpp"
+
+namespace tq5::sim {
+
+DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
+    : device_(device), options_(options) {}
+
+DeviceEndpoint::~DeviceEndpoint() {
+    device_.SetReplySink(nullptr);
+    in_.reset();
+    std::lock_guard guard(outLock_);
+    out_.reset();
+}
+
+bool DeviceEndpoint::Open(std::string& error) {
+    const RtMidi::Api api = midi::ToRtMidiApi(options_.system == midi::RtMidiSystem::Jack);
+    auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
+    if (!out || !out->Run([&](RtMidiOut& midi) {
+            midi.openVirtualPort(options_.portName + " out");
+        })) {
+        error = "can't open the output port (is the MIDI system running?)";
+        return false;
+    }
+    {
+        std::lock_guard guard(outLock_);
+        out_ = std::move(out);
+    }
+    device_.SetReplySink(
+        [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
+
+    auto in = midi::WatchedMidi<RtMidiIn>::Create(api, options_.clientName);
+    if (!in || !in->Run([&](RtMidiIn& midi) {
+            midi.ignoreTypes(false, true, true);
+            midi.setCallback(&DeviceEndpoint::OnMessage, this);
+            midi.openVirtualPort(options_.portName + " in");
+        })) {
+        error = "can't open the input port";
+        return false;
+    }
+    in_ = std::move(in);
+    return true;
+}
+
+void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void* user) {
+    if (message == nullptr || message->empty()) return;
+    try {
+        static_cast<DeviceEndpoint*>(user)->device_.Receive(message->data(), message->size());
+    } catch (...) {  // nothing may be thrown into the MIDI system's thread
+    }
+}
+
+void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
+    std::lock_guard guard(outLock_);
+    if (out_) out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); });
+}
+
+}  // namespace tq5::sim

@@ -1,0 +1,37 @@
+#pragma once
+// The virtual TQ-5 on two named virtual ports of a MIDI system: what arrives at "<name> in"
+// goes to the device, the device's replies leave through "<name> out".
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "midi/drivers/rtmidi/watched_midi.hpp"
+#include "sim/devsim/devsim_options.hpp"
+#include "sim/virtual_device.hpp"
+
+namespace tq5::sim {
+
+class DeviceEndpoint {
+public:
+    DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options);
+    ~DeviceEndpoint();  // closes both ports; the device sends nothing through them after
+    DeviceEndpoint(const DeviceEndpoint&) = delete;
+    DeviceEndpoint& operator=(const DeviceEndpoint&) = delete;
+
+    // False, with a reason in `error`, when the MIDI system or its ports can't be had.
+    bool Open(std::string& error);
+
+private:
+    static void OnMessage(double, std::vector<unsigned char>* message, void* user);
+    void SendReply(const std::uint8_t* bytes, std::size_t length);
+
+    VirtualDevice& device_;
+    const DevsimOptions& options_;
+    std::unique_ptr<midi::WatchedMidi<RtMidiIn>> in_;
+    std::mutex outLock_;  // the device's thread sends; closing takes the port away
+    std::unique_ptr<midi::WatchedMidi<RtMidiOut>> out_;
+};
+
+}  // namespace tq5::sim

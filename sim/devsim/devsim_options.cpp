@@ -1,0 +1,89 @@
+#include "sim/devsim/devsim_options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+
+namespace tq5::sim {
+namespace {
+
+// "6E:00:05:00" or "6E 00 05 00" -> four bytes; false on anything else.
+bool ParseDeviceId(const std::string& text, protocol::DeviceId& id) {
+    std::string digits;
+    for (char c : text) {
+        if (c != ':' && c != ' ') digits.push_back(c);
+    }
+    if (digits.size() != 8) return false;
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        std::size_t used = 0;
+        unsigned long value = 0;
+        try {
+            value = std::stoul(digits.substr(2 * i, 2), &used, 16);
+        } catch (...) {
+            return false;
+        }
+        if (used != 2 || value > 0x7F) return false;
+        id[i] = static_cast<std::uint8_t>(value);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
+    DevsimOptions options;
+    CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports"};
+
+    const std::map<std::string, midi::RtMidiSystem> systems{
+        {"jack", midi::RtMidiSystem::Jack}, {"alsa", midi::RtMidiSystem::Alsa}};
+    app.add_option("--api", options.system, "MIDI system: jack or alsa")
+        ->transform(CLI::CheckedTransformer(systems, CLI::ignore_case));
+    app.add_option("--client-name", options.clientName, "client name on the MIDI system");
+    app.add_option("--port-name", options.portName, "ports are '<name> in' and '<name> out'");
+    app.add_option("--state-file", options.stateFile,
+                   "file with the flash state, rewritten at start, on SIGUSR1 and at exit");
+
+    std::string id = "6E:00:05:00";
+    app.add_option("--id", id, "device id: four hex bytes, e.g. 6E:00:05:00")
+        ->check([](const std::string& text) {
+            protocol::DeviceId parsed{};
+            return ParseDeviceId(text, parsed) ? std::string() : "four hex bytes below 80";
+        });
+    const std::map<std::string, DeviceMode> modes{{"normal", DeviceMode::Normal},
+                                                  {"update-ready", DeviceMode::UpdateReady},
+                                                  {"flash-writing", DeviceMode::FlashWriting}};
+    app.add_option("--mode", options.device.mode,
+                   "normal, update-ready (booted for an update) or flash-writing")
+        ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case));
+    app.add_flag("--erased", options.device.firmware.erased, "start with an erased flash");
+    app.add_option("--boot-version", options.device.firmware.bootVersion,
+                   "installed boot version (default: the built-in image's)");
+    app.add_option("--preset-version", options.device.firmware.presetVersion,
+                   "installed preset version (default: the built-in image's)");
+    app.add_option("--system-version", options.device.firmware.systemVersion,
+                   "installed system version")
+        ->capture_default_str();
+    app.add_flag("--finish-with-completion", options.device.finishWithCompletionNotice,
+                 "answer the finish request with the completion notice");
+
+    bool dinTiming = false;
+    app.add_flag("--din-timing", dinTiming,
+                 "a 31,250-baud line and typical flash times (default: instant)");
+    double scale = 1.0;
+    app.add_option("--time-scale", scale, "multiplies every device time")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--seed", options.device.seed, "seed for random faults");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        exitCode = app.exit(error);
+        return std::nullopt;
+    }
+    ParseDeviceId(id, options.device.id);
+    options.device.timing = dinTiming ? DeviceTiming::DinMidi() : DeviceTiming::Instant();
+    options.device.timing.scale = scale;
+    return options;
+}
+
+}  // namespace tq5::sim

@@ -1,0 +1,79 @@
+// tq5-devsim: the virtual TQ-5 on real MIDI ports, for end-to-end runs and for anyone
+// without a device at hand.
+//
+// Prints "tq5-devsim ready" once its ports exist. SIGUSR1 prints the flash state (versions,
+// CRC of each image region) and rewrites --state-file; SIGINT and SIGTERM end it cleanly,
+// after printing the state once more.
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "firmware/embedded_firmware.hpp"
+#include "sim/devsim/device_endpoint.hpp"
+#include "sim/devsim/devsim_options.hpp"
+#include "sim/installed_firmware.hpp"
+#include "sim/virtual_device.hpp"
+
+namespace {
+
+using tq5::sim::DevsimOptions;
+using tq5::sim::VirtualDevice;
+
+// Writes to a neighbour file first, so a reader never sees half a report.
+bool WriteStateFile(const std::string& path, const std::string& report) {
+    const std::string partial = path + ".partial";
+    {
+        std::ofstream file(partial, std::ios::trunc);
+        file << report;
+        if (!file.flush()) return false;
+    }
+    return std::rename(partial.c_str(), path.c_str()) == 0;
+}
+
+void ReportState(VirtualDevice& device, const DevsimOptions& options) {
+    device.WaitIdle();  // a report between two requests, never in the middle of one
+    const std::string report =
+        tq5::sim::FormatFlashState(device.InspectFlash(tq5::engine::EmbeddedFirmware()));
+    std::cout << report << std::flush;
+    if (!options.stateFile.empty() && !WriteStateFile(options.stateFile, report)) {
+        std::cerr << "tq5-devsim: can't write " << options.stateFile << '\n';
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exitCode = 0;
+    const auto options = tq5::sim::ParseDevsimOptions(argc, argv, exitCode);
+    if (!options) return exitCode;
+
+    // Every thread started from here on (the device's, the MIDI system's) inherits the
+    // blocked set, so the signals reach only the sigwait below.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    VirtualDevice device(options->device);
+    tq5::sim::DeviceEndpoint endpoint(device, *options);
+    std::string error;
+    if (!endpoint.Open(error)) {
+        std::cerr << "tq5-devsim: " << error << '\n';
+        return 2;
+    }
+    ReportState(device, *options);
+    std::cout << "tq5-devsim ready" << std::endl;
+
+    while (true) {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0) continue;
+        ReportState(device, *options);
+        if (received != SIGUSR1) break;
+    }
+    return 0;
+}

@@ -1,0 +1,290 @@
+#include "engine/flash_steps.hpp"
+
+#include <gtest/gtest.h>
+
+#include "engine_rig.hpp"
+#include "firmware/memory_firmware_store.hpp"
+
+namespace tq5::engine {
+namespace {
+
+using test::Action;
+using test::Bytes;
+using test::EngineRig;
+using test::Request;
+using test::RequestKind;
+using test::StatusReply;
+
+constexpr DeviceId kTq5{0x6E, 0x00, 0x05, 0x00};
+constexpr std::uint32_t kMainAddress = 0x33000;  // image 129, 283088 bytes
+constexpr std::uint32_t kSecondBlock = kMainAddress + 4096;
+
+Bytes ImageBytes(const FirmwareStore& store, int id) {
+    const ImageRef image = *store.Locate(id);
+    return Bytes(image.data, image.data + image.size);
+}
+
+// Answers the write block at `address` with `script` (one entry per send: a status, or -1
+// for no answer), then with 0; every other request with 0.
+test::Responder BlockScript(std::uint32_t address, std::vector<int> script) {
+    return [address, script](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == address &&
+            r.sendOfThis <= static_cast<int>(script.size())) {
+            const int answer = script[static_cast<std::size_t>(r.sendOfThis - 1)];
+            if (answer < 0) return {};
+            return {{StatusReply(static_cast<std::uint8_t>(answer))}};
+        }
+        return test::GoodDevice{}(r);
+    };
+}
+
+// Block waits short enough to run 32 of them in a test.
+engine::Timing QuickBlocks() {
+    engine::Timing t = test::ShortTiming();
+    t.blockWaitMs = 40;
+    return t;
+}
+
+std::size_t SendsOf(const EngineRig& rig, RequestKind kind, std::uint32_t address) {
+    std::size_t n = 0;
+    for (const Request& r : rig.device.Requests(kind)) n += r.address == address ? 1 : 0;
+    return n;
+}
+
+class FlashSteps : public ::testing::Test {
+protected:
+    FlashSteps() { rig.context.SetCurrentDeviceId(kTq5); }
+    std::size_t SendsOf(RequestKind kind, std::uint32_t address) const {
+        return engine::SendsOf(rig, kind, address);
+    }
+    EngineRig rig{EmbeddedFirmware(), QuickBlocks()};
+};
+
+// The late-answer cases need waits that are unambiguous on a loaded machine.
+class LateAnswers : public ::testing::Test {
+protected:
+    LateAnswers() { rig.context.SetCurrentDeviceId(kTq5); }
+    EngineRig rig{EmbeddedFirmware(), test::ShortTiming()};
+};
+
+// --- erase ---------------------------------------------------------------------------------
+
+TEST_F(FlashSteps, EraseSucceedsAfterSixErrorStatuses) {
+    rig.device.SetResponder([](const Request& r) {
+        return std::vector<Action>{{StatusReply(r.sendOfThis <= 6 ? 2 : 0)}};
+    });
+    EXPECT_EQ(EraseRegion(rig.env, 0xD2000, 0x1000), 0);
+    ASSERT_EQ(rig.device.Requests().size(), 7u);
+    EXPECT_EQ(rig.device.Requests()[0].size, 0x1000u);
+    EXPECT_EQ(rig.host.Of("status"), std::vector<std::string>(7, "Erasing Flash memory."));
+    EXPECT_EQ(rig.host.Of("range"), std::vector<std::string>{"10"});
+    EXPECT_EQ(rig.host.Of("pos").back(), "10");
+    EXPECT_TRUE(rig.host.Of("box").empty());
+}
+
+TEST_F(FlashSteps, SeventhErrorStatusEndsErase) {
+    rig.device.SetResponder([](const Request&) { return std::vector<Action>{{StatusReply(1)}}; });
+    EXPECT_EQ(EraseRegion(rig.env, 0xD2000, 0x1000), -1);
+    EXPECT_EQ(rig.device.Requests().size(), 7u);
+    const auto events = rig.host.Events();
+    EXPECT_EQ(events[events.size() - 2], "box:Error|Transfer error occurred.|error");
+    EXPECT_EQ(events.back(), "release:");
+}
+
+TEST_F(FlashSteps, EraseTimeOutIsNeverRetried) {
+    rig.device.SetResponder([](const Request&) { return std::vector<Action>{}; });
+    EXPECT_EQ(EraseRegion(rig.env, 0, 0x32000), -1);
+    EXPECT_EQ(rig.device.Requests().size(), 1u);
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Time out error(3)|error"});
+}
+
+// --- write ---------------------------------------------------------------------------------
+
+TEST_F(FlashSteps, WriteSplitsImageIntoBlocksAndShowsOffsets) {
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    const auto blocks = rig.device.Requests(RequestKind::WriteBlock);
+    ASSERT_EQ(blocks.size(), 70u);
+    EXPECT_EQ(blocks[68].size, 4096u);
+    EXPECT_EQ(blocks[69].size, 464u);
+    EXPECT_EQ(blocks[69].address, kMainAddress + 282624);
+    const auto status = rig.host.Of("status");
+    EXPECT_EQ(status.front(), "Data transmit  0 / 283088 ");
+    EXPECT_EQ(status.back(), "Data transmit  282624 / 283088 ");
+    EXPECT_EQ(rig.host.Of("range"), std::vector<std::string>{"283088"});
+    EXPECT_EQ(rig.host.Of("pos").back(), "283088");
+    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
+}
+
+TEST_F(FlashSteps, SmallImageIsOneBlock) {
+    EXPECT_EQ(WriteImage(rig.env, 0xD2000, 0, kImageSystem), 0);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 1u);
+    EXPECT_EQ(rig.host.Of("status"), std::vector<std::string>{"Data transmit  0 / 4096 "});
+}
+
+TEST_F(FlashSteps, ThirtyOneTimeOutsThenSuccessGoesOn) {
+    rig.device.SetResponder(BlockScript(kSecondBlock, std::vector<int>(31, -1)));
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 70u + 31u);
+    EXPECT_TRUE(rig.host.Of("box").empty());
+    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
+}
+
+TEST_F(FlashSteps, RetryCountClearsOnEachAcknowledgedBlock) {
+    // 31 failures on two blocks in turn: 62 in all, but never 32 in a row.
+    std::vector<int> mixed(31, 1);
+    mixed[30] = -1;
+    rig.device.SetResponder([mixed](const Request& r) {
+        if (r.kind == RequestKind::WriteBlock && r.address <= kSecondBlock &&
+            r.sendOfThis <= 31) {
+            const int answer = mixed[static_cast<std::size_t>(r.sendOfThis - 1)];
+            return answer < 0 ? std::vector<Action>{}
+                              : std::vector<Action>{{StatusReply(static_cast<std::uint8_t>(answer))}};
+        }
+        return test::GoodDevice{}(r);
+    });
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kMainAddress), 32u);
+    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
+}
+
+struct LimitCase {
+    std::vector<int> script;  // per send; -1 = no answer
+    const char* message;
+};
+
+class WriteRetryLimit : public FlashSteps, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(WriteRetryLimit, ThirtySecondFailureEndsWithItsKind) {
+    rig.device.SetResponder(BlockScript(kSecondBlock, GetParam().script));
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), -1);
+    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 33u);  // nothing after it
+    const auto events = rig.host.Events();
+    EXPECT_EQ(events[events.size() - 2], std::string("box:Error|") + GetParam().message + "|error");
+    EXPECT_EQ(events.back(), "release:");
+}
+
+std::vector<int> Failures(int first, int last) {
+    std::vector<int> s(31, first);
+    s.push_back(last);
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, WriteRetryLimit,
+    ::testing::Values(LimitCase{Failures(-1, -1), "Time out error(2)"},
+                      LimitCase{Failures(1, 1), "Transfer error occurred."},
+                      LimitCase{Failures(1, -1), "Time out error(2)"},
+                      LimitCase{Failures(-1, 7), "Transfer error occurred."}));
+
+TEST_F(FlashSteps, ThirtyOneErrorStatusesThenSuccessGoesOn) {
+    rig.device.SetResponder(BlockScript(kSecondBlock, std::vector<int>(31, 4)));
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
+}
+
+TEST_F(FlashSteps, MissingImageSendsNothing) {
+    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    store.Remove(kImageMain);
+    EngineRig bare(store);
+    bare.context.SetCurrentDeviceId(kTq5);
+    EXPECT_EQ(WriteImage(bare.env, kMainAddress, 0, kImageMain), -1);
+    EXPECT_TRUE(bare.device.Requests().empty());
+    EXPECT_EQ(bare.host.Events(), (std::vector<std::string>{
+                                      "box:Error|Transfer error occurred.|error", "release:"}));
+}
+
+TEST_F(FlashSteps, RowLongerThanItsImageSendsNothing) {
+    EXPECT_EQ(WriteImage(rig.env, 0xD2000, 4097, kImageSystem), -1);
+    EXPECT_TRUE(rig.device.Requests().empty());
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
+}
+
+// --- replies that arrive late or twice -----------------------------------------------------
+
+TEST_F(FlashSteps, AnswerDuringRetryPauseIsNotTakenForTheResend) {
+    engine::Timing t = test::ShortTiming();
+    t.retryPauseMs = 60;
+    EngineRig paused(EmbeddedFirmware(), t);
+    paused.context.SetCurrentDeviceId(kTq5);
+    // Each error status comes twice, the copy during the pause before the resend. Taken as
+    // the resend's answer, 16 rejections would count as 32 failures.
+    paused.device.SetResponder([](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock && r.sendOfThis <= 16) {
+            return {{StatusReply(1)}, {StatusReply(1), 20}};
+        }
+        return test::GoodDevice{}(r);
+    });
+    EXPECT_EQ(WriteImage(paused.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(paused.device.Requests(RequestKind::WriteBlock).size(), 70u + 16u);
+    EXPECT_TRUE(paused.host.Of("box").empty());
+}
+
+// Every request of a write is a block. The first send of the second block is answered only
+// after its resend has left; the resend's own answer follows. `rejectThird` makes the device refuse the third block every time.
+test::Responder LateThenResend(int waitMs, bool rejectThird) {
+    return [waitMs, rejectThird](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock) {
+            if (r.sendOfThis == 1) return {{StatusReply(0), waitMs * 3 / 2}};
+            if (r.sendOfThis == 2) return {{StatusReply(0), waitMs}};
+        }
+        // Every other answer takes a few milliseconds, so that no two answers meet in one
+        // run of the dispatcher and merge into one signal.
+        if (rejectThird && r.kind == RequestKind::WriteBlock && r.address == kSecondBlock + 4096) {
+            return {{StatusReply(1), 5}};
+        }
+        return {{StatusReply(0), 5}};
+    };
+}
+
+TEST_F(LateAnswers, LateAnswerAndResendAnswerBothBelongToTheirBlock) {
+    rig.device.SetResponder(LateThenResend(static_cast<int>(rig.env.timing.blockWaitMs), false));
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 71u);
+    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
+    // The resend's answer did not satisfy the third block: the step ends with nothing pending.
+    EXPECT_FALSE(rig.context.Event().Wait(50));
+}
+
+TEST_F(LateAnswers, LateAnswerNeverMakesARejectedBlockCountAsWritten) {
+    rig.device.SetResponder(LateThenResend(static_cast<int>(rig.env.timing.blockWaitMs), true));
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), -1);
+    EXPECT_EQ(SendsOf(rig, RequestKind::WriteBlock, kSecondBlock + 4096), 32u);
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
+}
+
+// --- read ----------------------------------------------------------------------------------
+
+TEST_F(FlashSteps, ReadReturnsFourBytes) {
+    rig.device.SetResponder(test::GoodDevice{kTq5, {{0x31FFC, Bytes{'1', '.', '0', '0'}}}});
+    std::uint8_t out[4] = {};
+    EXPECT_EQ(ReadDeviceMemory(rig.env, 0x31FFC, 4, out), 0);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{'1', '.', '0', '0'}));
+    EXPECT_EQ(rig.device.Requests()[0].bytes,
+              test::Hex("F0 52 00 6E 60 30 7C 3F 0C 00 00 04 00 00 00 00 F7"));
+    EXPECT_TRUE(rig.host.Events().empty());
+}
+
+TEST_F(FlashSteps, ReadFailuresShowNothing) {
+    const std::vector<test::Responder> failures = {
+        [](const Request&) { return std::vector<Action>{}; },
+        [](const Request&) { return std::vector<Action>{{test::ReadReplyOf({1, 2, 3, 4}, true)}}; },
+        [](const Request&) { return std::vector<Action>{{StatusReply(9)}}; },
+        // Another kind of 0x60 message leaves the status at 0 but carries no data.
+        [](const Request&) { return std::vector<Action>{{test::Hex("F0 52 00 6E 60 05 F7")}}; },
+    };
+    for (const auto& failure : failures) {
+        EngineRig fresh;
+        fresh.context.SetCurrentDeviceId(kTq5);
+        fresh.context.SetStatus(0);
+        fresh.device.SetResponder(failure);
+        std::uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        EXPECT_EQ(ReadDeviceMemory(fresh.env, 0x31FFC, 4, out), -1);
+        EXPECT_EQ(Bytes(out, out + 4), (Bytes{0xAA, 0xAA, 0xAA, 0xAA}));
+        EXPECT_TRUE(fresh.host.Events().empty());
+    }
+}
+
+}  // namespace
+}  // namespace tq5::engine
