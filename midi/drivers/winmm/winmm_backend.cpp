@@ -1,0 +1,16 @@
+#include "midi/drivers/winmm/winmm_backend.hpp"
+
+#include "midi/drivers/winmm/winmm_input_driver.hpp"
+#include "midi/drivers/winmm/winmm_output_driver.hpp"
+
+namespace tq5::midi::winmm {
+
+std::unique_ptr<InputDriver> WinMmBackend::CreateInput() {
+    return std::make_unique<WinMmInputDriver>();
+}
+
+std::unique_ptr<OutputDriver> WinMmBackend::CreateOutput() {
+    return std::make_unique<WinMmOutputDriver>();
+}
+
+}  // namespace tq5::midi::winmm
