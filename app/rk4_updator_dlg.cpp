@@ -4,24 +4,11 @@
 #include <vector>
 
 #include "app/instance_number.hpp"
+#include "app/port_names.hpp"
 #include "app/preferred_ports.hpp"
 #include "engine/version_check.hpp"
 
 namespace tq5::app {
-namespace {
-
-// Names of the devices a port lists, asking for the count again before each one.
-template <typename Port>
-std::vector<std::string> DeviceNames(Port& port) {
-    std::vector<std::string> names;
-    for (std::uint32_t n = 0; n < port.GetDeviceCount(); ++n) {
-        names.push_back(port.GetDeviceName(n));
-    }
-    return names;
-}
-
-}  // namespace
-
 CRk4UpdatorDlg::CRk4UpdatorDlg(DialogControls& view, int instanceNumber,
                                const CoreSettings& settings)
     : view_(view), instanceNumber_(instanceNumber), core_(settings, *this) {}
@@ -59,11 +46,11 @@ CommandResult CRk4UpdatorDlg::OnCommand(std::uint32_t commandId) {
 }
 
 void CRk4UpdatorDlg::FillPortLists() {
-    const std::vector<std::string> outputs = DeviceNames(core_.Output());
+    const std::vector<std::string> outputs = ListDeviceNames(core_.Output());
     view_.ResetList(PortList::Output);
     for (const auto& name : outputs) view_.AddListEntry(PortList::Output, name);
 
-    const std::vector<std::string> inputs = DeviceNames(core_.Input());
+    const std::vector<std::string> inputs = ListDeviceNames(core_.Input());
     view_.ResetList(PortList::Input);
     for (const auto& name : inputs) view_.AddListEntry(PortList::Input, name);
 

@@ -1,2 +1,9 @@
 #!/usr/bin/env bash
-echo 'the command-line updater is not built yet'; exit 1
+# The main job: builds tq5-updater with the release preset and runs a firmware update
+# against the built-in virtual TQ-5 (no device or MIDI system needed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset release
+cmake --build --preset release --target tq5-updater
+build/release/app/cli/tq5-updater --simulate update

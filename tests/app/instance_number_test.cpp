@@ -14,6 +14,7 @@
 
 #include "app/instance_number.hpp"
 #include "app/posix_named_locks.hpp"
+#include "temp_folder.hpp"
 
 namespace tq5::app {
 namespace {
@@ -36,18 +37,11 @@ public:
 // A lock folder of the test's own inside a fresh temporary folder, removed afterwards.
 class PosixNamedLocksTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::path(testing::TempDir()) / "tq5-instances-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        folder = root_ / "locks";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    fs::path root_;
-    fs::path folder;
+    void SetUp() override { ASSERT_FALSE(temp_.Path().empty()); }
+
+    test::TempFolder temp_{"tq5-instances"};
+    const fs::path& root_ = temp_.Path();
+    const fs::path folder = root_ / "locks";
 };
 
 TEST(InstanceNumber, TitlesAreTheLockNames) {

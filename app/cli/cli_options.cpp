@@ -1,0 +1,85 @@
+#include "app/cli/cli_options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+
+namespace tq5::app::cli {
+namespace {
+
+ParseResult UsageError(const std::string& message) {
+    return ParseResult{std::nullopt, kExitUsage, "tq5-updater: " + message + "\n" + kUsageLine,
+                       true};
+}
+
+}  // namespace
+
+std::optional<protocol::DeviceId> ParseDeviceId(const std::string& text) {
+    if (text.size() != 8) return std::nullopt;
+    protocol::DeviceId id{};
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        const std::string pair = text.substr(2 * i, 2);
+        if (!std::isxdigit(static_cast<unsigned char>(pair[0])) ||
+            !std::isxdigit(static_cast<unsigned char>(pair[1]))) {
+            return std::nullopt;
+        }
+        const auto value = std::stoul(pair, nullptr, 16);
+        if (value >= 0x80) return std::nullopt;
+        id[i] = static_cast<std::uint8_t>(value);
+    }
+    return id;
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv) {
+    CLI::App app{"Firmware updater for the VARN TQ-5 over MIDI.", "tq5-updater"};
+    app.require_subcommand(1, 1);
+    app.fallthrough();  // the options may also follow the command
+
+    CliOptions options;
+    std::string api;
+    std::string mode;
+    std::string deviceId;
+    app.add_option("--in", options.inPort, "MIDI input: index or name (default: preferred)");
+    app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
+    app.add_option("--api", api, "MIDI system: alsa or jack")
+        ->check(CLI::IsMember({"alsa", "jack"}));
+    auto* simulate =
+        app.add_flag("--simulate", options.simulate, "run against the built-in virtual TQ-5");
+    app.add_option("--device-mode", mode, "virtual TQ-5's mode: normal or update")
+        ->check(CLI::IsMember({"normal", "update"}))
+        ->needs(simulate);
+    app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
+        ->needs(simulate);
+    auto* ports = app.add_subcommand("ports", "list the MIDI inputs and outputs");
+    auto* update = app.add_subcommand("update", "update the TQ-5's firmware");
+    auto* version = app.add_subcommand("version", "show the TQ-5's and this updater's versions");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        return ParseResult{std::nullopt, kExitSuccess, app.help(), false};
+    } catch (const CLI::ParseError& e) {
+        return UsageError(e.what());
+    }
+
+    if (ports->parsed()) options.command = Command::Ports;
+    if (update->parsed()) options.command = Command::Update;
+    if (version->parsed()) options.command = Command::Version;
+    if (api == "alsa") options.api = MidiApi::Alsa;
+    if (api == "jack") options.api = MidiApi::Jack;
+    if (mode == "normal") options.deviceMode = sim::DeviceMode::Normal;
+    if (!deviceId.empty()) {
+        const auto id = ParseDeviceId(deviceId);
+        if (!id) {
+            return UsageError(
+                "--device-id takes eight hex digits, each byte below 80, e.g. 6E000600");
+        }
+        options.deviceId = *id;
+    }
+    if (options.simulate && options.api != MidiApi::Any) {
+        return UsageError("--api chooses a real MIDI system; --simulate uses none");
+    }
+    return ParseResult{options, kExitSuccess, {}, false};
+}
+
+}  // namespace tq5::app::cli

@@ -1,0 +1,48 @@
+#pragma once
+// The command line of tq5-updater: one command (ports, update, version) and its options.
+
+#include <optional>
+#include <string>
+
+#include "protocol/messages.hpp"
+#include "sim/virtual_device.hpp"
+
+namespace tq5::app::cli {
+
+enum class Command { Ports, Update, Version };
+enum class MidiApi { Any, Alsa, Jack };
+
+struct CliOptions {
+    Command command = Command::Ports;
+    std::string inPort;   // index or name; empty = this instance's preferred port
+    std::string outPort;
+    MidiApi api = MidiApi::Any;
+    bool simulate = false;
+    sim::DeviceMode deviceMode = sim::DeviceMode::UpdateReady;
+    protocol::DeviceId deviceId{0x6E, 0x00, 0x05, 0x00};
+};
+
+// What parsing decided: run with the options, or stop at once with `exitCode` after
+// printing `output` (help text to stdout; a usage error and the usage line to stderr).
+struct ParseResult {
+    std::optional<CliOptions> options;
+    int exitCode = 0;
+    std::string output;
+    bool toStderr = false;
+};
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+inline constexpr const char* kUsageLine =
+    "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
+    "                   [--api alsa|jack] [--in PORT] [--out PORT] ports|update|version\n";
+
+ParseResult ParseCommandLine(int argc, const char* const* argv);
+
+// "6E000600" -> 6E 00 06 00: eight hex digits, every byte a MIDI data byte (below 0x80).
+std::optional<protocol::DeviceId> ParseDeviceId(const std::string& text);
+
+}  // namespace tq5::app::cli

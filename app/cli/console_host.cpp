@@ -1,0 +1,155 @@
+#include "app/cli/console_host.hpp"
+
+#include "engine/string_table.hpp"
+
+namespace tq5::app::cli {
+namespace {
+
+// A terminal line is redrawn at most this often, except on a new row or status.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+ConsoleHost::ConsoleHost(std::FILE* out, std::FILE* err, bool live,
+                         const engine::FirmwareStore& firmware)
+    : out_(out), err_(err), live_(live), tracker_(firmware, std::chrono::steady_clock::now()) {}
+
+template <typename F>
+void ConsoleHost::Change(F&& f) {
+    {
+        std::lock_guard guard(lock_);
+        f();
+    }
+    changed_.notify_all();
+}
+
+void ConsoleHost::Select(std::int32_t output, std::int32_t input) {
+    Change([&] {
+        selectedOutput_ = output;
+        selectedInput_ = input;
+    });
+}
+
+void ConsoleHost::EndLineLocked() {
+    if (!lineOpen_) return;
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    lineOpen_ = false;
+}
+
+void ConsoleHost::EndLine() {
+    std::lock_guard guard(lock_);
+    EndLineLocked();
+}
+
+void ConsoleHost::Redraw(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < kRedrawInterval) return;
+    lastDraw_ = now;
+    // Back to the line's start, clear it, draw it anew.
+    std::fprintf(out_, "\r\x1b[2K%s", tracker_.Line(now).c_str());
+    std::fflush(out_);
+    lineOpen_ = true;
+}
+
+void ConsoleHost::Log(const std::string& line) {
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void ConsoleHost::ShowMessageBox(std::string_view text, std::string_view caption,
+                                 engine::MessageIcon icon) {
+    Change([&] {
+        EndLineLocked();
+        if (icon == engine::MessageIcon::Error) {
+            errorShown_ = true;
+            std::fprintf(err_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                         static_cast<int>(text.size()), text.data());
+            std::fflush(err_);
+        } else {
+            std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
+            std::fflush(out_);
+        }
+    });
+}
+
+void ConsoleHost::SetStatusText(std::string_view text) {
+    Change([&] {
+        statusSeen_ = true;
+        const bool notable = tracker_.OnStatus(text);
+        if (live_) {
+            Redraw(notable);
+        } else if (notable) {
+            Log(tracker_.Counter() + "  " + tracker_.Status());
+        }
+    });
+}
+
+void ConsoleHost::SetCounterText(std::string_view text) {
+    Change([&] {
+        const bool notable = tracker_.OnCounter(text);
+        if (live_) Redraw(notable);
+    });
+}
+
+void ConsoleHost::SetProgressRange(std::int32_t upper) {
+    Change([&] {
+        if (tracker_.OnRange(upper) && !live_) {
+            Log(tracker_.Counter() + "  writing " + std::to_string(upper) + " bytes");
+        }
+        if (live_) Redraw(false);
+    });
+}
+
+void ConsoleHost::SetProgressPos(std::int32_t position) {
+    Change([&] {
+        const bool finished = tracker_.OnPosition(position);
+        if (live_) {
+            Redraw(finished);
+        } else if (finished) {
+            Log(tracker_.Line(std::chrono::steady_clock::now()));
+        }
+    });
+}
+
+void ConsoleHost::LockControls() {
+    Change([&] { released_ = false; });
+    if (context_ != nullptr) context_->SetBusy(true);
+}
+
+void ConsoleHost::ReleaseControls() {
+    if (context_ != nullptr) context_->SetBusy(false);
+    Change([&] { released_ = true; });
+}
+
+void ConsoleHost::EnableActions(bool) {}
+
+std::int32_t ConsoleHost::GetSelectedOutput() {
+    std::lock_guard guard(lock_);
+    return selectedOutput_;
+}
+
+std::int32_t ConsoleHost::GetSelectedInput() {
+    std::lock_guard guard(lock_);
+    return selectedInput_;
+}
+
+void ConsoleHost::PostVersionCheckDone(std::int32_t result) {
+    Change([&] { posted_ = result; });
+}
+
+bool ConsoleHost::Completed() const {
+    return tracker_.Status() == engine::LoadText(engine::IDS_UPDATE_COMPLETED);
+}
+
+bool ConsoleHost::WaitFor(const std::function<bool(const ConsoleHost&)>& ended,
+                          const std::function<bool()>& interrupted) {
+    std::unique_lock guard(lock_);
+    for (;;) {
+        if (ended(*this)) return true;
+        if (interrupted()) return false;
+        changed_.wait_for(guard, std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace tq5::app::cli

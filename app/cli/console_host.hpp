@@ -1,0 +1,84 @@
+#pragma once
+// The command line's host: what a procedure shows in the window goes to the console. Error
+// boxes print their caption and text to stderr, the version report prints to stdout, and
+// the counter, status line and progress bar become one live line on a terminal (plain log
+// lines otherwise). The main thread waits here for the procedure to end.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/cli/progress_tracker.hpp"
+#include "engine/host.hpp"
+#include "engine/update_context.hpp"
+
+namespace tq5::app::cli {
+
+class ConsoleHost final : public engine::Host {
+public:
+    // `live`: redraw one line in place (a terminal) instead of printing log lines.
+    ConsoleHost(std::FILE* out, std::FILE* err, bool live, const engine::FirmwareStore& firmware);
+
+    // The state whose busy flag Lock/ReleaseControls set; attach before any procedure.
+    void Attach(engine::UpdateContext& context) { context_ = &context; }
+    void Select(std::int32_t output, std::int32_t input);
+
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        engine::MessageIcon icon) override;
+    void SetStatusText(std::string_view text) override;
+    void SetCounterText(std::string_view text) override;
+    void SetProgressRange(std::int32_t upper) override;
+    void SetProgressPos(std::int32_t position) override;
+    void LockControls() override;
+    void ReleaseControls() override;
+    void EnableActions(bool on) override;
+    std::int32_t GetSelectedOutput() override;
+    std::int32_t GetSelectedInput() override;
+    void PostVersionCheckDone(std::int32_t result) override;
+
+    // Waits until `ended` holds or `interrupted` returns true (checked every few ms).
+    // True when it ended.
+    bool WaitFor(const std::function<bool(const ConsoleHost&)>& ended,
+                 const std::function<bool()>& interrupted);
+
+    // Observations, for the main thread. Call under WaitFor's predicate or after the end.
+    bool Released() const { return released_; }
+    bool ErrorShown() const { return errorShown_; }
+    bool StatusSeen() const { return statusSeen_; }
+    bool Completed() const;
+    std::optional<std::int32_t> VersionCheckResult() const { return posted_; }
+
+    // Ends the live line so that whatever follows starts on a line of its own.
+    void EndLine();
+
+private:
+    void Redraw(bool force);
+    void Log(const std::string& line);
+    void EndLineLocked();
+    template <typename F>
+    void Change(F&& f);
+
+    std::FILE* const out_;
+    std::FILE* const err_;
+    const bool live_;
+    engine::UpdateContext* context_ = nullptr;
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    ProgressTracker tracker_;
+    std::chrono::steady_clock::time_point lastDraw_{};
+    bool lineOpen_ = false;
+    std::int32_t selectedOutput_ = -1;
+    std::int32_t selectedInput_ = -1;
+    bool released_ = false;
+    bool errorShown_ = false;
+    bool statusSeen_ = false;
+    std::optional<std::int32_t> posted_;
+};
+
+}  // namespace tq5::app::cli

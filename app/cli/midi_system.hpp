@@ -1,0 +1,27 @@
+#pragma once
+// The MIDI system a command talks through: ALSA or JACK through RtMidi, or the built-in
+// virtual TQ-5 on in-process ports that carry this instance's preferred names.
+
+#include <memory>
+#include <string>
+
+#include "app/cli/cli_options.hpp"
+#include "midi/driver.hpp"
+
+namespace tq5::app::cli {
+
+struct MidiSystem {
+    std::unique_ptr<midi::MidiBackend> backend;  // null when no MIDI system is there
+    std::string name;                            // "ALSA", "JACK", "virtual TQ-5"
+    std::string problem;                         // why there is none
+};
+
+// ALSA or JACK as asked; with no choice, the ALSA sequencer when there is one, else a
+// running JACK server.
+MidiSystem OpenMidiSystem(MidiApi api);
+
+// One virtual cable pair, named after the instance's preferred port, with a virtual TQ-5
+// in the given mode and id at its far end.
+MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber);
+
+}  // namespace tq5::app::cli

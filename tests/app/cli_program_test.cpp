@@ -1,0 +1,169 @@
+// tq5-updater as a user runs it: exit codes, what goes to stdout and stderr, Ctrl-C, instance
+// numbers. Every run gets a runtime folder of its own, so it never meets a real instance.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/instance_number.hpp"
+#include "app/posix_named_locks.hpp"
+#include "engine/firmware_images.hpp"
+#include "firmware/embedded_firmware.hpp"
+#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "run_program.hpp"
+#include "temp_folder.hpp"
+
+namespace tq5::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramResult;
+using test::RunProgram;
+
+class CliProgramTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(runtime_.empty()); }
+
+    ProgramResult Run(const std::vector<std::string>& args, const test::SignalWhen& when = {}) {
+        return RunProgram(TQ5_UPDATER_PATH, args,
+                          {{"XDG_RUNTIME_DIR", runtime_.string()},
+                           // A server name no JACK runs under: the tests never meet a real one.
+                           {"JACK_DEFAULT_SERVER", "tq5-test-absent"}},
+                          when);
+    }
+
+    test::TempFolder temp_{"tq5-cli"};
+    const fs::path& runtime_ = temp_.Path();
+};
+
+std::string ImageVersion(const engine::VersionField& field) {
+    std::uint8_t text[5] = {};
+    engine::ReadImageBytes(engine::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
+    return reinterpret_cast<const char*>(text);
+}
+
+void ExpectNoCrashText(const ProgramResult& r) {
+    for (const char* text : {"terminate", "what()", "Aborted", "Sanitizer", "RtMidi"}) {
+        EXPECT_EQ(r.err.find(text), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(CliProgramTest, SimulatedUpdateCompletes) {
+    const ProgramResult r = Run({"--simulate", "update"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("10/10  Version update completed."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("9/10  writing 3297280 bytes"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("MIDI out 0 \"VARN TQ Series\", MIDI in 0 \"VARN TQ Series\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);  // plain lines, not a terminal
+}
+
+TEST_F(CliProgramTest, SimulatedVersionCheckPrintsThreeLines) {
+    const ProgramResult r = Run({"version", "--simulate"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The virtual TQ-5 runs an older system; boot and preset match the images.
+    EXPECT_EQ(r.out, "SYSTEM:\t\t1.05 -> " + ImageVersion(engine::kSystemVersion) +
+                         "\nPRESET:\t\t" + ImageVersion(engine::kPresetVersion) + "\nBOOT:\t\t" +
+                         ImageVersion(engine::kBootVersion) + "\n");
+}
+
+TEST_F(CliProgramTest, ADeviceInNormalModeIsReportedAsFailure) {
+    const ProgramResult r = Run({"--simulate", "--device-mode", "normal", "update"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Error: Please use the firmware update mode."), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("completed"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, AForeignDeviceIdIsRefused) {
+    const ProgramResult r = Run({"--simulate", "--device-id", "6E000600", "version"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Error: Illegal device connected."), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+TEST_F(CliProgramTest, BadUsageExitsTwoWithTheUsageLine) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--frobnicate", "update"}, {}, {"--device-mode", "normal", "update"}}) {
+        const ProgramResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("Usage: tq5-updater"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST_F(CliProgramTest, APortThatIsNotThereIsBadUsage) {
+    const ProgramResult r = Run({"--simulate", "--out", "3", "update"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("there is no MIDI output 3"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("tq5-updater ports"), std::string::npos);
+}
+
+TEST_F(CliProgramTest, PortsMarksThePreferredPort) {
+    const ProgramResult r = Run({"--simulate", "ports"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("MIDI inputs:\n  0  VARN TQ Series  [preferred, default]\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("MIDI outputs:\n  0  VARN TQ Series  [preferred, default]\n"),
+              std::string::npos);
+}
+
+TEST_F(CliProgramTest, ASecondInstanceUsesItsNumberedPorts) {
+    PosixNamedLocks running(runtime_ / "tq5-updater");
+    ASSERT_EQ(ClaimInstanceNumber(running), 1);
+    const ProgramResult r = Run({"--simulate", "version"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("VARN TQ-5 System v1.10 Updater (2): MIDI out 0 \"VARN TQ Series (2)\""),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliProgramTest, ATwentyFirstInstanceIsRefused) {
+    PosixNamedLocks running(runtime_ / "tq5-updater");
+    for (int n = 1; n <= kMaxInstances; ++n) ASSERT_EQ(ClaimInstanceNumber(running), n);
+    const ProgramResult r = Run({"--simulate", "ports"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("It is forbidden to launch more than 20 instance of this application."),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliProgramTest, CtrlCLeavesTheDeviceMidUpdateAndSaysSo) {
+    const ProgramResult r = Run({"--simulate", "update"}, {"9/10  writing", SIGINT});
+    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+    EXPECT_NE(r.err.find("left in the middle of its update"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("tq5-updater update"), std::string::npos);
+    EXPECT_EQ(r.out.find("completed"), std::string::npos);
+    EXPECT_EQ(r.err.find("Error:"), std::string::npos) << r.err;  // it ends quietly
+}
+
+TEST_F(CliProgramTest, WithoutAMidiSystemPortsListsNothing) {
+    if (midi::RtMidiBackend::IsReachable(midi::RtMidiSystem::Alsa)) {
+        GTEST_SKIP() << "this machine has an ALSA sequencer";
+    }
+    const ProgramResult ports = Run({"ports"});
+    EXPECT_EQ(ports.exitCode, 0) << ports.err;
+    EXPECT_NE(ports.out.find("no MIDI system found"), std::string::npos) << ports.out;
+    EXPECT_EQ(ports.out.find("MIDI inputs:"), std::string::npos);
+    EXPECT_EQ(ports.err, "");  // none of the MIDI libraries' own complaints
+
+    for (const char* command : {"update", "version"}) {
+        const ProgramResult r = Run({command});
+        EXPECT_EQ(r.exitCode, 1) << command;
+        EXPECT_NE(r.err.find("no MIDI system found"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--simulate"), std::string::npos);
+        ExpectNoCrashText(r);
+    }
+    const ProgramResult jack = Run({"--api", "jack", "update"});
+    EXPECT_EQ(jack.exitCode, 1);
+    EXPECT_NE(jack.err.find("no JACK server is running"), std::string::npos) << jack.err;
+    ExpectNoCrashText(jack);
+}
+
+}  // namespace
+}  // namespace tq5::app
