@@ -110,3 +110,13 @@ struct EngineRig {
 };
 
 }  // namespace tq5::test
+
+namespace tq5::engine {
+// The harness's names, for the procedure tests that live in this namespace.
+using test::Action;
+using test::Bytes;
+using test::EngineRig;
+using test::Request;
+using test::RequestKind;
+using test::StatusReply;
+}  // namespace tq5::engine

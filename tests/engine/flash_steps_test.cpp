@@ -8,13 +8,6 @@
 namespace tq5::engine {
 namespace {
 
-using test::Action;
-using test::Bytes;
-using test::EngineRig;
-using test::Request;
-using test::RequestKind;
-using test::StatusReply;
-
 constexpr DeviceId kTq5{0x6E, 0x00, 0x05, 0x00};
 constexpr std::uint32_t kMainAddress = 0x33000;  // image 129, 283088 bytes
 constexpr std::uint32_t kSecondBlock = kMainAddress + 4096;

@@ -7,12 +7,6 @@
 namespace tq5::engine {
 namespace {
 
-using test::Action;
-using test::Bytes;
-using test::EngineRig;
-using test::Request;
-using test::RequestKind;
-
 const std::string kErrorBox = "Error|";
 
 TEST(IdentifyDevice, AcceptsBothKnownIdsQuietly) {

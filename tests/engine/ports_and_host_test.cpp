@@ -10,8 +10,6 @@
 namespace tq5::engine {
 namespace {
 
-using test::EngineRig;
-
 TEST(OpenSelectedPorts, OpensOutputThenInputOnTheSelections) {
     EngineRig rig;
     rig.host.selectedOutput = 3;

@@ -11,13 +11,6 @@
 namespace tq5::engine {
 namespace {
 
-using test::Action;
-using test::Bytes;
-using test::EngineRig;
-using test::Request;
-using test::RequestKind;
-using test::StatusReply;
-
 using Clock = std::chrono::steady_clock;
 
 // What the Execute handler does, then the worker on a thread of its own; returns its run time.

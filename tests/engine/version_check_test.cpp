@@ -11,12 +11,6 @@
 namespace tq5::engine {
 namespace {
 
-using test::Action;
-using test::Bytes;
-using test::EngineRig;
-using test::Request;
-using test::RequestKind;
-
 Bytes Text(const char* four) { return Bytes(four, four + 4); }
 
 // Images carrying system 1.10, preset 1.00, boot 1.00 whatever the build embedded.
