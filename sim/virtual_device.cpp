@@ -24,18 +24,127 @@ struct Outgoing {
     Clock::time_point due;  // when its last byte reaches the updater
 };
 
+bool IsReadReply(const Message& m) {
+    return m.size() >= protocol::kReadReplyOverhead && m[1] == protocol::kManufacturerId &&
+           m[4] == protocol::kCmdMemory && m[5] == protocol::kReadReplyMarker;
+}
+
+// Flips the lowest bit of the CRC's first septet: still a valid SysEx byte, wrong CRC.
+void CorruptCrc(Message& m) {
+    const auto n = static_cast<std::uint32_t>(protocol::DecodeTwoByteCount(m.data() + 9));
+    const std::size_t at = protocol::ReadMemoryReplyCrcOffset(n);
+    if (at < m.size()) m[at] ^= 0x01;
+}
+
+Message StrayFor(const Fault& fault, std::uint8_t deviceByte) {
+    if (!fault.stray.empty()) return fault.stray;
+    Message m(protocol::kDeviceCommandLength);
+    protocol::BuildDeviceCommand(m.data(), deviceByte, protocol::kCmdIgnored);
+    return m;
+}
+
+// Reshapes the replies to one request as `faults` say; returns the extra delay in ms.
+std::uint32_t ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
+                          std::vector<Message>& replies, std::string& note) {
+    std::uint32_t delayMs = 0;
+    bool drop = false;
+    bool duplicate = false;
+    std::vector<Message> strays;
+    for (const Fault& fault : faults) {
+        if (!note.empty()) note += ", ";
+        note += FaultActionName(fault.action);
+        switch (fault.action) {
+            case FaultAction::DropReply:
+                drop = true;
+                break;
+            case FaultAction::DelayReply:
+                delayMs += fault.delayMs;
+                break;
+            case FaultAction::AnswerStatus:
+                break;  // decided before the request was carried out
+            case FaultAction::CorruptReadCrc:
+                for (Message& m : replies) {
+                    if (IsReadReply(m)) CorruptCrc(m);
+                }
+                break;
+            case FaultAction::DuplicateReply:
+                duplicate = true;
+                break;
+            case FaultAction::SendStray:
+                strays.push_back(StrayFor(fault, core.Id()[0]));
+                break;
+            case FaultAction::SendTruncated:
+                for (Message& m : replies) {
+                    const std::size_t keep = fault.truncateTo != 0 ? fault.truncateTo : m.size() / 2;
+                    m.resize(std::min(std::max<std::size_t>(keep, 1), m.size()));
+                }
+                break;
+            case FaultAction::AnswerOtherId:
+                for (Message& m : replies) m = core.IdentityReply(fault.otherId);
+                break;
+        }
+    }
+    if (duplicate) {
+        const std::size_t n = replies.size();
+        for (std::size_t i = 0; i < n; ++i) replies.push_back(replies[i]);
+    }
+    if (drop) replies.clear();
+    replies.insert(replies.begin(), strays.begin(), strays.end());
+    return delayMs;
+}
+
+const Fault* FindRefusal(const std::vector<Fault>& faults) {
+    for (const Fault& fault : faults) {
+        if (fault.action == FaultAction::AnswerStatus) return &fault;
+    }
+    return nullptr;
+}
+
+Message UnsolicitedBytes(UnsolicitedMessage message, std::uint8_t deviceByte) {
+    Message m(protocol::kDeviceCommandLength);
+    switch (message) {
+        case UnsolicitedMessage::IdentityRequest:
+            protocol::BuildUniversalMessage(m.data(), protocol::kIdentityRequestSubId);
+            break;
+        case UnsolicitedMessage::UnknownUniversal:
+            protocol::BuildUniversalMessage(m.data(), 0x03);
+            break;
+        case UnsolicitedMessage::Command01:
+            protocol::BuildDeviceCommand(m.data(), deviceByte, protocol::kCmdEnterUpdate);
+            break;
+        case UnsolicitedMessage::Command03:
+            protocol::BuildDeviceCommand(m.data(), deviceByte, protocol::kCmdIgnored);
+            break;
+        case UnsolicitedMessage::Command04:
+            protocol::BuildDeviceCommand(m.data(), deviceByte, protocol::kCmdFinish);
+            break;
+        case UnsolicitedMessage::Command05:
+            protocol::BuildDeviceCommand(m.data(), deviceByte, protocol::kCmdDeviceAcknowledged);
+            break;
+        case UnsolicitedMessage::UnknownCommand:
+            protocol::BuildDeviceCommand(m.data(), deviceByte, 0x44);
+            break;
+    }
+    return m;
+}
+
 }  // namespace
 
 struct VirtualDevice::Impl {
     explicit Impl(const DeviceOptions& options)
-        : core(options.id, options.mode), timing(options.timing) {
+        : core(options.id, options.mode),
+          timing(options.timing),
+          faults(options.seed),
+          transcript(options.transcriptLimit),
+          start(Clock::now()) {
         core.SetRevision(options.revision);
         core.SetFinishWithCompletionNotice(options.finishWithCompletionNotice);
         sim::InstallFirmware(core.Flash(), options.firmware);
-        const Clock::time_point now = Clock::now();
-        inLineFree = now;
-        outLineFree = now;
-        busyUntil = now;
+        for (const Fault& fault : options.faults) faults.Add(fault);
+        faults.SetRandom(options.randomFaults);
+        inLineFree = start;
+        outLineFree = start;
+        busyUntil = start;
     }
 
     Clock::duration Scaled(double seconds) const {
@@ -52,74 +161,131 @@ struct VirtualDevice::Impl {
         return Scaled(ms / 1000.0);
     }
 
+    void Record(Direction direction, Clock::time_point at, const Message& bytes,
+                std::string note = {}) {
+        TranscriptEntry entry{direction, at - start, bytes, std::move(note)};
+        if (observerSet) observed.push_back(entry);
+        transcript.Add(std::move(entry));
+    }
+
     // Queues a message to go out once `ready` has passed and the line is free.
     void Send(Message bytes, Clock::time_point ready) {
-        const Clock::time_point start = std::max(ready, outLineFree);
-        outLineFree = start + LineTime(bytes.size());
+        const Clock::time_point begin = std::max(ready, outLineFree);
+        outLineFree = begin + LineTime(bytes.size());
         outbox.push_back({std::move(bytes), outLineFree});
     }
 
-    void HandleIncoming(Incoming message, Clock::time_point now) {
+    void HandleIncoming(const Incoming& message, Clock::time_point now) {
         const protocol::DeviceRequest request =
             protocol::ParseRequest(message.bytes.data(), message.bytes.size());
-        Response response = core.Handle(request);
+        if (request.kind == protocol::RequestKind::StatusMessage ||
+            request.kind == protocol::RequestKind::IdentityReply) {
+            updaterAnswers.push_back(message.bytes);
+            answersChanged.notify_all();
+            Record(Direction::ToDevice, message.arrival, message.bytes);
+            return;
+        }
+        std::string note;
+        std::vector<Fault> hits;
+        if (core.AddressedElsewhere(request)) {
+            note = "not for this device";
+        } else if (const auto type = RequestTypeOf(request.kind)) {
+            hits = faults.Next(*type);
+        }
+        Response response;
+        if (const Fault* refusal = FindRefusal(hits)) {
+            response.messages.push_back(core.StatusMessage(refusal->status));
+        } else {
+            response = core.Handle(request);
+        }
+        const std::uint32_t delayMs = ApplyFaults(hits, core, response.messages, note);
+        Record(Direction::ToDevice, message.arrival, message.bytes, std::move(note));
         busyUntil = now + WorkTime(response);
-        for (Message& reply : response.messages) Send(std::move(reply), busyUntil);
+        const Clock::time_point ready = busyUntil + Scaled(delayMs / 1000.0);
+        for (Message& reply : response.messages) Send(std::move(reply), ready);
     }
 
-    bool Idle() const { return inbox.empty() && outbox.empty() && !working; }
+    bool Idle() const {
+        return inbox.empty() && outbox.empty() && observed.empty() && !working;
+    }
+
+    // Runs the sink or the observer with the device's lock released.
+    template <typename Call>
+    void Unlocked(std::unique_lock<std::mutex>& lock, Call call) {
+        working = true;
+        lock.unlock();
+        call();
+        lock.lock();
+        working = false;
+    }
 
     void Run() {
         std::unique_lock lock(mutex);
         while (!stopping) {
             const Clock::time_point now = Clock::now();
-            if (!outbox.empty() && outbox.front().due <= now) {
+            if (!observed.empty()) {
+                std::vector<TranscriptEntry> entries;
+                entries.swap(observed);
+                Unlocked(lock, [&] {
+                    std::lock_guard guard(observerMutex);
+                    for (const TranscriptEntry& entry : entries) {
+                        if (observer) observer(entry);
+                    }
+                });
+            } else if (!outbox.empty() && outbox.front().due <= now) {
                 Outgoing out = std::move(outbox.front());
                 outbox.pop_front();
-                working = true;
-                lock.unlock();
-                {
-                    std::lock_guard sinkGuard(sinkMutex);
+                Record(Direction::FromDevice, out.due, out.bytes);
+                Unlocked(lock, [&] {
+                    std::lock_guard guard(sinkMutex);
                     if (sink) sink(out.bytes.data(), out.bytes.size());
-                }
-                lock.lock();
-                working = false;
-                idle.notify_all();
-                continue;
-            }
-            if (!inbox.empty() && std::max(inbox.front().arrival, busyUntil) <= now) {
-                Incoming in = std::move(inbox.front());
+                });
+            } else if (!inbox.empty() && std::max(inbox.front().arrival, busyUntil) <= now) {
+                const Incoming in = std::move(inbox.front());
                 inbox.pop_front();
-                HandleIncoming(std::move(in), now);
-                idle.notify_all();
+                HandleIncoming(in, now);
+            } else {
+                Clock::time_point wake = Clock::time_point::max();
+                if (!outbox.empty()) wake = outbox.front().due;
+                if (!inbox.empty()) {
+                    wake = std::min(wake, std::max(inbox.front().arrival, busyUntil));
+                }
+                if (wake == Clock::time_point::max()) {
+                    wakeUp.wait(lock);
+                } else {
+                    wakeUp.wait_until(lock, wake);
+                }
                 continue;
             }
-            Clock::time_point wake = Clock::time_point::max();
-            if (!outbox.empty()) wake = outbox.front().due;
-            if (!inbox.empty()) wake = std::min(wake, std::max(inbox.front().arrival, busyUntil));
-            if (wake == Clock::time_point::max()) {
-                wakeUp.wait(lock);
-            } else {
-                wakeUp.wait_until(lock, wake);
-            }
+            idle.notify_all();
         }
+        idle.notify_all();
     }
 
-    mutable std::mutex mutex;  // everything below but the sink
+    mutable std::mutex mutex;  // everything below but the sink and the observer
     std::condition_variable wakeUp;
-    std::condition_variable idle;
+    mutable std::condition_variable idle;
+    mutable std::condition_variable answersChanged;
     DeviceCore core;
     DeviceTiming timing;
+    FaultPlan faults;
+    sim::Transcript transcript;
+    std::vector<TranscriptEntry> observed;  // waiting for the observer
+    bool observerSet = false;
+    std::vector<Message> updaterAnswers;
+    const Clock::time_point start;
     std::deque<Incoming> inbox;
     std::deque<Outgoing> outbox;
     Clock::time_point inLineFree;
     Clock::time_point outLineFree;
     Clock::time_point busyUntil;
-    bool working = false;  // a reply is in the sink right now
+    bool working = false;  // the sink or the observer runs right now
     bool stopping = false;
 
     std::mutex sinkMutex;  // held while the sink runs, so replacing it waits for the call
     ReplySink sink;
+    std::mutex observerMutex;
+    TranscriptObserver observer;
 
     std::thread thread;
 };
@@ -148,13 +314,13 @@ void VirtualDevice::Receive(const std::uint8_t* bytes, std::size_t length) {
 
 VirtualDevice::Clock::time_point VirtualDevice::ReceiveOverLine(const std::uint8_t* bytes,
                                                                 std::size_t length) {
+    Message copy = bytes != nullptr ? Message(bytes, bytes + length) : Message{};
     Clock::time_point arrival;
     {
         std::lock_guard guard(impl_->mutex);
-        const Clock::time_point start = std::max(Clock::now(), impl_->inLineFree);
-        arrival = start + impl_->LineTime(length);
+        const Clock::time_point begin = std::max(Clock::now(), impl_->inLineFree);
+        arrival = begin + impl_->LineTime(copy.size());
         impl_->inLineFree = arrival;
-        Message copy = bytes != nullptr ? Message(bytes, bytes + length) : Message{};
         impl_->inbox.push_back({std::move(copy), arrival});
     }
     impl_->wakeUp.notify_all();
@@ -170,8 +336,8 @@ std::vector<std::uint8_t> VirtualDevice::ReadFlash(std::uint32_t address,
                                                    std::uint32_t length) const {
     std::lock_guard guard(impl_->mutex);
     if (!FlashMemory::InRange(address, length)) return {};
-    const std::uint8_t* start = impl_->core.Flash().Data() + address;
-    return std::vector<std::uint8_t>(start, start + length);
+    const std::uint8_t* first = impl_->core.Flash().Data() + address;
+    return std::vector<std::uint8_t>(first, first + length);
 }
 
 bool VirtualDevice::WriteFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
@@ -213,6 +379,67 @@ void VirtualDevice::SetDeviceId(const protocol::DeviceId& id) {
 void VirtualDevice::SetTiming(const DeviceTiming& timing) {
     std::lock_guard guard(impl_->mutex);
     impl_->timing = timing;
+}
+
+void VirtualDevice::AddFault(const Fault& fault) {
+    std::lock_guard guard(impl_->mutex);
+    impl_->faults.Add(fault);
+}
+
+void VirtualDevice::SetRandomFaults(const RandomFaults& random) {
+    std::lock_guard guard(impl_->mutex);
+    impl_->faults.SetRandom(random);
+}
+
+void VirtualDevice::ClearFaults() {
+    std::lock_guard guard(impl_->mutex);
+    impl_->faults.Clear();
+}
+
+std::uint32_t VirtualDevice::RequestCount(RequestType type) const {
+    std::lock_guard guard(impl_->mutex);
+    return impl_->faults.Count(type);
+}
+
+void VirtualDevice::SendUnsolicited(UnsolicitedMessage message) {
+    std::lock_guard guard(impl_->mutex);
+    impl_->Send(UnsolicitedBytes(message, impl_->core.Id()[0]), Clock::now());
+    impl_->wakeUp.notify_all();
+}
+
+void VirtualDevice::SendRaw(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard guard(impl_->mutex);
+    impl_->Send(bytes, Clock::now());
+    impl_->wakeUp.notify_all();
+}
+
+std::vector<std::vector<std::uint8_t>> VirtualDevice::UpdaterAnswers() const {
+    std::lock_guard guard(impl_->mutex);
+    return impl_->updaterAnswers;
+}
+
+bool VirtualDevice::WaitForUpdaterAnswers(std::size_t count,
+                                          std::chrono::milliseconds limit) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->answersChanged.wait_for(
+        lock, limit, [&] { return impl_->updaterAnswers.size() >= count; });
+}
+
+std::vector<TranscriptEntry> VirtualDevice::Transcript() const {
+    std::lock_guard guard(impl_->mutex);
+    return impl_->transcript.Entries();
+}
+
+void VirtualDevice::ClearTranscript() {
+    std::lock_guard guard(impl_->mutex);
+    impl_->transcript.Clear();
+}
+
+void VirtualDevice::SetTranscriptObserver(TranscriptObserver observer) {
+    std::lock_guard observerGuard(impl_->observerMutex);
+    std::lock_guard guard(impl_->mutex);
+    impl_->observerSet = static_cast<bool>(observer);
+    impl_->observer = std::move(observer);
 }
 
 }  // namespace tq5::sim

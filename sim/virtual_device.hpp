@@ -18,7 +18,9 @@
 #include "engine/firmware_images.hpp"
 #include "protocol/messages.hpp"
 #include "sim/device_timing.hpp"
+#include "sim/fault_plan.hpp"
 #include "sim/installed_firmware.hpp"
+#include "sim/transcript.hpp"
 
 namespace tq5::sim {
 
@@ -38,6 +40,20 @@ struct DeviceOptions {
     bool finishWithCompletionNotice = false;
     // Software revision, bytes 10 to 13 of the identity reply.
     std::array<std::uint8_t, 4> revision{'1', '0', '0', '0'};
+    std::vector<Fault> faults;   // scripted faults, as if added with AddFault
+    RandomFaults randomFaults;   // drawn from `seed`
+    std::size_t transcriptLimit = 20000;  // entries kept; the oldest go first
+};
+
+// What the device can send unasked; the updater answers most of them.
+enum class UnsolicitedMessage {
+    IdentityRequest,   // answered with the updater's stored identity reply
+    Command01,         // commands 0x01, 0x04, 0x05: answered with an acknowledge
+    Command04,
+    Command05,
+    Command03,         // not answered
+    UnknownCommand,    // command 0x44: answered with an error reply
+    UnknownUniversal,  // universal 06 03: answered with an error reply
 };
 
 class VirtualDevice {
@@ -82,6 +98,31 @@ public:
     protocol::DeviceId Id() const;
     void SetDeviceId(const protocol::DeviceId& id);
     void SetTiming(const DeviceTiming& timing);
+
+    // --- faults -------------------------------------------------------------------------
+    void AddFault(const Fault& fault);
+    void SetRandomFaults(const RandomFaults& random);
+    void ClearFaults();
+    // Well-formed requests of that type addressed to this device so far.
+    std::uint32_t RequestCount(RequestType type) const;
+
+    // --- traffic the device starts ----------------------------------------------------------
+    // Sent from the device's thread, after what is already queued, over the same line.
+    void SendUnsolicited(UnsolicitedMessage message);
+    void SendRaw(const std::vector<std::uint8_t>& bytes);
+    // The updater's answers that reached the device (its status messages and identity
+    // replies), in order of arrival.
+    std::vector<std::vector<std::uint8_t>> UpdaterAnswers() const;
+    // Waits until at least `count` answers have arrived, or `limit` has passed; true if so.
+    bool WaitForUpdaterAnswers(std::size_t count, std::chrono::milliseconds limit) const;
+
+    // --- transcript -----------------------------------------------------------------------
+    std::vector<TranscriptEntry> Transcript() const;
+    void ClearTranscript();
+    // Called on the device's thread with each new entry, outside the device's lock; it may
+    // call the device but not SetTranscriptObserver.
+    using TranscriptObserver = std::function<void(const TranscriptEntry& entry)>;
+    void SetTranscriptObserver(TranscriptObserver observer);
 
 private:
     struct Impl;
