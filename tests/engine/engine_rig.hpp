@@ -13,7 +13,10 @@
 
 #include "engine/dispatcher.hpp"
 #include "engine/midi_ports.hpp"
+#include "engine/open_ports.hpp"
 #include "engine/procedures.hpp"
+#include "engine/update_worker.hpp"
+#include "engine/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "recording_host.hpp"
 #include "scripted_device.hpp"
@@ -84,12 +87,10 @@ inline engine::Timing ShortTiming() {
     return t;
 }
 
-struct EngineRig {
-    explicit EngineRig(const engine::FirmwareStore& store = engine::EmbeddedFirmware(),
-                       engine::Timing timing = ShortTiming())
-        : firmware(store), env{context, host, firmware, timing, session, versions} {
-        context.SetOutput(&device);
-    }
+// What every rig holds besides its device: the window's side of the procedures.
+struct RigCore {
+    RigCore(const engine::FirmwareStore& store, engine::Timing timing)
+        : firmware(store), env{context, host, firmware, timing, session, versions} {}
 
     // What the window's destroy handler does to a running procedure.
     void CloseWindow() {
@@ -97,15 +98,51 @@ struct EngineRig {
         context.MarkClosing();
     }
 
+    // What Execute does, then the worker on a thread of its own; returns its run time.
+    std::chrono::steady_clock::duration RunUpdate() {
+        host.LockControls();
+        context.Event().Reset();
+        const auto start = std::chrono::steady_clock::now();
+        std::thread worker([this] { engine::UpdateWorker(env); });
+        worker.join();
+        return std::chrono::steady_clock::now() - start;
+    }
+
+    // What Version Check does, the worker, then the completion handler with the posted
+    // result, which it returns (99: nothing was posted).
+    std::int32_t RunVersionCheck() {
+        if (engine::OpenSelectedPorts(env) != 0) return 99;
+        host.LockControls();
+        context.Event().Reset();
+        const engine::PortGeneration generation = session.Generation();
+        std::thread worker([this, generation] { engine::VersionCheckThread(env, generation); });
+        worker.join();
+        const std::vector<std::string> posted = host.Of("post");
+        if (posted.empty()) return 99;
+        const std::int32_t result = std::stoi(posted.back());
+        engine::OnVersionCheckDone(host, versions, result);
+        return result;
+    }
+
     engine::UpdateContext context;
     engine::ReceiveQueue queue;
     RecordingHost host{&context};
-    ScriptedDevice device{queue};
     FakePorts ports;
     engine::PortSession session{ports};
     engine::VersionStrings versions;
     const engine::FirmwareStore& firmware;
     engine::Procedures env;
+};
+
+// The procedures against a scripted device.
+struct EngineRig : RigCore {
+    explicit EngineRig(const engine::FirmwareStore& store = engine::EmbeddedFirmware(),
+                       engine::Timing timing = ShortTiming())
+        : RigCore(store, timing) {
+        context.SetOutput(&device);
+    }
+
+    ScriptedDevice device{queue};
     DispatcherThread dispatcher{context, queue};  // last: stops first
 };
 

@@ -44,18 +44,9 @@ test::Responder FailingRead(test::GoodDevice device, std::uint32_t address) {
 
 class VersionCheck : public ::testing::Test {
 protected:
-    // What Version Check does: open the ports, lock, reset the event, run the worker; then
-    // the completion handler with the posted result.
     std::int32_t Check() {
-        EXPECT_EQ(OpenSelectedPorts(rig.env), 0);
-        rig.host.LockControls();
-        rig.context.Event().Reset();
-        std::thread worker([this, g = rig.session.Generation()] { VersionCheckThread(rig.env, g); });
-        worker.join();
-        const auto posted = rig.host.Of("post");
-        EXPECT_FALSE(posted.empty());
-        const std::int32_t result = posted.empty() ? 99 : std::stoi(posted.back());
-        OnVersionCheckDone(rig.host, rig.versions, result);
+        const std::int32_t result = rig.RunVersionCheck();
+        EXPECT_NE(result, 99) << "nothing posted";
         return result;
     }
     std::vector<std::string> Reports() const {

@@ -1,0 +1,289 @@
+// The firmware update against the virtual TQ-5: what the user sees and what the device's
+// flash holds afterwards.
+
+#include <gtest/gtest.h>
+
+#include "device_rig.hpp"
+#include "engine/flash_steps.hpp"
+
+namespace tq5::engine {
+namespace {
+
+using sim::DeviceOptions;
+using sim::Fault;
+using sim::FaultAction;
+using sim::RequestType;
+using test::DeviceRig;
+
+// A device whose boot loader is older than the carried one: the boot rows run.
+DeviceOptions OldBoot() {
+    DeviceOptions o;
+    o.firmware.bootVersion = "0.90";
+    return o;
+}
+
+DeviceOptions With(DeviceOptions o, Fault fault) {
+    o.faults.push_back(fault);
+    return o;
+}
+
+Fault On(RequestType type, std::uint32_t ordinal, std::uint32_t count, FaultAction action,
+         std::uint8_t status = 1, std::uint32_t delayMs = 0) {
+    Fault f;
+    f.on = type;
+    f.ordinal = ordinal;
+    f.count = count;
+    f.action = action;
+    f.status = status;
+    f.delayMs = delayMs;
+    return f;
+}
+
+void ExpectFlashHoldsImages(const DeviceRig& rig) {
+    for (const ImageRegion& region : kImageRegions) {
+        const ImageRef image = *rig.firmware.Locate(region.imageId);
+        EXPECT_EQ(rig.device.ReadFlash(region.address, image.size),
+                  Bytes(image.data, image.data + image.size))
+            << "image " << region.imageId;
+    }
+}
+
+// Status texts with each run of "Data transmit" lines shown as one "T".
+std::vector<std::string> StatusOutline(const std::vector<std::string>& texts) {
+    std::vector<std::string> out;
+    for (const std::string& t : texts) {
+        const std::string entry = t.rfind("Data transmit", 0) == 0 ? "T" : t;
+        if (entry == "T" && !out.empty() && out.back() == "T") continue;
+        out.push_back(entry);
+    }
+    return out;
+}
+
+std::vector<std::string> Tail(const std::vector<std::string>& v, std::size_t n) {
+    return std::vector<std::string>(v.end() - static_cast<std::ptrdiff_t>(std::min(n, v.size())),
+                                    v.end());
+}
+
+const std::string kCompleted = "Version update completed.";
+
+TEST(DeviceUpdate, OlderBootLoaderGetsEveryRow) {
+    DeviceRig rig(OldBoot());
+    rig.RunUpdate();
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 927u);
+    ExpectFlashHoldsImages(rig);
+
+    const std::string E = "Erasing Flash memory.";
+    EXPECT_EQ(StatusOutline(rig.host.Of("status")),
+              (std::vector<std::string>{E, "", E, E, "T", E, "T", E, "T", E, "T", kCompleted}));
+    EXPECT_EQ(rig.host.Of("counter"),
+              (std::vector<std::string>{"0/10", "1/10", "2/10", "3/10", "4/10", "5/10", "6/10",
+                                        "7/10", "8/10", "9/10", "10/10"}));
+    EXPECT_EQ(rig.host.Of("range"),
+              (std::vector<std::string>{"10", "10", "4096", "10", "204800", "10", "283088", "10",
+                                        "3297280", "4096"}));
+    EXPECT_EQ(rig.host.Of("pos").back(), "4096");
+    EXPECT_EQ(Tail(rig.host.Events(), 3),
+              (std::vector<std::string>{"status:" + kCompleted, "release:", "enable:0"}));
+    EXPECT_TRUE(rig.host.Of("box").empty());
+}
+
+TEST(DeviceUpdate, CurrentBootLoaderIsLeftAlone) {
+    DeviceRig rig;  // installed boot version equals the carried one
+    const Bytes bootBefore = rig.device.ReadFlash(0, 0x32000);
+    rig.RunUpdate();
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 877u);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Erase), 4u);
+    ExpectFlashHoldsImages(rig);
+    EXPECT_EQ(rig.device.ReadFlash(0, 0x32000), bootBefore);
+    EXPECT_EQ(rig.host.Of("counter").size(), 11u);  // skipped rows still counted
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+}
+
+TEST(DeviceUpdate, DeviceNotInUpdateModeIsToldSoAndNothingErased) {
+    DeviceOptions normal;
+    normal.mode = sim::DeviceMode::Normal;
+    DeviceRig rig(normal);
+    rig.RunUpdate();
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Erase), 0u);
+    EXPECT_EQ(rig.host.Events(),
+              (std::vector<std::string>{"lock:", "counter:0/10", "status:Erasing Flash memory.",
+                                        "status:",
+                                        "box:Error|Please use the firmware update mode.|error",
+                                        "release:"}));
+}
+
+TEST(DeviceUpdate, WrongDeviceIdIsRejectedAndKeptAsCurrent) {
+    DeviceRig rig(With({}, On(RequestType::IdentityRequest, 1, 1, FaultAction::AnswerOtherId)));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Illegal device connected.|error"});
+    EXPECT_EQ(rig.context.CurrentDeviceId(), (DeviceId{0x6E, 0x00, 0x06, 0x00}));
+    EXPECT_EQ(rig.device.RequestCount(RequestType::EnterUpdate), 0u);
+    // Only an update that accepted a device puts its id into the updater's identity reply.
+    const auto reply = rig.context.IdentityReply().Bytes();
+    EXPECT_EQ(Bytes(reply.begin() + 6, reply.begin() + 10), (Bytes{0, 0, 0, 0}));
+}
+
+TEST(DeviceUpdate, IdentityRequestAfterTheUpdateIsAnsweredWithTheAcceptedId) {
+    DeviceRig rig;
+    rig.RunUpdate();
+    rig.device.SendUnsolicited(sim::UnsolicitedMessage::IdentityRequest);
+    ASSERT_TRUE(rig.device.WaitForUpdaterAnswers(1, std::chrono::seconds(5)));
+    const Bytes answer = rig.device.UpdaterAnswers().back();
+    EXPECT_EQ(Bytes(answer.begin() + 6, answer.begin() + 10), (Bytes{0x6E, 0x00, 0x05, 0x00}));
+}
+
+TEST(DeviceUpdate, FinishAnsweredWithAnErrorStillCompletes) {
+    DeviceRig rig(With({}, On(RequestType::Finish, 1, 1, FaultAction::AnswerStatus, 5)));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+    EXPECT_TRUE(rig.host.Of("box").empty());
+}
+
+TEST(DeviceUpdate, ThirtyOneLostAcknowledgementsThenSuccess) {
+    engine::Timing quick = test::ShortTiming();
+    quick.blockWaitMs = 40;
+    DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 31, FaultAction::DropReply)), EmbeddedFirmware(),
+                  quick);
+    rig.RunUpdate();
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 877u + 31u);
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+    ExpectFlashHoldsImages(rig);
+}
+
+TEST(DeviceUpdate, BlockRefusedThirtyTwoTimesEndsTheUpdate) {
+    DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 32, FaultAction::AnswerStatus)));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 4u + 32u);
+    EXPECT_EQ(Tail(rig.host.Events(), 2),
+              (std::vector<std::string>{"box:Error|Transfer error occurred.|error", "release:"}));
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 0u);
+}
+
+TEST(DeviceUpdate, BlockRefusedThirtyOneTimesGoesOn) {
+    DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 31, FaultAction::AnswerStatus)));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+    ExpectFlashHoldsImages(rig);
+}
+
+TEST(DeviceUpdate, EraseRefusedSixTimesGoesOnSevenTimesEnds) {
+    DeviceRig six(With({}, On(RequestType::Erase, 1, 6, FaultAction::AnswerStatus, 3)));
+    six.RunUpdate();
+    EXPECT_EQ(six.host.Of("status").back(), kCompleted);
+    ExpectFlashHoldsImages(six);
+
+    DeviceRig seven(With({}, On(RequestType::Erase, 1, 7, FaultAction::AnswerStatus, 3)));
+    seven.RunUpdate();
+    EXPECT_EQ(seven.device.RequestCount(RequestType::Erase), 7u);
+    EXPECT_EQ(seven.host.Of("box"),
+              std::vector<std::string>{"Error|Transfer error occurred.|error"});
+    EXPECT_EQ(seven.device.RequestCount(RequestType::WriteBlock), 0u);
+}
+
+TEST(DeviceUpdate, BootVersionReadWithBadChecksumEndsWithoutMessage) {
+    DeviceRig rig(With({}, On(RequestType::ReadMemory, 1, 1, FaultAction::CorruptReadCrc)));
+    rig.RunUpdate();
+    EXPECT_TRUE(rig.host.Of("box").empty());
+    EXPECT_EQ(rig.host.Events().back(), "release:");
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Erase), 0u);
+}
+
+TEST(DeviceUpdate, LateAcknowledgementStillLandsEveryBlock) {
+    DeviceRig probe;
+    const int wait = static_cast<int>(probe.env.timing.blockWaitMs);
+    // The 5th block's answer comes after its resend has left; the resend's answer follows.
+    DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 1, FaultAction::DelayReply, 0,
+                              static_cast<std::uint32_t>(wait * 3 / 2))));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 878u);
+    ExpectFlashHoldsImages(rig);
+}
+
+TEST(DeviceUpdate, LateAcknowledgementNeverCoversARefusedBlock) {
+    // Block 5 is answered late, after its resend has left; the resend is answered at once;
+    // every send of block 6 is refused and never carried out.
+    DeviceOptions o = With({}, On(RequestType::WriteBlock, 5, 1, FaultAction::DelayReply, 0, 150));
+    o.faults.push_back(On(RequestType::WriteBlock, 7, 40, FaultAction::AnswerStatus));
+    DeviceRig rig(o);
+    rig.RunUpdate();
+    EXPECT_NE(rig.host.Of("status").back(), kCompleted);
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 0u);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 6u + 32u);
+}
+
+TEST(DeviceUpdate, DuplicatedAnswersDoNotDisturbTheUpdate) {
+    Fault everyBlock = On(RequestType::WriteBlock, 1, 0, FaultAction::DuplicateReply);
+    everyBlock.count = 100000;
+    DeviceRig rig(With({}, everyBlock));
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+    ExpectFlashHoldsImages(rig);
+}
+
+// --- a device that never answers one kind of request ---------------------------------------
+
+struct SilenceCase {
+    RequestType type;
+    const char* box;  // nullptr: no message
+};
+
+class SilentDevice : public ::testing::TestWithParam<SilenceCase> {};
+
+TEST_P(SilentDevice, EndsWithTheStepsMessageAndReleases) {
+    engine::Timing t = test::ShortTiming();
+    t.blockWaitMs = 20;
+    Fault silence = On(GetParam().type, 1, 1000, FaultAction::DropReply);
+    DeviceRig rig(With({}, silence), EmbeddedFirmware(), t);
+    rig.RunUpdate();
+    if (GetParam().box != nullptr) {
+        EXPECT_EQ(rig.host.Of("box"),
+                  std::vector<std::string>{std::string("Error|") + GetParam().box + "|error"});
+    } else {
+        EXPECT_TRUE(rig.host.Of("box").empty());
+    }
+    EXPECT_EQ(rig.host.Events().back(), "release:");
+    EXPECT_TRUE(rig.host.Of("enable").empty());
+    EXPECT_FALSE(rig.context.IsBusy());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachRequest, SilentDevice,
+    ::testing::Values(SilenceCase{RequestType::IdentityRequest, "Time out error(1)"},
+                      SilenceCase{RequestType::EnterUpdate, "Time out error(1)"},
+                      SilenceCase{RequestType::ReadMemory, nullptr},
+                      SilenceCase{RequestType::Erase, "Time out error(3)"},
+                      SilenceCase{RequestType::WriteBlock, "Time out error(2)"},
+                      SilenceCase{RequestType::Finish, "Transfer error occurred."}));
+
+// --- the window closing during each wait ---------------------------------------------------
+
+class ClosingWindow : public ::testing::TestWithParam<RequestType> {};
+
+TEST_P(ClosingWindow, EndsAtOnceTouchingNothing) {
+    engine::Timing product;  // the closing, not a time-out, must end the wait
+    product.enterPauseMs = 5;
+    DeviceRig rig(With({}, On(GetParam(), 1, 1000, FaultAction::DropReply)), EmbeddedFirmware(),
+                  product);
+    std::thread closer([&] {
+        while (rig.device.RequestCount(GetParam()) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        rig.CloseWindow();
+    });
+    EXPECT_LT(rig.RunUpdate(), std::chrono::seconds(10));
+    closer.join();
+    EXPECT_EQ(rig.host.After("closing"), std::vector<std::string>{});
+    EXPECT_TRUE(rig.host.Of("box").empty());
+    EXPECT_TRUE(rig.context.IsBusy());  // nobody released the controls
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWait, ClosingWindow,
+                         ::testing::Values(RequestType::IdentityRequest, RequestType::EnterUpdate,
+                                           RequestType::ReadMemory, RequestType::Erase,
+                                           RequestType::WriteBlock, RequestType::Finish));
+
+}  // namespace
+}  // namespace tq5::engine

@@ -1,0 +1,84 @@
+// The version check against the virtual TQ-5.
+
+#include <gtest/gtest.h>
+
+#include "device_rig.hpp"
+#include "firmware/memory_firmware_store.hpp"
+
+namespace tq5::engine {
+namespace {
+
+using sim::DeviceOptions;
+using sim::Fault;
+using sim::FaultAction;
+using sim::RequestType;
+using test::DeviceRig;
+
+// Carried images with system 1.10, preset 1.00 and boot 1.00, whatever the build embedded.
+MemoryFirmwareStore CarriedImages() {
+    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    for (const auto& [field, text] : {std::pair{kSystemVersion, "1.10"},
+                                      std::pair{kPresetVersion, "1.00"},
+                                      std::pair{kBootVersion, "1.00"}}) {
+        store.Overwrite(field.imageId, field.imageOffset,
+                        reinterpret_cast<const std::uint8_t*>(text), 4);
+    }
+    return store;
+}
+
+DeviceOptions Installed(const FirmwareStore& images, std::string system) {
+    DeviceOptions o;
+    o.firmware.images = &images;
+    o.firmware.systemVersion = std::move(system);
+    return o;
+}
+
+Fault BadReadChecksum(std::uint32_t ordinal) {
+    Fault f;
+    f.on = RequestType::ReadMemory;
+    f.ordinal = ordinal;
+    f.action = FaultAction::CorruptReadCrc;
+    return f;
+}
+
+std::string Report(const std::string& text) { return "Version Information|" + text + "|information"; }
+
+class DeviceVersionCheck : public ::testing::Test {
+protected:
+    MemoryFirmwareStore images = CarriedImages();
+};
+
+TEST_F(DeviceVersionCheck, OlderSystemIsShownBesideTheCarriedOne) {
+    DeviceRig rig(Installed(images, "1.05"), images);
+    EXPECT_EQ(rig.RunVersionCheck(), 0);
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{Report("SYSTEM:\t\t1.05 -> 1.10\nPRESET:\t\t1.00\nBOOT:\t\t1.00")});
+    EXPECT_EQ(rig.device.RequestCount(RequestType::ReadMemory), 3u);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::EnterUpdate), 0u);  // changes nothing
+    EXPECT_EQ(rig.host.Events().back(), "release:");
+}
+
+TEST_F(DeviceVersionCheck, ErasedFlashShowsStars) {
+    DeviceOptions erased;
+    erased.firmware.erased = true;
+    DeviceRig rig(erased, images);
+    EXPECT_EQ(rig.RunVersionCheck(), 0);
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{Report(
+                  "SYSTEM:\t\t*.** -> 1.10\nPRESET:\t\t*.** -> 1.00\nBOOT:\t\t*.** -> 1.00")});
+}
+
+TEST_F(DeviceVersionCheck, FailedSystemOrBootReadGivesNoReport) {
+    for (const std::uint32_t ordinal : {1u, 3u}) {  // system is read first, boot last
+        DeviceOptions o = Installed(images, "1.05");
+        o.faults.push_back(BadReadChecksum(ordinal));
+        DeviceRig rig(o, images);
+        EXPECT_EQ(rig.RunVersionCheck(), -1);
+        EXPECT_TRUE(rig.host.Of("box").empty());
+        EXPECT_EQ(rig.host.Events().back(), "release:");
+        EXPECT_EQ(rig.ports.Calls().back(), "close-in");
+    }
+}
+
+}  // namespace
+}  // namespace tq5::engine
