@@ -14,18 +14,6 @@ using sim::FaultAction;
 using sim::RequestType;
 using test::DeviceRig;
 
-// Carried images with system 1.10, preset 1.00 and boot 1.00, whatever the build embedded.
-MemoryFirmwareStore CarriedImages() {
-    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
-    for (const auto& [field, text] : {std::pair{kSystemVersion, "1.10"},
-                                      std::pair{kPresetVersion, "1.00"},
-                                      std::pair{kBootVersion, "1.00"}}) {
-        store.Overwrite(field.imageId, field.imageOffset,
-                        reinterpret_cast<const std::uint8_t*>(text), 4);
-    }
-    return store;
-}
-
 DeviceOptions Installed(const FirmwareStore& images, std::string system) {
     DeviceOptions o;
     o.firmware.images = &images;
@@ -45,7 +33,7 @@ std::string Report(const std::string& text) { return "Version Information|" + te
 
 class DeviceVersionCheck : public ::testing::Test {
 protected:
-    MemoryFirmwareStore images = CarriedImages();
+    MemoryFirmwareStore images = test::CarriedImages();
 };
 
 TEST_F(DeviceVersionCheck, OlderSystemIsShownBesideTheCarriedOne) {

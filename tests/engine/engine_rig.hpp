@@ -18,6 +18,7 @@
 #include "engine/update_worker.hpp"
 #include "engine/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
+#include "firmware/memory_firmware_store.hpp"
 #include "recording_host.hpp"
 #include "scripted_device.hpp"
 
@@ -75,6 +76,19 @@ private:
     mutable std::mutex lock_;
     std::vector<std::string> calls_;
 };
+
+// A copy of the embedded images whose version fields read system 1.10, preset 1.00 and boot
+// 1.00, whatever images the build embedded.
+inline engine::MemoryFirmwareStore CarriedImages() {
+    engine::MemoryFirmwareStore store = engine::MemoryFirmwareStore::CopyOf(engine::EmbeddedFirmware());
+    for (const auto& [field, text] : {std::pair{engine::kSystemVersion, "1.10"},
+                                      std::pair{engine::kPresetVersion, "1.00"},
+                                      std::pair{engine::kBootVersion, "1.00"}}) {
+        store.Overwrite(field.imageId, field.imageOffset,
+                        reinterpret_cast<const std::uint8_t*>(text), 4);
+    }
+    return store;
+}
 
 // Short enough to run the time-outs, long enough to be unambiguous on a loaded machine.
 inline engine::Timing ShortTiming() {

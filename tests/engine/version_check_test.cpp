@@ -13,18 +13,6 @@ namespace {
 
 Bytes Text(const char* four) { return Bytes(four, four + 4); }
 
-// Images carrying system 1.10, preset 1.00, boot 1.00 whatever the build embedded.
-MemoryFirmwareStore ShippedVersions() {
-    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
-    for (const auto& [field, text] : {std::pair{kSystemVersion, "1.10"},
-                                      std::pair{kPresetVersion, "1.00"},
-                                      std::pair{kBootVersion, "1.00"}}) {
-        store.Overwrite(field.imageId, field.imageOffset,
-                        reinterpret_cast<const std::uint8_t*>(text), 4);
-    }
-    return store;
-}
-
 test::GoodDevice Device(Bytes system, Bytes preset, Bytes boot) {
     return test::GoodDevice{{0x6E, 0x00, 0x05, 0x00},
                             {{kSystemVersion.flashAddress, std::move(system)},
@@ -57,7 +45,7 @@ protected:
         return out;
     }
 
-    MemoryFirmwareStore store = ShippedVersions();
+    MemoryFirmwareStore store = test::CarriedImages();
     EngineRig rig{store};
 };
 
@@ -156,7 +144,7 @@ TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsOpen) {
 TEST_F(VersionCheck, ClosingWindowGetsNoPostAndNoPortCall) {
     for (const std::uint32_t address :
          {kSystemVersion.flashAddress, kPresetVersion.flashAddress, kBootVersion.flashAddress}) {
-        MemoryFirmwareStore images = ShippedVersions();
+        MemoryFirmwareStore images = test::CarriedImages();
         engine::Timing product;
         EngineRig window(images, product);
         const test::GoodDevice good = Device(Text("1.05"), Text("1.00"), Text("1.00"));
