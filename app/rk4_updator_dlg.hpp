@@ -62,7 +62,7 @@ public:
     std::intptr_t OnVersionCheckDone(std::uintptr_t wParam, std::intptr_t lParam);
     // True when handled (the about box); false sends the command to the default handling.
     bool OnSysCommand(std::uint32_t commandId, std::intptr_t parameter);
-    // WM_DESTROY: ports closed, status 255 and a signal, host disconnected.
+    // WM_DESTROY: status 255 and a signal, host disconnected, ports closed (UpdaterCore::Close).
     void OnDestroy();
 
     void FillPortLists();

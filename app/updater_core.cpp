@@ -61,9 +61,12 @@ void UpdaterCore::StartVersionCheck() {
 
 void UpdaterCore::Close() {
     if (closed_.exchange(true)) return;
-    session_.Close();
+    // Status 255 and the signal come first, and the host is cut off before the ports close:
+    // a send that closing the ports cuts short then counts as the window going away, not as
+    // a port failure to report to a window that is no longer there.
     context_->MarkClosing();
     host_.Disconnect();
+    session_.Close();
 }
 
 void UpdaterCore::StartWorker(std::function<void()> body) {

@@ -66,8 +66,8 @@ public:
     void StartUpdate();
     void StartVersionCheck();
 
-    // The window is going away: both ports closed, status 255 and a signal, and the host
-    // disconnected (waiting for host operations in progress on worker threads), so that a
+    // The window is going away: status 255 and a signal, the host disconnected (waiting for
+    // host operations in progress on worker threads), then both ports closed, so that a
     // worker ends at its next wait and never reaches the window again. Idempotent.
     void Close();
 

@@ -268,6 +268,21 @@ TEST_F(DialogTest, ClosingDuringAVersionCheckPostsNothing) {
     EXPECT_EQ(view.CallsAfterDestroy(), 0);
 }
 
+TEST_F(DialogTest, ClosingWhileARequestIsOnTheLineEndsQuietly) {
+    auto& pair = SilentPair("USB Audio Device");
+    pair.SetHoldSends(true);  // the identity request never finishes leaving
+    Open(1, engine::Timing{});
+    dialog->OnVersionCheck();
+    ASSERT_TRUE(Eventually([&] { return pair.SendsWaiting() > 0; }));
+    const auto started = std::chrono::steady_clock::now();
+    Close();
+    // Closing the ports ended the send long before its own bound.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(5000));
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(view.PostedCount(), 0u);
+    EXPECT_EQ(view.CallsAfterDestroy(), 0);
+}
+
 TEST_F(DialogTest, PortsThatCannotOpenLockNothing) {
     auto& pair = SilentPair("USB Audio Device");
     Open(1);
