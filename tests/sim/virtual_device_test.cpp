@@ -7,6 +7,7 @@
 #include "device_harness.hpp"
 #include "engine/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
+#include "firmware/memory_firmware_store.hpp"
 #include "protocol/codec.hpp"
 #include "sim/device_status.hpp"
 
@@ -114,6 +115,24 @@ TEST(VirtualDevice, InstalledFirmwareCanBeErasedOrCarryOtherVersions) {
     const sim::FlashState state = other.device.InspectFlash(engine::EmbeddedFirmware());
     EXPECT_EQ(sim::VersionText(state.bootVersion), "0.90");
     EXPECT_EQ(sim::VersionText(state.systemVersion), "1.10");
+}
+
+TEST(VirtualDevice, InstalledFirmwareCanComeFromAnotherStoreAndIsCutAtItsRegion) {
+    engine::MemoryFirmwareStore store = engine::MemoryFirmwareStore::CopyOf(engine::EmbeddedFirmware());
+    store.Set(engine::kImagePreset, Bytes(8192, 0x5A));  // twice its region
+    sim::DeviceOptions options;
+    options.firmware.images = &store;
+    options.firmware.systemVersion = "";
+    DeviceHarness h(options);
+    EXPECT_EQ(h.device.ReadFlash(0x32000, 4096), Bytes(4096, 0x5A));
+    const auto main = engine::EmbeddedFirmware().Locate(engine::kImageMain);
+    ASSERT_TRUE(main);
+    const Bytes next = h.device.ReadFlash(0x33000, 16);
+    EXPECT_EQ(next, Bytes(main->data, main->data + 16)) << "the next region keeps its image";
+    const sim::FlashState state = h.device.InspectFlash(store);
+    for (const sim::RegionState& region : state.regions) {
+        EXPECT_EQ(region.holdsImage, region.imageId != engine::kImagePreset) << region.imageId;
+    }
 }
 
 TEST(VirtualDevice, EraseSetsTheRegionToFFAndNothingElse) {
