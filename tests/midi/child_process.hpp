@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,29 +48,37 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts `argv` with this process's environment. Its standard output comes to us (see
-    // WaitForLine); its standard error goes to `stderrPath`.
+    // WaitForLine); its standard error goes to `stderrPath`. Should this process die before
+    // it stops the child (a sanitizer ending it at once), the child gets SIGTERM too.
     bool Start(const std::vector<std::string>& argv, const std::string& stderrPath) {
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, out[1]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         std::vector<char*> args;
         for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
-        const int result = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (result != 0) {
+        int out[2];
+        if (::pipe(out) != 0) return false;
+        const pid_t parent = ::getpid();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Only async-signal-safe calls from here to exec.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) ::_exit(127);
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || err < 0) ::_exit(127);
+            ::dup2(in, STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
             ::close(out[0]);
-            pid_ = -1;
+            ::close(out[1]);
+            ::execve(args[0], args.data(), environ);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        if (child < 0) {
+            ::close(out[0]);
             return false;
         }
+        pid_ = child;
         stdout_ = out[0];
         return true;
     }

@@ -65,8 +65,11 @@ protected:
         ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         server_ = new test::ChildProcess();
         const std::string log = TempPath("jackd.log");
-        if (!server_->Start({jackd_, "--no-realtime", "--name", serverName_, "-d", "dummy",
-                             "--rate", "48000", "--period", "256"},
+        // Synchronous mode with a long client time-out: on a loaded machine (sanitizers,
+        // parallel builds) a client that is late delays the cycle instead of losing its MIDI.
+        if (!server_->Start({jackd_, "--no-realtime", "--sync", "--name", serverName_,
+                             "--timeout", "5000", "-d", "dummy", "--rate", "48000", "--period",
+                             "1024"},
                             log)) {
             setupError_ = "jackd could not be started";
             return;
@@ -82,6 +85,10 @@ protected:
     static void TearDownTestSuite() {
         delete server_;  // SIGTERM to its pid, SIGKILL if it lingers
         server_ = nullptr;
+        if (!::testing::UnitTest::GetInstance()->Failed()) {
+            std::remove(TempPath("jackd.log").c_str());
+            std::remove(TempPath("devsim.log").c_str());
+        }
     }
 
     static std::string TempPath(const std::string& name) {
