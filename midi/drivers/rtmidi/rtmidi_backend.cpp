@@ -1,8 +1,7 @@
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 
-#include <chrono>
 #include <mutex>
-#include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "midi/drivers/rtmidi/watched_midi.hpp"
@@ -15,6 +14,20 @@ namespace {
 // can never fit; such a message is refused here instead.
 constexpr std::size_t kJackRingBytes = 16384;
 constexpr std::size_t kJackLengthPrefix = sizeof(int);
+
+// RtMidi's JACK output client leaks its ring buffers when no server answers, so none is
+// made before an input client (which leaks nothing) has found the server.
+bool ServerAnswers(RtMidi::Api api) {
+    if (api != RtMidi::UNIX_JACK) return true;
+    auto probe = WatchedMidi<RtMidiIn>::Create(api, "tq5-probe");
+    return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
+}
+
+template <typename Midi>
+std::unique_ptr<WatchedMidi<Midi>> CreateClient(RtMidi::Api api, const std::string& clientName) {
+    if (std::is_same_v<Midi, RtMidiOut> && !ServerAnswers(api)) return nullptr;
+    return WatchedMidi<Midi>::Create(api, clientName);
+}
 
 template <typename Midi>
 std::uint32_t CountPorts(WatchedMidi<Midi>* lister) {
@@ -52,7 +65,7 @@ public:
 
 private:
     WatchedMidi<Midi>* Lister() {
-        if (!lister_) lister_ = WatchedMidi<Midi>::Create(api_, clientName_);
+        if (!lister_) lister_ = CreateClient<Midi>(api_, clientName_);
         return lister_.get();
     }
 
@@ -138,7 +151,7 @@ public:
     bool Open(std::int32_t index) override {
         std::lock_guard guard(lock_);
         if (output_ || index < 0) return false;
-        auto output = WatchedMidi<RtMidiOut>::Create(api_, clientName_);
+        auto output = CreateClient<RtMidiOut>(api_, clientName_);
         if (!output || !output->Run([&](RtMidiOut& midi) {
                 midi.openPort(static_cast<unsigned int>(index), "out");
             })) {
@@ -188,10 +201,8 @@ std::unique_ptr<OutputDriver> RtMidiBackend::CreateOutput() {
 }
 
 bool RtMidiBackend::IsReachable(RtMidiSystem system) {
-    // An input client: RtMidi's JACK output client leaks its ring buffers when the server
-    // is not there, and a caller may probe many times while a server starts.
-    auto probe =
-        WatchedMidi<RtMidiIn>::Create(ToRtMidiApi(system == RtMidiSystem::Jack), "tq5-probe");
+    const RtMidi::Api api = ToRtMidiApi(system == RtMidiSystem::Jack);
+    auto probe = WatchedMidi<RtMidiIn>::Create(api, "tq5-probe");
     return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
 }
 
