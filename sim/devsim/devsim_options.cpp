@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "sim/devsim/fault_option.hpp"
+
 namespace tq5::sim {
 namespace {
 
@@ -72,6 +74,14 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     double scale = 1.0;
     app.add_option("--time-scale", scale, "multiplies every device time")
         ->check(CLI::PositiveNumber);
+    std::vector<std::string> faults;
+    app.add_option("--fault", faults, FaultOptionHelp())->check([](const std::string& text) {
+        return ParseFaultOption(text) ? std::string() : "not a fault: " + text;
+    });
+    double faultProbability = 0.0;
+    app.add_option("--random-faults", faultProbability,
+                   "probability (0 to 1) of a random fault on each request")
+        ->check(CLI::Range(0.0, 1.0));
     app.add_option("--seed", options.device.seed, "seed for random faults");
 
     try {
@@ -83,6 +93,8 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     ParseDeviceId(id, options.device.id);
     options.device.timing = dinTiming ? DeviceTiming::DinMidi() : DeviceTiming::Instant();
     options.device.timing.scale = scale;
+    for (const auto& text : faults) options.device.faults.push_back(*ParseFaultOption(text));
+    options.device.randomFaults.probability = faultProbability;
     return options;
 }
 

@@ -1,0 +1,94 @@
+#include "sim/devsim/fault_option.hpp"
+
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace tq5::sim {
+namespace {
+
+const std::map<std::string, RequestType>& RequestNames() {
+    static const std::map<std::string, RequestType> names{
+        {"identity", RequestType::IdentityRequest}, {"enter-update", RequestType::EnterUpdate},
+        {"finish", RequestType::Finish},            {"erase", RequestType::Erase},
+        {"write-block", RequestType::WriteBlock},   {"read-memory", RequestType::ReadMemory}};
+    return names;
+}
+
+const std::map<std::string, FaultAction>& ActionNames() {
+    static const std::map<std::string, FaultAction> names{
+        {"drop-reply", FaultAction::DropReply},
+        {"delay-reply", FaultAction::DelayReply},
+        {"answer-status", FaultAction::AnswerStatus},
+        {"corrupt-read-crc", FaultAction::CorruptReadCrc},
+        {"duplicate-reply", FaultAction::DuplicateReply},
+        {"stray-message", FaultAction::SendStray},
+        {"truncate-reply", FaultAction::SendTruncated},
+        {"answer-other-id", FaultAction::AnswerOtherId}};
+    return names;
+}
+
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 9) {
+        return std::nullopt;
+    }
+    const unsigned long value = std::stoul(text);
+    if (value > max) return std::nullopt;
+    return value;
+}
+
+std::string Keys(const auto& names) {
+    std::string keys;
+    for (const auto& [name, value] : names) keys += (keys.empty() ? "" : ", ") + name;
+    return keys;
+}
+
+}  // namespace
+
+std::optional<Fault> ParseFaultOption(const std::string& text) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
+    if (parts.size() < 3 || parts.size() > 4) return std::nullopt;
+
+    const auto request = RequestNames().find(parts[0]);
+    const auto action = ActionNames().find(parts[2]);
+    const auto ordinal = ParseNumber(parts[1], 0xFFFFFFFFul);
+    if (request == RequestNames().end() || action == ActionNames().end() || !ordinal) {
+        return std::nullopt;
+    }
+    Fault fault;
+    fault.on = request->second;
+    fault.action = action->second;
+    fault.ordinal = static_cast<std::uint32_t>(*ordinal);
+    if (!FaultFits(fault.action, fault.on)) return std::nullopt;
+    if (parts.size() == 4) {
+        const auto value = ParseNumber(parts[3], fault.action == FaultAction::AnswerStatus
+                                                     ? 0x7Ful
+                                                     : 0xFFFFFFFFul);
+        if (!value) return std::nullopt;
+        switch (fault.action) {
+            case FaultAction::DelayReply:
+                fault.delayMs = static_cast<std::uint32_t>(*value);
+                break;
+            case FaultAction::AnswerStatus:
+                fault.status = static_cast<std::uint8_t>(*value);
+                break;
+            case FaultAction::SendTruncated:
+                fault.truncateTo = *value;
+                break;
+            default:
+                return std::nullopt;  // the action takes no value
+        }
+    }
+    return fault;
+}
+
+std::string FaultOptionHelp() {
+    return "REQUEST:ORDINAL:ACTION[:VALUE] (repeatable); ORDINAL 0 = every one; REQUEST: " +
+           Keys(RequestNames()) + "; ACTION: " + Keys(ActionNames()) +
+           "; VALUE: delay ms, status, or truncated length";
+}
+
+}  // namespace tq5::sim

@@ -1,0 +1,21 @@
+#pragma once
+// tq5-devsim's --fault option: "REQUEST:ORDINAL:ACTION[:VALUE]", e.g.
+//   write-block:3:drop-reply       the 3rd write block is carried out, its reply lost
+//   erase:1:answer-status:5        the 1st erase is answered with status 5
+//   read-memory:0:delay-reply:200  every read reply leaves 200 ms late
+// ORDINAL 0 means every request of that type. VALUE is the delay in ms (delay-reply), the
+// status (answer-status) or the length to cut the reply to (truncate-reply).
+
+#include <optional>
+#include <string>
+
+#include "sim/fault_plan.hpp"
+
+namespace tq5::sim {
+
+std::optional<Fault> ParseFaultOption(const std::string& text);
+
+// What --help shows for the option.
+std::string FaultOptionHelp();
+
+}  // namespace tq5::sim
