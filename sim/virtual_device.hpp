@@ -80,7 +80,8 @@ public:
     // waits until then.
     Clock::time_point ReceiveOverLine(const std::uint8_t* bytes, std::size_t length);
 
-    // Blocks until every received message has been handled and every reply sent.
+    // Blocks until every received message has been handled and every reply sent (a delayed
+    // reply included). Not from inside the sink or the observer.
     void WaitIdle();
 
     // Flash access for tests and tq5-devsim.

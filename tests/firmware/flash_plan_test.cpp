@@ -66,12 +66,5 @@ TEST(FlashPlan, EveryWriteLandsInsideAnEarlierEraseOfItsRegion) {
     }
 }
 
-TEST(FlashPlan, SystemBlockIsErasedFirstAndWrittenLast) {
-    EXPECT_EQ(kFlashPlan.front().type, FlashStepType::Erase);
-    EXPECT_EQ(kFlashPlan.front().address, 0xD2000u);
-    EXPECT_EQ(kFlashPlan.back().type, FlashStepType::Write);
-    EXPECT_EQ(kFlashPlan.back().resourceId, static_cast<std::uint32_t>(kImageSystem));
-}
-
 }  // namespace
 }  // namespace tq5::engine
