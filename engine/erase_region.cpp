@@ -27,7 +27,7 @@ int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size
         }
         if (*status == kStatusClosing) return -1;
         if (attempt == kMaxEraseAttempts) return ReportFailure(host, IDS_TRANSFER_ERROR);
-        Pause(env.timing.retryPauseMs);
+        Pause(env.context, env.timing.retryPauseMs);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "engine/exchange.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,7 +23,15 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
     return context.Status();
 }
 
-void Pause(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Pause(const UpdateContext& context, std::uint32_t ms) {
+    constexpr auto kSlice = std::chrono::milliseconds(10);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!context.IsClosing()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kSlice));
+    }
+}
 
 int ReportFailure(Host& host, int stringId) {
     host.ShowMessageBox(LoadText(stringId), LoadText(IDS_ERROR_CAPTION), MessageIcon::Error);

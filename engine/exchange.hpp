@@ -22,8 +22,9 @@ int SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t l
 // the wait did, so every wait ends quietly.
 std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
 
-// The pauses between exchanges.
-void Pause(std::uint32_t ms);
+// A pause between exchanges; cut short when the window starts closing, so that a worker the
+// window waits for ends promptly.
+void Pause(const UpdateContext& context, std::uint32_t ms);
 
 // Error box with the text of string `stringId`, then ReleaseControls. Returns -1.
 int ReportFailure(Host& host, int stringId);

@@ -45,7 +45,7 @@ int RunUpdate(const Procedures& env) {
     // From now on the updater's own identity reply names the accepted device.
     env.context.IdentityReply().SetDeviceId(env.context.CurrentDeviceId());
     if (EnterUpdateMode(env) != 0) return -1;
-    Pause(env.timing.enterPauseMs);
+    Pause(env.context, env.timing.enterPauseMs);
     if (RunFlashPlan(env) != 0) return -1;
     if (Finish(env) != 0) return -1;
     host.SetStatusText(LoadText(IDS_UPDATE_COMPLETED));

@@ -62,7 +62,7 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
             if (failures + 1 >= kMaxBlockAttempts) return ReportFailure(host, IDS_TIMEOUT_2);
             ++failures;
             ++unanswered;
-            Pause(env.timing.retryPauseMs);
+            Pause(env.context, env.timing.retryPauseMs);
             continue;
         }
         unanswered = 0;
@@ -76,7 +76,7 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
         if (*status == kStatusClosing) return -1;
         if (failures + 1 >= kMaxBlockAttempts) return ReportFailure(host, IDS_TRANSFER_ERROR);
         ++failures;
-        Pause(env.timing.retryPauseMs);
+        Pause(env.context, env.timing.retryPauseMs);
     }
 }
 

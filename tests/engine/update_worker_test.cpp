@@ -75,5 +75,17 @@ TEST(UpdateWorker, LateBlockAnswerNeverTurnsARejectionIntoSuccess) {
     EXPECT_TRUE(rig.device.Requests(RequestKind::Finish).empty());
 }
 
+TEST(UpdateWorker, ClosingDuringThePauseEndsItEarly) {
+    engine::Timing t = test::ShortTiming();
+    t.enterPauseMs = 60000;
+    EngineRig rig(EmbeddedFirmware(), t);
+    rig.device.SetResponder(Except(RequestKind::EnterUpdate, [&rig](const Request&) {
+        return std::vector<Action>{{StatusReply(0)}, Action::Do(30, [&rig] { rig.CloseWindow(); })};
+    }));
+    EXPECT_LT(rig.RunUpdate(), std::chrono::seconds(10));
+    EXPECT_EQ(rig.host.After("closing"), std::vector<std::string>{});
+    EXPECT_TRUE(rig.device.Requests(RequestKind::Erase).empty());
+}
+
 }  // namespace
 }  // namespace tq5::engine
