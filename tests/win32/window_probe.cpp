@@ -1,0 +1,163 @@
+// window_probe: looks at and pokes the windows of a running Updater.exe from outside, for the
+// window tests under Xvfb. Runs on the named (virtual) desktop that the updater runs on.
+//
+//   window_probe --desktop <name> wait <title> [ms]      0 once a visible window has it
+//   window_probe --desktop <name> wait-gone <title> [ms] 0 once none has it
+//   window_probe --desktop <name> dump <title>           one line per control
+//   window_probe --desktop <name> click <title> <id>     a button click, posted
+//   window_probe --desktop <name> syscommand <title> <id>
+//   window_probe --desktop <name> close <title>          WM_CLOSE, posted
+//   window_probe --desktop <name> titles                 the visible top-level windows
+//   window_probe hold <ms> <mutex name>...               holds named mutexes for a while
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<HWND> VisibleTopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM out) -> BOOL {
+            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(out)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// WM_GETTEXT, since GetWindowTextA does not ask the controls of another process.
+std::string TextOf(HWND window) {
+    char text[1024] = {};
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    return text;
+}
+
+HWND FindTitled(const std::string& title) {
+    for (HWND window : VisibleTopLevelWindows()) {
+        if (TextOf(window) == title) return window;
+    }
+    return nullptr;
+}
+
+// True once a window with the title is there (or, when `gone`, none is any more).
+bool WaitFor(const std::string& title, DWORD timeoutMs, bool gone) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (true) {
+        if ((FindTitled(title) != nullptr) != gone) return true;
+        if (GetTickCount64() > deadline) return false;
+        Sleep(50);
+    }
+}
+
+void Dump(HWND dialog) {
+    std::vector<HWND> children;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM out) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    std::printf("title=%s\n", TextOf(dialog).c_str());
+    for (HWND child : children) {
+        if (GetParent(child) != dialog) continue;  // the combo boxes' own edit and list
+        char className[64] = {};
+        GetClassNameA(child, className, sizeof className);
+        std::printf("id=%d class=%s enabled=%d", GetDlgCtrlID(child), className,
+                    IsWindowEnabled(child) ? 1 : 0);
+        if (_stricmp(className, "ComboBox") == 0) {
+            std::printf(" count=%d selection=%d", static_cast<int>(SendMessageA(child, CB_GETCOUNT, 0, 0)),
+                        static_cast<int>(SendMessageA(child, CB_GETCURSEL, 0, 0)));
+        } else if (_stricmp(className, PROGRESS_CLASSA) == 0) {
+            std::printf(" range=%d..%d position=%d",
+                        static_cast<int>(SendMessageA(child, PBM_GETRANGE, TRUE, 0)),
+                        static_cast<int>(SendMessageA(child, PBM_GETRANGE, FALSE, 0)),
+                        static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0)));
+        }
+        std::printf(" text=%s\n", TextOf(child).c_str());
+    }
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: window_probe [--desktop <name>] <command> ...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "--desktop") {
+        // The desktop comes into being with the first program started on it.
+        HDESK desktop = nullptr;
+        for (int attempt = 0; attempt < 600 && desktop == nullptr; ++attempt) {
+            desktop = OpenDesktopA(args[1].c_str(), 0, FALSE, GENERIC_ALL);
+            if (desktop == nullptr) Sleep(50);
+        }
+        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "window_probe: no desktop %s\n", args[1].c_str());
+            return 2;
+        }
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty()) return Usage();
+    const std::string& command = args[0];
+    const auto numberAt = [&](std::size_t i, long fallback) {
+        return args.size() > i ? std::strtol(args[i].c_str(), nullptr, 0) : fallback;
+    };
+
+    if (command == "titles") {
+        for (HWND window : VisibleTopLevelWindows()) std::printf("%s\n", TextOf(window).c_str());
+        return 0;
+    }
+    if (command == "hold" && args.size() >= 3) {
+        std::vector<HANDLE> held;
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            held.push_back(CreateMutexA(nullptr, TRUE, args[i].c_str()));
+        }
+        Sleep(static_cast<DWORD>(numberAt(1, 0)));
+        return 0;
+    }
+    if (args.size() < 2) return Usage();
+    const std::string& title = args[1];
+    if (command == "wait" || command == "wait-gone") {
+        const bool gone = command == "wait-gone";
+        if (!WaitFor(title, static_cast<DWORD>(numberAt(2, 30000)), gone)) {
+            std::fprintf(stderr, "window_probe: '%s' %s\n", title.c_str(),
+                         gone ? "is still there" : "did not appear");
+            return 1;
+        }
+        return 0;
+    }
+    HWND window = FindTitled(title);
+    if (window == nullptr) {
+        std::fprintf(stderr, "window_probe: no window '%s'\n", title.c_str());
+        return 1;
+    }
+    if (command == "dump") {
+        Dump(window);
+    } else if (command == "click" && args.size() >= 3) {
+        const int id = static_cast<int>(numberAt(2, 0));
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+    } else if (command == "syscommand" && args.size() >= 3) {
+        PostMessageA(window, WM_SYSCOMMAND, static_cast<WPARAM>(numberAt(2, 0)), 0);
+    } else if (command == "close") {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    } else {
+        return Usage();
+    }
+    std::fflush(stdout);
+    return 0;
+}
