@@ -17,7 +17,9 @@ void PutVersion(FlashMemory& flash, const VersionField& field, const std::string
     if (text.empty()) return;
     VersionBytes bytes;
     bytes.fill(' ');
-    std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
+    for (std::size_t i = 0; i < bytes.size() && i < text.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(text[i]);
+    }
     flash.Load(field.flashAddress, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
