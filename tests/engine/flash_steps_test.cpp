@@ -75,15 +75,6 @@ TEST_F(FlashSteps, EraseSucceedsAfterSixErrorStatuses) {
     EXPECT_TRUE(rig.host.Of("box").empty());
 }
 
-TEST_F(FlashSteps, SeventhErrorStatusEndsErase) {
-    rig.device.SetResponder([](const Request&) { return std::vector<Action>{{StatusReply(1)}}; });
-    EXPECT_EQ(EraseRegion(rig.env, 0xD2000, 0x1000), -1);
-    EXPECT_EQ(rig.device.Requests().size(), 7u);
-    const auto events = rig.host.Events();
-    EXPECT_EQ(events[events.size() - 2], "box:Error|Transfer error occurred.|error");
-    EXPECT_EQ(events.back(), "release:");
-}
-
 TEST_F(FlashSteps, EraseTimeOutIsNeverRetried) {
     rig.device.SetResponder([](const Request&) { return std::vector<Action>{}; });
     EXPECT_EQ(EraseRegion(rig.env, 0, 0x32000), -1);
@@ -112,15 +103,6 @@ TEST_F(FlashSteps, SmallImageIsOneBlock) {
     EXPECT_EQ(WriteImage(rig.env, 0xD2000, 0, kImageSystem), 0);
     EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 1u);
     EXPECT_EQ(rig.host.Of("status"), std::vector<std::string>{"Data transmit  0 / 4096 "});
-}
-
-TEST_F(FlashSteps, ThirtyOneTimeOutsThenSuccessGoesOn) {
-    rig.device.SetResponder(BlockScript(kSecondBlock, std::vector<int>(31, -1)));
-    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
-    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
-    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 70u + 31u);
-    EXPECT_TRUE(rig.host.Of("box").empty());
-    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
 }
 
 TEST_F(FlashSteps, RetryCountClearsOnEachAcknowledgedBlock) {
@@ -170,12 +152,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{Failures(1, 1), "Transfer error occurred."},
                       LimitCase{Failures(1, -1), "Time out error(2)"},
                       LimitCase{Failures(-1, 7), "Transfer error occurred."}));
-
-TEST_F(FlashSteps, ThirtyOneErrorStatusesThenSuccessGoesOn) {
-    rig.device.SetResponder(BlockScript(kSecondBlock, std::vector<int>(31, 4)));
-    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
-    EXPECT_EQ(SendsOf(RequestKind::WriteBlock, kSecondBlock), 32u);
-}
 
 TEST_F(FlashSteps, MissingImageSendsNothing) {
     MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());

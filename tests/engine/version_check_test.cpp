@@ -68,15 +68,6 @@ TEST_F(VersionCheck, ReportsDeviceBesideImages) {
     EXPECT_FALSE(rig.context.IsBusy());
 }
 
-TEST_F(VersionCheck, UnreadableFieldsShowAsErased) {
-    rig.device.SetResponder(Device(Bytes{0xFF, 0xFF, 0xFF, 0xFF}, Bytes{'1', '.', '0', 0x00},
-                                   Bytes{'1', 0x80, '0', '0'}));
-    EXPECT_EQ(Check(), 0);
-    EXPECT_EQ(Reports(), std::vector<std::string>{
-                             "Version Information|SYSTEM:\t\t*.** -> 1.10\nPRESET:\t\t*.** -> "
-                             "1.00\nBOOT:\t\t*.** -> 1.00|information"});
-}
-
 TEST_F(VersionCheck, FailedPresetReadKeepsTheLastPresetTexts) {
     rig.device.SetResponder(FailingRead(Device(Text("1.05"), Text("0.90"), Text("1.00")),
                                         kPresetVersion.flashAddress));
