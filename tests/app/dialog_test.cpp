@@ -5,7 +5,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "fake_dialog_view.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/wait_until.hpp"
 #include "midi/timer_platform.hpp"
 
 namespace tq5::app {
@@ -22,17 +22,6 @@ namespace {
 
 using test::FakeDialogView;
 using namespace std::chrono_literals;
-
-// Polls a condition that no view change announces (traffic on a virtual cable).
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds bound = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 constexpr const char* kCompleted = "Version update completed.";
 
@@ -208,7 +197,7 @@ TEST_F(DialogTest, EnterStartsAnUpdateAndKeepsTheDialog) {
     EXPECT_EQ(dialog->OnCommand(kIdExecute), CommandResult::Handled);
     EXPECT_TRUE(AllLocked());
     EXPECT_TRUE(dialog->Core().Context().IsBusy());
-    ASSERT_TRUE(Eventually([&] { return !pair.SentMessages().empty(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !pair.SentMessages().empty(); }));
     EXPECT_EQ(pair.SentMessages()[0], (std::vector<std::uint8_t>{0xF0, 0x7E, 0x00, 0x06, 0x01,
                                                                  0xF7}));
 }
@@ -237,7 +226,7 @@ TEST_F(DialogTest, ExitDuringAnUpdateEndsItQuietly) {
     auto& pair = SilentPair("USB Audio Device");
     Open(1, engine::Timing{});
     dialog->OnExecute();
-    ASSERT_TRUE(Eventually([&] { return !pair.SentMessages().empty(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !pair.SentMessages().empty(); }));
     const auto statusBefore = view.StatusLog();
 
     const auto started = std::chrono::steady_clock::now();
@@ -262,7 +251,7 @@ TEST_F(DialogTest, ClosingDuringAVersionCheckPostsNothing) {
     Open(1, engine::Timing{});
     dialog->OnVersionCheck();
     ASSERT_TRUE(AllLocked());
-    ASSERT_TRUE(Eventually([&] { return !pair.SentMessages().empty(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !pair.SentMessages().empty(); }));
     Close();
     EXPECT_EQ(view.PostedCount(), 0u);
     EXPECT_EQ(view.CallsAfterDestroy(), 0);
@@ -273,7 +262,7 @@ TEST_F(DialogTest, ClosingWhileARequestIsOnTheLineEndsQuietly) {
     pair.SetHoldSends(true);  // the identity request never finishes leaving
     Open(1, engine::Timing{});
     dialog->OnVersionCheck();
-    ASSERT_TRUE(Eventually([&] { return pair.SendsWaiting() > 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return pair.SendsWaiting() > 0; }));
     const auto started = std::chrono::steady_clock::now();
     Close();
     // Closing the ports ended the send long before its own bound.
@@ -416,7 +405,7 @@ TEST_F(DialogTest, TheTimerStopsBeforeTheReplyEventGoes) {
     // interprets it and signals the reply event.
     const std::uint8_t status[] = {0xF0, 0x52, 0x00, 0x00, 0x00, 0x00, 0xF7};
     pair.SendToInput(status, sizeof status);
-    ASSERT_TRUE(Eventually([&] { return dialog->Core().Input().QueuedCount() > 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog->Core().Input().QueuedCount() > 0; }));
     Close();
     EXPECT_EQ(timer.kills, 1);
 }
