@@ -24,8 +24,12 @@ template <typename Call>
 void DetachableHost::Forward(Call call) {
     Host* target = Enter();
     if (target == nullptr) return;
+    // Left on every way out, so that Disconnect never waits for a call that has ended.
+    struct LeaveOnExit {
+        DetachableHost* host;
+        ~LeaveOnExit() { host->Leave(); }
+    } leave{this};
     call(*target);
-    Leave();
 }
 
 void DetachableHost::Disconnect() {
