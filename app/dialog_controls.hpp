@@ -8,6 +8,8 @@
 // operations marked [any thread] through the dialog's host operations; the view carries each
 // such call to its GUI thread (or otherwise makes it safe) and returns when it is done.
 // PostVersionCheckDone returns at once. The other operations are called on the GUI thread.
+// CRk4UpdatorDlg::OnDestroy waits for worker calls that are under way: before calling it,
+// the view lets workers that wait for its GUI thread go (their calls then do nothing).
 
 #include <cstdint>
 #include <string_view>
