@@ -27,3 +27,4 @@ cmake --preset mingw -B "$build_dir" -DTQ5_WINEPREFIX="$WINEPREFIX" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 echo "=== win: test under Wine"
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
+echo "=== win: Updater.exe is $build_dir/app/win32/Updater.exe; window screenshots in $build_dir/screenshots"
