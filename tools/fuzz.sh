@@ -18,4 +18,5 @@ run() {  # run <target> <seed corpus folder>
 }
 run fuzz_dispatcher classifier
 run fuzz_unpack unpack
+run fuzz_device device
 echo "=== fuzz: no findings"
