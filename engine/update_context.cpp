@@ -1,14 +1,20 @@
 #include "engine/update_context.hpp"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "protocol/codec.hpp"
 
 namespace tq5::engine {
 
 UpdateContext::UpdateContext()
-    : readBuffer_(new std::uint8_t[kReadBufferSize]()),
-      workerSendBuffer_(new std::uint8_t[kSendBufferSize]()) {}
+    : readBuffer_(static_cast<std::uint8_t*>(std::calloc(kReadBufferSize, 1))),
+      workerSendBuffer_(new std::uint8_t[kSendBufferSize]()) {
+    if (!readBuffer_) throw std::bad_alloc();
+}
+
+void UpdateContext::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
 
 void UpdateContext::MarkClosing() {
     closing_.store(true);

@@ -95,7 +95,12 @@ private:
     protocol::StoredIdentityReply identityReply_;
 
     mutable std::mutex readLock_;
-    std::unique_ptr<std::uint8_t[]> readBuffer_;
+    // Zeroed by calloc: the system hands out untouched zero pages, so the 5.8 MB buffer costs
+    // memory only as far as replies fill it (normally four bytes).
+    struct FreeDeleter {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t[], FreeDeleter> readBuffer_;
     std::int32_t readCount_ = 0;
 
     std::mutex outputLock_;
