@@ -13,53 +13,14 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-updater="$build/app/cli/tq5-updater"
-devsim="$build/sim/devsim/tq5-devsim"
-for program in "$updater" "$devsim"; do
-  if [ ! -x "$program" ]; then
-    echo "e2e: $program is missing; build the targets tq5-updater and tq5-devsim in $build" >&2
-    exit 2
-  fi
-done
-jackd=$(command -v jackd || true)
-if [ -z "$jackd" ]; then
-  echo "e2e: jackd is not installed (Debian package jackd2)" >&2
-  exit 2
-fi
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/tq5-e2e.XXXXXX")
-# The private server, found by name by every client started from here; instance locks of
-# our own, so that other updaters on the machine do not change our instance number.
-export JACK_DEFAULT_SERVER="tq5-e2e-$$"
-export JACK_NO_START_SERVER=1
-export JACK_NO_AUDIO_RESERVATION=1
-export XDG_RUNTIME_DIR="$work"
-
-jackd_pid=""
-devsim_pid=""
+label=e2e
 passed=0
 failed=0
 
-# SIGTERM to one pid of ours, SIGKILL if it has not ended within five seconds.
-stop_pid() {
-  local pid=$1
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-
 cleanup() {
-  stop_pid "$devsim_pid"
-  devsim_pid=""
-  stop_pid "$jackd_pid"
-  jackd_pid=""
-  if [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]; then
+  if declare -F stop_session >/dev/null; then stop_session; fi
+  if [ "$failed" -eq 0 ]; then
     rm -rf "$work"
   else
     echo "e2e: logs kept in $work" >&2
@@ -68,73 +29,19 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo "e2e: interrupted" >&2; failed=$((failed + 1)); exit 130' INT TERM
 
+# shellcheck source=tools/jack-session.sh
+source "$root/tools/jack-session.sh"
+
 now() { date +%s.%N; }
 seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 
 # --- the server ---------------------------------------------------------------------------
 # Synchronous mode: a client that is late (a loaded machine, a sanitizer build) delays the
-# cycle instead of losing its MIDI. 64 frames at 48 kHz: a period of 1.33 ms.
-"$jackd" --no-realtime --sync --name "$JACK_DEFAULT_SERVER" --timeout 5000 \
-  -d dummy -r 48000 -p 64 >"$work/jackd.log" 2>&1 &
-jackd_pid=$!
-up=0
-for _ in $(seq 100); do
-  kill -0 "$jackd_pid" 2>/dev/null || break
-  if "$updater" --api jack ports 2>/dev/null | grep -q "^MIDI system: JACK"; then
-    up=1
-    break
-  fi
-  sleep 0.1
-done
-if [ "$up" -ne 1 ]; then
-  echo "e2e: jackd did not come up:" >&2
-  cat "$work/jackd.log" >&2
+# cycle instead of losing its MIDI.
+if ! start_jackd --sync --timeout 5000; then
   failed=1
   exit 1
 fi
-
-# --- the device -----------------------------------------------------------------------------
-port=""   # the device's port name of the case in progress
-state=""  # its state file
-
-# start_devsim NAME [tq5-devsim options...]: the virtual TQ-5 with ports "NAME in"/"NAME out".
-start_devsim() {
-  port=$1
-  shift
-  state="$work/$port.state"
-  "$devsim" --api jack --client-name "$port" --port-name "$port" --state-file "$state" "$@" \
-    >"$work/$port.devsim.out" 2>"$work/$port.devsim.err" &
-  devsim_pid=$!
-  for _ in $(seq 100); do
-    if grep -qx "tq5-devsim ready" "$work/$port.devsim.out" 2>/dev/null; then
-      cp "$state" "$state.start"  # written before "ready": the flash as the device started
-      return 0
-    fi
-    kill -0 "$devsim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "tq5-devsim did not get ready: $(cat "$work/$port.devsim.err")"
-  return 1
-}
-
-stop_devsim() {
-  stop_pid "$devsim_pid"
-  devsim_pid=""
-}
-
-# Asks the device for its flash report (SIGUSR1) and prints it once the file is rewritten.
-flash_state() {
-  rm -f "$state"
-  kill -USR1 "$devsim_pid" 2>/dev/null || return 1
-  for _ in $(seq 100); do
-    if [ -s "$state" ]; then
-      cat "$state"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
 
 # --- the updater --------------------------------------------------------------------------
 rc=0
