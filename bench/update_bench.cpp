@@ -1,27 +1,48 @@
 // A full firmware update against the virtual TQ-5 with an unlimited line and no device time,
-// so that what is measured is the updater itself: the worker's stop-and-wait exchanges, the
-// reply dispatcher on the product's 1 ms poll timer (CDxMTimer), packing and CRC.
+// so that what is measured is the updater itself, at two depths:
 //
-// Figures per update: wall time, CPU time of the whole process (every thread), and the time
-// per exchange (from one request leaving to the next one leaving; the 500 ms pause after the
-// device entered its update mode is left out), as the 50th and 99th percentile.
+//   BM_FullUpdate  the engine alone: the worker's stop-and-wait exchanges straight into the
+//                  device, the reply dispatcher on the product's 1 ms poll timer (CDxMTimer),
+//                  packing and CRC. The floor of what the layers above can reach.
+//   BM_Update      the update as tq5-updater runs it: the dialog's core with its ports on the
+//                  in-process MIDI driver, its poll timer and the console host.
+//
+// BM_FullUpdate/boot:B/wake:W: B = 1 when the device's boot loader is older (936 exchanges
+// instead of 885); W = 1 when a reply also wakes the poll at once, as the dialog wires it.
+// Counters: requests, cpu_ms (every thread), exchange_p50/p99_us (one request leaving to the
+// next one leaving; the 500 ms pause after the device entered its update mode is left out).
+//
+//   BM_Update/wake:1/line:0   instant device, unlimited line; the poll wakes early on arrival
+//   BM_Update/wake:0/line:0   the same on the plain 1 ms poll
+//   BM_Update/wake:1/line:10  the device on a 3,125 B/s line with 50 ms per 4 KiB sector
+//                             erased and 5 ms per block written, all times scaled by 0.01
+//
+// BM_Update counters (per update): exchanges; wall_ms (Execute to release) and cpu_ms (all
+// threads); exchange_p50/p99_us, request to next request as the device sees them;
+// updater_p50/p99/mean_us, reply leaving the device to the next request arriving (the
+// updater's own time, instant device only, the pause left out). For it, model_s and
+// updater_share_pct put the measured time on a real line at full scale: every message's
+// bytes at 3,125 B/s, 50 ms per sector erased, 5 ms per block written, the pause, and the
+// mean updater time per exchange. For the scaled line, predicted_ms is that model's line,
+// device and pause time at the scale, and unexplained_us_per_exchange is what the measured
+// wall time has beyond it, per exchange: the updater's time on a timed line, plus the
+// device's own timer slack.
 //
 //   cmake --preset release && cmake --build build/release --target update_bench
 //   build/release/bench/update_bench
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "bench/update_run.hpp"
 #include "engine/dispatcher.hpp"
 #include "engine/open_ports.hpp"
 #include "engine/update_worker.hpp"
 #include "firmware/embedded_firmware.hpp"
+#include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "sim/virtual_device.hpp"
 
@@ -85,19 +106,6 @@ private:
     std::vector<Sent> sent_;
 };
 
-double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto at = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[at];
-}
-
 struct Poll {
     static void Tick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
                      std::uintptr_t) {
@@ -133,8 +141,8 @@ void BM_FullUpdate(benchmark::State& state) {
         context->SetOutput(&line);
         device->SetReplySink(
             [&queue](const std::uint8_t* bytes, std::size_t length) { queue.Push(bytes, length); });
-        const engine::Procedures env{*context, host, engine::EmbeddedFirmware(), engine::Timing{},
-                                     session, versions};
+        const engine::Procedures env{*context,         host,    engine::EmbeddedFirmware(),
+                                     engine::Timing{}, session, versions};
         Poll poll{*context, queue};
         midi::CDxMTimer timer;
         timer.Start(1, &Poll::Tick, reinterpret_cast<std::uintptr_t>(&poll));
@@ -143,10 +151,10 @@ void BM_FullUpdate(benchmark::State& state) {
         context->Event().Reset();
         state.ResumeTiming();
 
-        const double cpuBefore = ProcessCpuSeconds();
+        const double cpuBefore = bench::ProcessCpuSeconds();
         std::thread worker([&env] { engine::UpdateWorker(env); });
         worker.join();
-        cpuSeconds += ProcessCpuSeconds() - cpuBefore;
+        cpuSeconds += bench::ProcessCpuSeconds() - cpuBefore;
 
         state.PauseTiming();
         queue.SetArrivalHook(nullptr);
@@ -167,8 +175,8 @@ void BM_FullUpdate(benchmark::State& state) {
     const auto n = static_cast<double>(state.iterations());
     state.counters["requests"] = static_cast<double>(requests) / n;
     state.counters["cpu_ms"] = cpuSeconds * 1000.0 / n;
-    state.counters["exchange_p50_us"] = Percentile(exchangesUs, 0.50);
-    state.counters["exchange_p99_us"] = Percentile(exchangesUs, 0.99);
+    state.counters["exchange_p50_us"] = bench::Percentile(exchangesUs, 0.50);
+    state.counters["exchange_p99_us"] = bench::Percentile(exchangesUs, 0.99);
 }
 
 BENCHMARK(BM_FullUpdate)
@@ -180,6 +188,83 @@ BENCHMARK(BM_FullUpdate)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+constexpr double kLineBytesPerSecond = 3125;  // 31,250 baud, ten bits a byte
+constexpr double kEraseMsPerSector = 50;
+constexpr double kWriteMsPerBlock = 5;
+
+void BM_Update(benchmark::State& state) {
+    const bool earlyWake = state.range(0) != 0;
+    const double lineScale = static_cast<double>(state.range(1)) / 1000.0;
+    bench::CountingTimer timer(earlyWake);
+    std::vector<double> exchangeUs;
+    std::vector<double> updaterUs;
+    double wallMs = 0;
+    double cpuMs = 0;
+    bench::Exchanges last;
+    bool completed = true;
+
+    for (auto _ : state) {
+        midi::VirtualMidiBackend backend;
+        sim::DeviceOptions options;
+        options.firmware.bootVersion = "0.90";  // older boot loader: every row runs
+        if (lineScale > 0) {
+            options.timing = {static_cast<std::uint32_t>(kLineBytesPerSecond),
+                              static_cast<std::uint32_t>(kEraseMsPerSector),
+                              static_cast<std::uint32_t>(kWriteMsPerBlock), lineScale};
+        }
+        sim::VirtualDevice& device = backend.AddPair("TQ-5", "TQ-5").HostDevice(options);
+
+        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5", "TQ-5", timer);
+        state.SetIterationTime(run.wallMs / 1000.0);
+        completed = completed && run.completed;
+        wallMs += run.wallMs;
+        cpuMs += run.cpuMs;
+        last = bench::ReadExchanges(device.Transcript());
+        exchangeUs.insert(exchangeUs.end(), last.exchangeUs.begin(), last.exchangeUs.end());
+        updaterUs.insert(updaterUs.end(), last.overheadUs.begin(), last.overheadUs.end());
+    }
+    if (!completed) state.SkipWithError("an update did not complete");
+
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["exchanges"] = static_cast<double>(last.count);
+    state.counters["wall_ms"] = wallMs / n;
+    state.counters["cpu_ms"] = cpuMs / n;
+    state.counters["exchange_p50_us"] = bench::Percentile(exchangeUs, 0.50);
+    state.counters["exchange_p99_us"] = bench::Percentile(exchangeUs, 0.99);
+    if (lineScale == 0) {
+        state.counters["updater_p50_us"] = bench::Percentile(updaterUs, 0.50);
+        state.counters["updater_p99_us"] = bench::Percentile(updaterUs, 0.99);
+        state.counters["updater_mean_us"] = bench::Mean(updaterUs);
+        const bench::LineModel model = bench::ModelLine(
+            last, kLineBytesPerSecond, kEraseMsPerSector, kWriteMsPerBlock, bench::Mean(updaterUs));
+        state.counters["model_s"] = model.TotalS();
+        state.counters["updater_share_pct"] = model.UpdaterShare() * 100.0;
+    } else {
+        // On a timed line a request arrives only once its last byte has crossed it.
+        const bench::LineModel unscaled =
+            bench::ModelLine(last, kLineBytesPerSecond, kEraseMsPerSector, kWriteMsPerBlock, 0);
+        const double predictedMs =
+            ((unscaled.lineS + unscaled.deviceS) * lineScale + unscaled.pauseS) * 1000.0;
+        state.counters["predicted_ms"] = predictedMs;
+        state.counters["unexplained_us_per_exchange"] =
+            (wallMs / n - predictedMs) * 1000.0 / static_cast<double>(last.count);
+    }
+}
+
+BENCHMARK(BM_Update)
+    ->ArgNames({"wake", "line"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Update)
+    ->ArgNames({"wake", "line"})
+    ->Args({1, 10})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
