@@ -43,7 +43,7 @@ bool CRk4UpdatorApp::InitInstance() {
         return false;
     }
 
-    const CoreSettings settings = settings_();
+    const CoreSettings settings = settings_(instanceNumber_);
     CRk4UpdatorDlgView view;
     CRk4UpdatorDlg dialog(view, instanceNumber_, settings);
     view.DoModal(dialog);  // how it was closed does not matter

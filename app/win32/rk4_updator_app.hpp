@@ -12,9 +12,10 @@ namespace tq5::app {
 
 class CRk4UpdatorApp {
 public:
-    // What the dialog runs on: the MIDI backend and the firmware store. Updater.exe uses
-    // WinMM and the BIN resources; a test build passes others.
-    using SettingsFactory = std::function<CoreSettings()>;
+    // What the dialog runs on: the MIDI backend and the firmware store. Called once the
+    // instance number is claimed, with that number. Updater.exe uses WinMM and the BIN
+    // resources; the test build names its virtual ports after the instance.
+    using SettingsFactory = std::function<CoreSettings(int instanceNumber)>;
 
     explicit CRk4UpdatorApp(SettingsFactory settings);
 

@@ -12,7 +12,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     static tq5::midi::winmm::WinMmBackend backend;
     static const tq5::app::ResourceFirmwareStore firmware;
-    static tq5::app::CRk4UpdatorApp app([] {
+    static tq5::app::CRk4UpdatorApp app([](int) {
         return tq5::app::CoreSettings{backend, firmware};
     });
     app.InitInstance();
