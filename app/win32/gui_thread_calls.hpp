@@ -31,7 +31,8 @@ public:
     void Attach(HWND window, UINT ringMessage);
     // GUI thread: runs the queued calls in order.
     void RunPending();
-    // GUI thread, when the window is being destroyed.
+    // GUI thread: when the window is told to close, and again when it is destroyed (a
+    // second call changes nothing).
     void Close();
 
     // Any thread. Runs `body` on the GUI thread (at once when called there) and returns its

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/rk4_updator_dlg.hpp"
@@ -55,7 +56,7 @@ INT_PTR CRk4UpdatorDlgView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
                 case CommandResult::Handled:
                     return TRUE;
                 case CommandResult::CloseDialog:
-                    EndDialog(window_, LOWORD(wParam));
+                    OnClose(LOWORD(wParam));
                     return TRUE;
                 case CommandResult::NotHandled:
                     return FALSE;
@@ -101,6 +102,30 @@ void CRk4UpdatorDlgView::OnDestroy() {
     // those may be waiting for this thread.
     calls_.Close();
     dialog_->OnDestroy();
+}
+
+void CRk4UpdatorDlgView::OnClose(int result) {
+    // No worker call reaches the window from now on: one that a box would carry could not
+    // be answered by anyone, and one that waits is let go at once.
+    calls_.Close();
+    EndDialog(window_, result);
+    EndOwnedBoxes();
+}
+
+void CRk4UpdatorDlgView::EndOwnedBoxes() {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND box, LPARAM owner) -> BOOL {
+            char className[16] = {};
+            GetClassNameA(box, className, sizeof className);
+            // "#32770": the dialog class, that of message boxes and of the about box.
+            if (GetWindow(box, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+                std::strcmp(className, "#32770") == 0) {
+                EndDialog(box, IDCANCEL);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(window_));
 }
 
 int CRk4UpdatorDlgView::ListId(PortList list) {

@@ -62,6 +62,12 @@ private:
     BOOL OnPaint();
     HCURSOR OnQueryDragIcon() const;
     void OnDestroy();
+    // Exit, Esc, the close box or WM_CLOSE, also while a box is up: ends the modal loop and
+    // every box the window owns on its thread (a worker's message box, the about box). Their
+    // modal loops run inside this window's handlers, so otherwise the window's own loop
+    // could not end, nor the program, until someone dismissed them.
+    void OnClose(int result);
+    void EndOwnedBoxes();
 
     HWND Item(int id) const { return GetDlgItem(window_, id); }
     static int ListId(PortList list);
