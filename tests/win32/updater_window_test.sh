@@ -9,30 +9,12 @@ set -euo pipefail
 updater=$1
 probe_exe=$2
 out=$3
-if [ "${TQ5_IN_XVFB:-}" != 1 ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" env TQ5_IN_XVFB=1 bash "$0" "$@"
-fi
-
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$out"
-desktop="tq5-window-test-$$"
 title="VARN TQ-5 System v1.10 Updater"
-failures=0
-
-start() { wine explorer "/desktop=$desktop,1024x768" "$updater" >/dev/null 2>&1 & }
-probe() { wine "$probe_exe" --desktop "$desktop" "$@" 2>/dev/null | tr -d '\r'; }
-shot() { import -window root "$out/$1.png"; echo "screenshot: $out/$1.png"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-wait_for() { probe wait "$1" "${2:-60000}" || fail "window '$1' did not appear"; }
-wait_gone() { probe wait-gone "$1" "${2:-30000}" || fail "window '$1' did not go away"; }
-expect_line() {  # <window title> <regex a line of its dump must match>
-  local dump
-  dump=$(probe dump "$1")
-  grep -Eq -- "$2" <<<"$dump" || { fail "'$1' has no line matching: $2"; echo "$dump"; }
-}
+source "$(dirname "$0")/window_test_lib.sh"
+rerun_in_xvfb "$@"
 
 echo "=== instance 1 at rest"
-start
+start "$updater"
 wait_for "$title"
 sleep 1
 expect_line "$title" "^title=$title\$"
@@ -43,7 +25,7 @@ expect_line "$title" '^id=1002 class=msctls_progress32 enabled=1 range=0..100 po
 shot at-rest
 
 echo "=== instance 2: its title carries the number; its about box does not"
-start
+start "$updater"
 wait_for "$title (2)"
 sleep 1
 shot instance-2
@@ -66,10 +48,10 @@ expect_line "$title (2)" '^id=1007 class=Button enabled=1 text=Version Check$'
 
 echo "=== instances 3 to 20, then a twenty-first"
 for n in $(seq 3 20); do
-  start
+  start "$updater"
   wait_for "$title ($n)"
 done
-start
+start "$updater"
 wait_for "Updater"
 expect_line "Updater" "text=It is forbidden to launch more than 20 instance of this application\\.\$"
 shot refusal-21st
@@ -80,7 +62,7 @@ probe titles | grep -c "^$title" | grep -qx 20 || fail "not exactly twenty updat
 echo "=== a freed number is taken again"
 probe close "$title (7)"
 wait_gone "$title (7)"
-start
+start "$updater"
 wait_for "$title (7)"
 
 echo "=== closing every instance: Exit in the first, the close box in the others"
@@ -94,8 +76,4 @@ for n in 1 $(seq 2 20); do
   wait_gone "$name"
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "updater_window_test: $failures failure(s)"
-  exit 1
-fi
-echo "updater_window_test: all checks passed"
+window_test_end updater_window_test
