@@ -4,6 +4,9 @@
 //   window_probe --desktop <name> wait <title> [ms]      0 once a visible window has it
 //   window_probe --desktop <name> wait-gone <title> [ms] 0 once none has it
 //   window_probe --desktop <name> dump <title>           one line per control
+//   window_probe --desktop <name> wait-item <title> <id> <regex> [ms]
+//                                  0 once control <id>'s text matches <regex>; prints the
+//                                  dump taken at that moment (the last one on a time-out)
 //   window_probe --desktop <name> click <title> <id>     a button click, posted
 //   window_probe --desktop <name> syscommand <title> <id>
 //   window_probe --desktop <name> close <title>          WM_CLOSE, posted
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -89,6 +93,24 @@ void Dump(HWND dialog) {
     }
 }
 
+// Waits until the text of control `id` matches `pattern`, then dumps the whole window at
+// once, so that the lines describe the moment of the match (a test pauses the device there).
+bool WaitForItem(const std::string& title, int id, const std::regex& pattern, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    HWND window = nullptr;
+    while (true) {
+        if (window == nullptr || !IsWindow(window)) window = FindTitled(title);
+        if (window != nullptr && std::regex_search(TextOf(GetDlgItem(window, id)), pattern)) {
+            Dump(window);
+            return true;
+        }
+        if (GetTickCount64() > deadline) break;
+        Sleep(5);
+    }
+    if (window != nullptr) Dump(window);
+    return false;
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: window_probe [--desktop <name>] <command> ...\n");
     return 2;
@@ -138,6 +160,17 @@ int main(int argc, char** argv) {
                          gone ? "is still there" : "did not appear");
             return 1;
         }
+        return 0;
+    }
+    if (command == "wait-item" && args.size() >= 4) {
+        const std::regex pattern(args[3]);
+        if (!WaitForItem(title, static_cast<int>(numberAt(2, 0)), pattern,
+                         static_cast<DWORD>(numberAt(4, 30000)))) {
+            std::fprintf(stderr, "window_probe: control %s of '%s' never matched '%s'\n",
+                         args[2].c_str(), title.c_str(), args[3].c_str());
+            return 1;
+        }
+        std::fflush(stdout);
         return 0;
     }
     HWND window = FindTitled(title);
