@@ -3,7 +3,9 @@
 // main thread sleeps meanwhile, so the process's CPU time is the timer thread's.
 //
 // Counters: cpu_pct_of_core (CPU time over wall time, in % of one core), cpu_us_per_tick,
-// ticks and mean_period_us. BM_BareMillisecondWake gives the floor for comparison.
+// ticks and mean_period_us. For comparison, BM_TimerAlone is the same timer service with a
+// tick that does nothing, and BM_BareMillisecondWake the floor: a thread sleeping to each
+// next millisecond.
 //
 //   cmake --preset release && cmake --build build/release --target idle_poll_bench
 //   build/release/bench/idle_poll_bench
@@ -66,6 +68,30 @@ void BM_IdlePoll(benchmark::State& state) {
     totals.Report(state);
 }
 
+// The system's timer service alone, as the poll uses it, with a tick that does nothing: what
+// the periodic event costs before the dispatcher does any work.
+void NoWork(std::uint32_t, std::uint32_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}
+
+void BM_TimerAlone(benchmark::State& state) {
+    const auto idle = std::chrono::seconds(state.range(0));
+    IdleTotals totals;
+    for (auto _ : state) {
+        bench::CountingTimer timer(true);
+        const std::uint32_t id = timer.SetPeriodicEvent(1, 1, &NoWork, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // settled
+
+        const std::uint64_t ticksBefore = timer.Ticks();
+        const double cpuBefore = bench::ProcessCpuSeconds();
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(idle);
+        totals.wallS += std::chrono::duration<double>(Clock::now() - start).count();
+        totals.cpuS += bench::ProcessCpuSeconds() - cpuBefore;
+        totals.ticks += timer.Ticks() - ticksBefore;
+        timer.KillEvent(id);
+    }
+    totals.Report(state);
+}
+
 // The floor: a thread that only sleeps to the next millisecond on the monotonic clock and
 // wakes, with the same counters. What any 1 ms periodic wake-up costs on this machine.
 void BM_BareMillisecondWake(benchmark::State& state) {
@@ -90,6 +116,7 @@ void BM_BareMillisecondWake(benchmark::State& state) {
 }
 
 BENCHMARK(BM_IdlePoll)->ArgName("seconds")->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_TimerAlone)->ArgName("seconds")->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_BareMillisecondWake)
     ->ArgName("seconds")
     ->Arg(10)

@@ -23,10 +23,10 @@
 // updater's own time, instant device only, the pause left out). For it, model_s and
 // updater_share_pct put the measured time on a real line at full scale: every message's
 // bytes at 3,125 B/s, 50 ms per sector erased, 5 ms per block written, the pause, and the
-// mean updater time per exchange. For the scaled line, predicted_ms is that model's line,
-// device and pause time at the scale, and unexplained_us_per_exchange is what the measured
-// wall time has beyond it, per exchange: the updater's time on a timed line, plus the
-// device's own timer slack.
+// mean updater time per exchange (model_line_s and model_device_s are two of its parts). For
+// the scaled line, predicted_ms is that model's line, device and pause time at the scale, and
+// unexplained_us_per_exchange is what the measured wall time has beyond it, per exchange:
+// the updater's time on a timed line, plus the device's own timer slack.
 //
 //   cmake --preset release && cmake --build build/release --target update_bench
 //   build/release/bench/update_bench
@@ -239,6 +239,8 @@ void BM_Update(benchmark::State& state) {
         const bench::LineModel model = bench::ModelLine(
             last, kLineBytesPerSecond, kEraseMsPerSector, kWriteMsPerBlock, bench::Mean(updaterUs));
         state.counters["model_s"] = model.TotalS();
+        state.counters["model_line_s"] = model.lineS;
+        state.counters["model_device_s"] = model.deviceS;
         state.counters["updater_share_pct"] = model.UpdaterShare() * 100.0;
     } else {
         // On a timed line a request arrives only once its last byte has crossed it.
