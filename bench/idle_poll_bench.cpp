@@ -27,11 +27,24 @@ namespace {
 using namespace tq5;
 using Clock = std::chrono::steady_clock;
 
-// What both runs add up over their iterations, and the counters they print from it.
+// What the runs add up over their iterations, and the counters they print from it.
 struct IdleTotals {
     double cpuS = 0;
     double wallS = 0;
     std::uint64_t ticks = 0;  // wake-ups
+
+    // Lets `timer` run while this thread sleeps for `idle`, once it has settled, and adds up
+    // the process's CPU time (the timer thread's), the wall time and the ticks meanwhile.
+    void SleepThrough(std::chrono::seconds idle, const bench::CountingTimer& timer) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::uint64_t ticksBefore = timer.Ticks();
+        const double cpuBefore = bench::ProcessCpuSeconds();
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(idle);
+        wallS += std::chrono::duration<double>(Clock::now() - start).count();
+        cpuS += bench::ProcessCpuSeconds() - cpuBefore;
+        ticks += timer.Ticks() - ticksBefore;
+    }
 
     void Report(benchmark::State& state) const {
         const auto perTick = [this](double seconds) {
@@ -55,15 +68,7 @@ void BM_IdlePoll(benchmark::State& state) {
         app::cli::ConsoleHost host(stdout, stderr, false, firmware);
         app::UpdaterCore core(app::CoreSettings{backend, firmware, engine::Timing{}, &timer}, host);
         core.StartPolling();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // settled
-
-        const std::uint64_t ticksBefore = timer.Ticks();
-        const double cpuBefore = bench::ProcessCpuSeconds();
-        const auto start = Clock::now();
-        std::this_thread::sleep_for(idle);
-        totals.wallS += std::chrono::duration<double>(Clock::now() - start).count();
-        totals.cpuS += bench::ProcessCpuSeconds() - cpuBefore;
-        totals.ticks += timer.Ticks() - ticksBefore;
+        totals.SleepThrough(idle, timer);
     }
     totals.Report(state);
 }
@@ -78,15 +83,7 @@ void BM_TimerAlone(benchmark::State& state) {
     for (auto _ : state) {
         bench::CountingTimer timer(true);
         const std::uint32_t id = timer.SetPeriodicEvent(1, 1, &NoWork, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // settled
-
-        const std::uint64_t ticksBefore = timer.Ticks();
-        const double cpuBefore = bench::ProcessCpuSeconds();
-        const auto start = Clock::now();
-        std::this_thread::sleep_for(idle);
-        totals.wallS += std::chrono::duration<double>(Clock::now() - start).count();
-        totals.cpuS += bench::ProcessCpuSeconds() - cpuBefore;
-        totals.ticks += timer.Ticks() - ticksBefore;
+        totals.SleepThrough(idle, timer);
         timer.KillEvent(id);
     }
     totals.Report(state);
