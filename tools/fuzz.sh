@@ -7,13 +7,19 @@ seconds=${FUZZ_SECONDS:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target fuzzers
 run() {  # run <target> <seed corpus folder>
-  local work
+  local work log rc=0
   work=$(mktemp -d)
+  log="$work.log"
   echo "=== fuzz: $1 for ${seconds}s"
   "build/fuzz/fuzz/$1" -max_total_time="$seconds" -max_len=9000 -print_final_stats=1 \
-    -artifact_prefix="build/fuzz/$1-" "$work" "fuzz/corpus/$2" 2>&1 | tail -n 12
-  local rc=${PIPESTATUS[0]}
-  rm -rf "$work"
+    -artifact_prefix="build/fuzz/$1-" "$work" "fuzz/corpus/$2" >"$log" 2>&1 || rc=$?
+  if [ "$rc" -eq 0 ]; then
+    # The seed count, the final line and the statistics (runs, speed, corpus size).
+    grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+DONE|Done |stat::)' "$log" || true
+  else
+    tail -n 80 "$log"  # the finding: the sanitizer report and the artifact's name
+  fi
+  rm -rf "$work" "$log"
   return "$rc"
 }
 run fuzz_dispatcher classifier

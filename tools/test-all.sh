@@ -28,5 +28,9 @@ echo "=== fuzz"
 bash tools/fuzz.sh
 passed=$((passed + 1))
 
+echo "=== e2e: tq5-updater against tq5-devsim through a private jackd"
+bash tools/e2e-jack.sh build/release
+passed=$((passed + 1))
+
 echo "=== all test suites passed"
 echo "suites: ${passed} passed, 0 failed"
