@@ -7,7 +7,7 @@
 //   --erase-ms N        its time to erase one 4 KiB sector (1)
 //   --line-rate N       bytes per second each way over the cable; 0 = unlimited (0)
 //   --system-version T  the system version installed on the device ("1.05")
-//   --fault SPEC        a scripted fault, REQUEST:ORDINAL:ACTION[:VALUE] as tq5-devsim takes
+//   --fault FAULT       a scripted fault, REQUEST:ORDINAL:ACTION[:VALUE] as tq5-devsim takes
 //                       it, e.g. write-block:36:delay-reply:600; may be repeated
 //   --exit-report PATH  written once the program has shut down in order
 
