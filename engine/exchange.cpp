@@ -9,6 +9,9 @@
 namespace tq5::engine {
 
 int SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
+    // Once the window is closing nothing more goes to the device: a step that comes back from
+    // a pause cut short, or loops to a resend, finds its wait answered with kStatusClosing.
+    if (context.IsClosing()) return -1;
     context.Event().Reset();
     return context.SendSysEx(bytes, length);
 }

@@ -14,7 +14,8 @@
 namespace tq5::engine {
 
 // Clears any pending reply signal, then sends. A reply that arrived for an earlier request
-// (late, or duplicated) is thereby never taken as the answer to this one. 0 / -1.
+// (late, or duplicated) is thereby never taken as the answer to this one. 0 / -1; -1 without
+// sending once the window is closing.
 int SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length);
 
 // Waits at most `timeoutMs` for the next reply and returns its status code, or nothing on a

@@ -190,6 +190,32 @@ TEST_F(FlashSteps, AnswerDuringRetryPauseIsNotTakenForTheResend) {
     EXPECT_TRUE(paused.host.Of("box").empty());
 }
 
+// A refusal followed by the window closing: the retry pause ends early, neither step sends its
+// retry (an erase, a block) to the device, and nothing is reported. (Control updates on the
+// way out go nowhere: the window disconnects its host before it closes.)
+TEST(FlashStepsClosing, ClosingDuringARetryPauseSendsNoRetry) {
+    engine::Timing t = test::ShortTiming();
+    t.retryPauseMs = 60000;
+    for (const RequestKind kind : {RequestKind::Erase, RequestKind::WriteBlock}) {
+        EngineRig rig(EmbeddedFirmware(), t);
+        rig.context.SetCurrentDeviceId(kTq5);
+        rig.device.SetResponder([&rig, kind](const Request& r) -> std::vector<Action> {
+            if (r.kind == kind) {
+                return {{StatusReply(1)}, Action::Do(20, [&rig] { rig.CloseWindow(); })};
+            }
+            return test::GoodDevice{}(r);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const int result = kind == RequestKind::Erase
+                               ? EraseRegion(rig.env, kMainAddress, 0x4000)
+                               : WriteImage(rig.env, kMainAddress, 0, kImageMain);
+        EXPECT_EQ(result, -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(rig.device.Requests(kind).size(), 1u);
+        EXPECT_TRUE(rig.host.Of("box").empty());
+    }
+}
+
 // Every request of a write is a block. The first send of the second block is answered only
 // after its resend has left; the resend's own answer follows. `rejectThird` makes the device refuse the third block every time.
 test::Responder LateThenResend(int waitMs, bool rejectThird) {
