@@ -45,8 +45,9 @@ int VersionCheckThread(const Procedures& env, PortGeneration ports) {
     // A closing window has closed its ports and wants nothing more from this worker.
     if (env.context.IsClosing()) return 0;
     // Controls released early (a failed identification) let a newer procedure open the
-    // ports again; those are not ours to close.
-    env.ports.CloseIfCurrent(ports);
+    // ports again; those are not ours to close, and the controls are that procedure's: a
+    // completion posted now would release them while it runs.
+    if (!env.ports.CloseIfCurrent(ports)) return 0;
     env.host.PostVersionCheckDone(result);
     return 0;
 }

@@ -117,7 +117,7 @@ TEST_F(VersionCheck, FailedIdentificationStillClosesAndPosts) {
     EXPECT_TRUE(rig.device.Requests(RequestKind::Read).empty());
 }
 
-TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsOpen) {
+TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsAndControlsAlone) {
     // Identification fails and releases the controls; before the worker ends, the user has
     // started a new procedure that reopened the ports.
     rig.device.SetResponder([this](const Request& r) {
@@ -128,8 +128,11 @@ TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsOpen) {
                                     }),
                                    {test::IdentityReplyOf({0x6E, 0x00, 0x06, 0x00})}};
     });
-    EXPECT_EQ(Check(), -1);
+    rig.RunVersionCheck();
     EXPECT_EQ(rig.ports.Calls().back(), "open-in");
+    // The controls belong to the newer procedure now: the early release stays the only one.
+    EXPECT_TRUE(rig.host.Of("post").empty());
+    EXPECT_EQ(rig.host.Of("release").size(), 1u);
 }
 
 TEST_F(VersionCheck, ClosingWindowGetsNoPostAndNoPortCall) {
