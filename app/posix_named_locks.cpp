@@ -52,6 +52,8 @@ std::string PosixNamedLocks::LockFileName(const std::string& name) {
     return out + ".lock";
 }
 
+bool PosixNamedLocks::FolderUsable() const { return EnsurePrivateFolder(folder_); }
+
 bool PosixNamedLocks::TryTake(const std::string& name) {
     if (!EnsurePrivateFolder(folder_)) return false;
     const std::filesystem::path file = folder_ / LockFileName(name);

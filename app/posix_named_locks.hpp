@@ -21,6 +21,11 @@ public:
 
     bool TryTake(const std::string& name) override;
 
+    // false when the folder can't be made this user's own (another user's, a link, a file):
+    // then no lock can be had and every instance number counts as taken.
+    bool FolderUsable() const;
+    const std::filesystem::path& Folder() const { return folder_; }
+
     // $XDG_RUNTIME_DIR/tq5-updater, or /tmp/tq5-updater-<uid> when it is not set.
     static std::filesystem::path DefaultFolder();
     // A file name made of the name's safe characters, every other byte as %XX, so that two

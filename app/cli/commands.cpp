@@ -126,6 +126,13 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
     const int instanceNumber = ClaimInstanceNumber(locks);
     if (instanceNumber == 0) {
         std::fprintf(err, "tq5-updater: %s\n", TooManyInstancesText().c_str());
+        if (!locks.FolderUsable()) {
+            // Not twenty instances: no lock could be had at all. Say where to look.
+            std::fprintf(err,
+                         "tq5-updater: its instance locks live in %s, which is not a folder "
+                         "of this user's own.\n",
+                         locks.Folder().c_str());
+        }
         return kExitFailure;
     }
 

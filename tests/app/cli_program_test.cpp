@@ -1,6 +1,7 @@
 // tq5-updater as a user runs it: exit codes, what goes to stdout and stderr, Ctrl-C, instance
 // numbers. Every run gets a runtime folder of its own, so it never meets a real instance.
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -129,6 +130,21 @@ TEST_F(CliProgramTest, ATwentyFirstInstanceIsRefused) {
     const ProgramResult r = Run({"--simulate", "ports"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("It is forbidden to launch more than 20 instance of this application."),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliProgramTest, AnUnusableLockFolderIsNamedBesideTheRefusal) {
+    // A file where the lock folder belongs: no number can be claimed at all.
+    std::FILE* blocker = std::fopen((runtime_ / "tq5-updater").c_str(), "w");
+    ASSERT_NE(blocker, nullptr);
+    std::fclose(blocker);
+    const ProgramResult r = Run({"--simulate", "ports"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("It is forbidden to launch more than 20 instance of this application."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find((runtime_ / "tq5-updater").string() + ", which is not a folder"),
               std::string::npos)
         << r.err;
 }
