@@ -347,8 +347,9 @@ MMRESULT FakeWinMm::OutReset(HMIDIOUT handle) {
         ++callsWhileClosed;
         return MMSYSERR_INVALHANDLE;
     }
-    ++outputResetCount;
+    const int resets = ++outputResetCount;
     if (outputCompletion == OutputCompletion::Never) return MMSYSERR_NOERROR;
+    if (outputCompletion == OutputCompletion::OnSecondReset && resets == 1) return MMSYSERR_NOERROR;
     for (MIDIHDR* header : pendingOutput_) SetFlags(header, MHDR_DONE, MHDR_INQUEUE);
     pendingOutput_.clear();
     return MMSYSERR_NOERROR;

@@ -45,7 +45,8 @@ public:
     InputReset inputReset = InputReset::ReturnEmpty;
 
     // When the output driver marks a message done.
-    enum class OutputCompletion { Immediately, OnReset, Never };
+    // OnSecondReset: a slow driver that gives the message back only at the next reset.
+    enum class OutputCompletion { Immediately, OnReset, OnSecondReset, Never };
     OutputCompletion outputCompletion = OutputCompletion::Immediately;
 
     // --- acting as the input driver ----------------------------------------------------

@@ -99,6 +99,19 @@ TEST_F(WinMmOutputDriverTest, BytesTheDriverStillHoldsStayIntactAfterTheSendGave
     EXPECT_EQ(fake.closedWithSendInProgress.load(), 0);
 }
 
+TEST_F(WinMmOutputDriverTest, ABlockGivenBackLateIsTakenBackAtCloseAndTheDeviceCloses) {
+    fake.outputCompletion = FakeWinMm::OutputCompletion::OnSecondReset;
+    ASSERT_TRUE(driver.Open(0));
+    EXPECT_FALSE(Send(kIdentityRequest, 20));
+    EXPECT_EQ(fake.PendingOutput(), 1u) << "the driver kept the block past the send's reset";
+    driver.Close();
+    EXPECT_EQ(fake.outputResetCount.load(), 2);
+    EXPECT_EQ(fake.outputUnprepareCount.load(), 1);
+    EXPECT_EQ(fake.outputCloseCount.load(), 1);
+    // Closed for real, so the device opens again.
+    EXPECT_TRUE(driver.Open(0));
+}
+
 TEST_F(WinMmOutputDriverTest, CloseEndsAWaitingSendBeforeClosingTheDevice) {
     fake.outputCompletion = FakeWinMm::OutputCompletion::OnReset;
     ASSERT_TRUE(driver.Open(0));

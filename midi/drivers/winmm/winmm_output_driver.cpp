@@ -44,6 +44,16 @@ void WinMmOutputDriver::Close() {
 
 void WinMmOutputDriver::CloseDevice() {
     if (handle_ == nullptr) return;
+    if (!abandoned_.empty()) {
+        // Blocks a send gave up on: another reset asks the driver for them once more, since
+        // the device refuses to close while it holds one and would stay held until we exit.
+        api_.outReset(handle_);
+        std::erase_if(abandoned_, [this](const std::unique_ptr<Block>& block) {
+            if (!WaitDone(*block, kReclaimWaitMs, false)) return false;
+            api_.outUnprepareHeader(handle_, &block->header, kHeaderSize);
+            return true;
+        });
+    }
     const bool closed = api_.outClose(handle_) == MMSYSERR_NOERROR;
     handle_ = nullptr;
     if (closed) {
