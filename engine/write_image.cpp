@@ -63,7 +63,16 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
             ++failures;
             ++unanswered;
             Pause(env.context, env.timing.retryPauseMs);
-            continue;
+            // An answer that came during the pause is a late one to a send of this block (the
+            // resend clears the signal, so it would go unheard). When it answers the only
+            // send outstanding and acknowledges it, the block is written: no resend, and no
+            // block wait for an answer that will not come. Otherwise it leaves one send fewer
+            // unanswered, and the block goes again.
+            status = AwaitReply(context, 0);
+            if (!status) continue;
+            if (*status == kStatusClosing) return -1;
+            --unanswered;
+            if (*status != 0 || unanswered > 0) continue;
         }
         unanswered = 0;
         if (*status == 0) {

@@ -249,6 +249,44 @@ TEST_F(LateAnswers, LateAnswerNeverMakesARejectedBlockCountAsWritten) {
     EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
 }
 
+TEST(LateAnswersInThePause, AcknowledgementDuringTheRetryPauseNeedsNoResend) {
+    engine::Timing t = test::ShortTiming();
+    t.blockWaitMs = 200;
+    t.retryPauseMs = 400;  // the late answer lands well inside it
+    EngineRig rig(EmbeddedFirmware(), t);
+    rig.context.SetCurrentDeviceId(kTq5);
+    rig.device.SetResponder([](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock && r.sendOfThis == 1) {
+            return {{StatusReply(0), 230}};
+        }
+        return {{StatusReply(0), 5}};
+    });
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(SendsOf(rig, RequestKind::WriteBlock, kSecondBlock), 1u);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 70u);
+    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
+    EXPECT_FALSE(rig.context.Event().Wait(50));
+}
+
+TEST(LateAnswersInThePause, RefusalDuringTheRetryPauseSendsTheBlockAgain) {
+    engine::Timing t = test::ShortTiming();
+    t.blockWaitMs = 200;
+    t.retryPauseMs = 400;
+    EngineRig rig(EmbeddedFirmware(), t);
+    rig.context.SetCurrentDeviceId(kTq5);
+    rig.device.SetResponder([](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock && r.sendOfThis == 1) {
+            return {{StatusReply(1), 230}};
+        }
+        return {{StatusReply(0), 5}};
+    });
+    // A refusal is no acknowledgement: the block goes again, and its answer settles it.
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(SendsOf(rig, RequestKind::WriteBlock, kSecondBlock), 2u);
+    EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
+    EXPECT_FALSE(rig.context.Event().Wait(50));
+}
+
 // --- read ----------------------------------------------------------------------------------
 
 TEST_F(FlashSteps, ReadReturnsFourBytes) {
