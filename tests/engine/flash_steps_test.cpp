@@ -249,39 +249,41 @@ TEST_F(LateAnswers, LateAnswerNeverMakesARejectedBlockCountAsWritten) {
     EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
 }
 
-TEST(LateAnswersInThePause, AcknowledgementDuringTheRetryPauseNeedsNoResend) {
-    engine::Timing t = test::ShortTiming();
-    t.blockWaitMs = 200;
-    t.retryPauseMs = 400;  // the late answer lands well inside it
-    EngineRig rig(EmbeddedFirmware(), t);
-    rig.context.SetCurrentDeviceId(kTq5);
-    rig.device.SetResponder([](const Request& r) -> std::vector<Action> {
-        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock && r.sendOfThis == 1) {
-            return {{StatusReply(0), 230}};
-        }
-        return {{StatusReply(0), 5}};
-    });
-    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+// The second block's first send is answered with `status` only after its block wait, well
+// inside the retry pause that follows; every other answer comes at once.
+class LateAnswersInThePause : public ::testing::Test {
+protected:
+    static engine::Timing Timing() {
+        engine::Timing t = test::ShortTiming();
+        t.blockWaitMs = 200;
+        t.retryPauseMs = 400;
+        return t;
+    }
+    int WriteWithLateFirstAnswer(std::uint8_t status) {
+        rig.context.SetCurrentDeviceId(kTq5);
+        rig.device.SetResponder([status](const Request& r) -> std::vector<Action> {
+            if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock &&
+                r.sendOfThis == 1) {
+                return {{StatusReply(status), 230}};
+            }
+            return {{StatusReply(0), 5}};
+        });
+        return WriteImage(rig.env, kMainAddress, 0, kImageMain);
+    }
+    EngineRig rig{EmbeddedFirmware(), Timing()};
+};
+
+TEST_F(LateAnswersInThePause, AcknowledgementNeedsNoResend) {
+    EXPECT_EQ(WriteWithLateFirstAnswer(0), 0);
     EXPECT_EQ(SendsOf(rig, RequestKind::WriteBlock, kSecondBlock), 1u);
     EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 70u);
     EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
     EXPECT_FALSE(rig.context.Event().Wait(50));
 }
 
-TEST(LateAnswersInThePause, RefusalDuringTheRetryPauseSendsTheBlockAgain) {
-    engine::Timing t = test::ShortTiming();
-    t.blockWaitMs = 200;
-    t.retryPauseMs = 400;
-    EngineRig rig(EmbeddedFirmware(), t);
-    rig.context.SetCurrentDeviceId(kTq5);
-    rig.device.SetResponder([](const Request& r) -> std::vector<Action> {
-        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock && r.sendOfThis == 1) {
-            return {{StatusReply(1), 230}};
-        }
-        return {{StatusReply(0), 5}};
-    });
+TEST_F(LateAnswersInThePause, RefusalSendsTheBlockAgain) {
     // A refusal is no acknowledgement: the block goes again, and its answer settles it.
-    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(WriteWithLateFirstAnswer(1), 0);
     EXPECT_EQ(SendsOf(rig, RequestKind::WriteBlock, kSecondBlock), 2u);
     EXPECT_EQ(rig.device.WrittenBytes(kMainAddress, 283088), ImageBytes(rig.firmware, kImageMain));
     EXPECT_FALSE(rig.context.Event().Wait(50));
