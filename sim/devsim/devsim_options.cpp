@@ -5,6 +5,7 @@
 #include <map>
 
 #include "sim/devsim/fault_option.hpp"
+#include "sim/devsim/mode_option.hpp"
 
 namespace tq5::sim {
 namespace {
@@ -51,12 +52,9 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
             protocol::DeviceId parsed{};
             return ParseDeviceId(text, parsed) ? std::string() : "four hex bytes below 80";
         });
-    const std::map<std::string, DeviceMode> modes{{"normal", DeviceMode::Normal},
-                                                  {"update-ready", DeviceMode::UpdateReady},
-                                                  {"flash-writing", DeviceMode::FlashWriting}};
     app.add_option("--mode", options.device.mode,
                    "normal, update-ready (booted for an update) or flash-writing")
-        ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case));
+        ->transform(CLI::CheckedTransformer(DeviceModeNames(), CLI::ignore_case));
     app.add_flag("--erased", options.device.firmware.erased, "start with an erased flash");
     app.add_option("--boot-version", options.device.firmware.bootVersion,
                    "installed boot version (default: the built-in image's)");

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "sim/devsim/fault_option.hpp"
+#include "sim/devsim/mode_option.hpp"
 
 namespace tq5::test {
 namespace {
@@ -26,10 +27,7 @@ TestBenchOptions DefaultTestBenchOptions() {
 
 std::optional<TestBenchOptions> ParseTestBenchOptions(const std::vector<std::string>& args,
                                                       std::string& error) {
-    static const std::map<std::string, sim::DeviceMode> modes{
-        {"normal", sim::DeviceMode::Normal},
-        {"update-ready", sim::DeviceMode::UpdateReady},
-        {"flash-writing", sim::DeviceMode::FlashWriting}};
+    const std::map<std::string, sim::DeviceMode>& modes = sim::DeviceModeNames();
     TestBenchOptions options = DefaultTestBenchOptions();
     sim::DeviceOptions& device = options.device;
     for (std::size_t i = 0; i < args.size(); ++i) {
