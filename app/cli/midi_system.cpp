@@ -14,7 +14,8 @@ namespace {
 
 // While a MIDI system is probed, the libraries under RtMidi (alsa-lib, libjack) print their
 // own complaints straight to stderr when the system is not there. The answer is all we need,
-// and we say it in our own words; the program runs no other thread yet.
+// and we say it in our own words. (Only the interrupt watcher runs beside it, and it writes
+// to a copy of stderr of its own.)
 class QuietStderr {
 public:
     QuietStderr() {
@@ -40,14 +41,16 @@ private:
     int saved_ = -1;
 };
 
-bool IsReachable(midi::RtMidiSystem system) {
-    QuietStderr quiet;
-    return midi::RtMidiBackend::IsReachable(system);
-}
-
+// The backend's own client answers the question, and stays to list the ports.
 MidiSystem Reach(midi::RtMidiSystem system, const char* name) {
-    if (!IsReachable(system)) return MidiSystem{nullptr, name, {}};
-    return MidiSystem{std::make_unique<midi::RtMidiBackend>(system), name, {}};
+    auto backend = std::make_unique<midi::RtMidiBackend>(system);
+    bool reachable = false;
+    {
+        QuietStderr quiet;
+        reachable = backend->Reachable();
+    }
+    if (!reachable) return MidiSystem{nullptr, name, {}};
+    return MidiSystem{std::move(backend), name, {}};
 }
 
 }  // namespace
