@@ -12,6 +12,7 @@
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_system.hpp"
 #include "app/cli/port_choice.hpp"
+#include "app/cli/printable_text.hpp"
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
 #include "app/posix_named_locks.hpp"
@@ -35,7 +36,7 @@ void PrintList(std::FILE* out, const char* heading, const std::vector<std::strin
         const char* mark = static_cast<std::int32_t>(i) == chosen ? "  [preferred, default]"
                            : isPreferred                          ? "  [preferred]"
                                                                   : "";
-        std::fprintf(out, "  %zu  %s%s\n", i, names[i].c_str(), mark);
+        std::fprintf(out, "  %zu  %s%s\n", i, PrintableText(names[i]).c_str(), mark);
     }
 }
 
@@ -43,8 +44,8 @@ int ListPorts(const MidiSystem& system, int instanceNumber, std::FILE* out) {
     midi::MidiInPort input(system.backend->CreateInput());
     midi::MidiOutPort output(system.backend->CreateOutput());
     std::fprintf(out, "MIDI system: %s; instance %d\n", system.name.c_str(), instanceNumber);
-    PrintList(out, "MIDI inputs:", ListDeviceNames(input), instanceNumber);
-    PrintList(out, "MIDI outputs:", ListDeviceNames(output), instanceNumber);
+    PrintList(out, "MIDI inputs:", ListFullDeviceNames(input), instanceNumber);
+    PrintList(out, "MIDI outputs:", ListFullDeviceNames(output), instanceNumber);
     return kExitSuccess;
 }
 
@@ -61,8 +62,8 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     UpdaterCore core(CoreSettings{*system.backend, firmware}, host);
     host.Attach(core.Context());
 
-    const auto outputs = ListDeviceNames(core.Output());
-    const auto inputs = ListDeviceNames(core.Input());
+    const auto outputs = ListFullDeviceNames(core.Output());
+    const auto inputs = ListFullDeviceNames(core.Input());
     const PortChoice output = ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
     const PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
     for (const PortChoice* choice : {&output, &input}) {
@@ -74,8 +75,9 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     host.Select(output.index, input.index);
     std::fprintf(err, "%s: MIDI out %d \"%s\", MIDI in %d \"%s\" (%s)\n",
                  InstanceTitle(instanceNumber).c_str(), output.index,
-                 outputs[static_cast<std::size_t>(output.index)].c_str(), input.index,
-                 inputs[static_cast<std::size_t>(input.index)].c_str(), system.name.c_str());
+                 PrintableText(outputs[static_cast<std::size_t>(output.index)]).c_str(),
+                 input.index, PrintableText(inputs[static_cast<std::size_t>(input.index)]).c_str(),
+                 system.name.c_str());
 
     core.StartPolling();
     CatchInterrupts();
