@@ -24,6 +24,27 @@
 namespace tq5::app::cli {
 namespace {
 
+constexpr const char* kBeforeUpdateNotice =
+    "tq5-updater: interrupted before the TQ-5's flash was changed; run `tq5-updater update` "
+    "again to update it.\n";
+constexpr const char* kMidUpdateNotice =
+    "tq5-updater: interrupted. The TQ-5 was left in the middle of its update; run "
+    "`tq5-updater update` again to complete it.\n";
+
+// Closing the MIDI clients at the end may wait for a busy server; past this bound the
+// program ends without waiting for them.
+constexpr int kTeardownMs = 3000;
+
+int Finish(int exitCode) {
+    FinishWithin(exitCode, kTeardownMs);
+    return exitCode;
+}
+
+int EndInterrupted() {
+    PrintInterruptNotice();
+    return Finish(kExitInterrupted);
+}
+
 void PrintList(std::FILE* out, const char* heading, const std::vector<std::string>& names,
                int instanceNumber) {
     std::fprintf(out, "%s\n", heading);
@@ -66,10 +87,11 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     const auto inputs = ListFullDeviceNames(core.Input());
     const PortChoice output = ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
     const PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
+    if (Interrupted()) return EndInterrupted();
     for (const PortChoice* choice : {&output, &input}) {
         if (!choice->error.empty()) {
             std::fprintf(err, "tq5-updater: %s\n", choice->error.c_str());
-            return kExitUsage;
+            return Finish(kExitUsage);
         }
     }
     host.Select(output.index, input.index);
@@ -80,18 +102,26 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
                  system.name.c_str());
 
     core.StartPolling();
-    CatchInterrupts();
-    if (core.OpenSelectedPorts() != 0) return kExitFailure;
+    if (core.OpenSelectedPorts() != 0) {
+        return Interrupted() ? EndInterrupted() : Finish(kExitFailure);
+    }
+    if (Interrupted()) return EndInterrupted();
     host.LockControls();
     const bool update = options.command == Command::Update;
+    // Checked every few milliseconds while the procedure runs; from the first status line on
+    // (the device has been asked into its update mode) an update is under way.
+    const auto interrupted = [&] {
+        if (update && host.StatusSeen()) SetInterruptNotice(kMidUpdateNotice);
+        return Interrupted();
+    };
     bool ended = false;
     if (update) {
         core.StartUpdate();
-        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, Interrupted);
+        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, interrupted);
     } else {
         core.StartVersionCheck();
         ended = host.WaitFor(
-            [](const ConsoleHost& h) { return h.VersionCheckResult().has_value(); }, Interrupted);
+            [](const ConsoleHost& h) { return h.VersionCheckResult().has_value(); }, interrupted);
     }
 
     if (!ended) {
@@ -99,31 +129,26 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
         core.Close();
         core.WaitForWorkers();
         host.EndLine();
-        if (update && host.StatusSeen()) {
-            std::fprintf(err,
-                         "tq5-updater: interrupted. The TQ-5 was left in the middle of its "
-                         "update; run `tq5-updater update` again to complete it.\n");
-        } else {
-            std::fprintf(err, "tq5-updater: interrupted.\n");
-        }
-        return kExitInterrupted;
+        if (update && host.StatusSeen()) SetInterruptNotice(kMidUpdateNotice);
+        return EndInterrupted();
     }
     core.WaitForWorkers();
     host.EndLine();
-    if (update) return host.Completed() && !host.ErrorShown() ? kExitSuccess : kExitFailure;
+    if (update) return Finish(host.Completed() && !host.ErrorShown() ? kExitSuccess : kExitFailure);
 
     const std::int32_t result = *host.VersionCheckResult();
     engine::OnVersionCheckDone(host, core.Versions(), result);
-    if (result == 0) return kExitSuccess;
+    if (result == 0) return Finish(kExitSuccess);
     if (!host.ErrorShown()) {
         std::fprintf(err, "tq5-updater: the TQ-5 did not answer the reads of its versions.\n");
     }
-    return kExitFailure;
+    return Finish(kExitFailure);
 }
 
 }  // namespace
 
 int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+    if (options.command == Command::Update) SetInterruptNotice(kBeforeUpdateNotice);
     PosixNamedLocks locks(PosixNamedLocks::DefaultFolder());
     const int instanceNumber = ClaimInstanceNumber(locks);
     if (instanceNumber == 0) {
@@ -140,6 +165,7 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
 
     const MidiSystem system = options.simulate ? OpenSimulation(options, instanceNumber)
                                                : OpenMidiSystem(options.api);
+    if (Interrupted()) return EndInterrupted();
     if (!system.backend) {
         if (options.command == Command::Ports) {
             std::fprintf(out, "%s; there are no MIDI ports to list.\n", system.problem.c_str());
@@ -151,7 +177,7 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
                      system.problem.c_str());
         return kExitFailure;
     }
-    if (options.command == Command::Ports) return ListPorts(system, instanceNumber, out);
+    if (options.command == Command::Ports) return Finish(ListPorts(system, instanceNumber, out));
     return RunProcedure(options, system, instanceNumber, out, err);
 }
 
