@@ -160,8 +160,17 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
                          "of this user's own.\n",
                          locks.Folder().c_str());
         }
-        return kExitFailure;
     }
+    const std::vector<std::string>& unusable = locks.UnusableFiles();
+    if (!unusable.empty()) {
+        // Numbers whose lock files are broken count as taken although nothing holds them.
+        std::fprintf(err,
+                     "tq5-updater: %zu instance lock file(s) can't be used, so their numbers "
+                     "count as taken although no updater holds them; remove them:\n",
+                     unusable.size());
+        for (const std::string& file : unusable) std::fprintf(err, "  %s\n", file.c_str());
+    }
+    if (instanceNumber == 0) return kExitFailure;
 
     const MidiSystem system = options.simulate ? OpenSimulation(options, instanceNumber)
                                                : OpenMidiSystem(options.api);
