@@ -8,6 +8,7 @@
 
 #include "app/cli/cli_options.hpp"
 #include "app/cli/port_choice.hpp"
+#include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "firmware/memory_firmware_store.hpp"
 
@@ -124,6 +125,57 @@ TEST(PortChoice, RefusesWhatIsMissingOrAmbiguous) {
     const PortChoice ambiguous = ChoosePort(kPorts, "VARN", 1, "output", "--out");
     EXPECT_NE(ambiguous.error.find("2 \"VARN TQ Series\""), std::string::npos);
     EXPECT_NE(ambiguous.error.find("3 \"VARN TQ Series (2)\""), std::string::npos);
+}
+
+TEST(PortChoice, LongNamesThatDifferOnlyAtTheirEndsAreToldApart) {
+    // JACK names: the client's name, a colon, the port's; alike for their first 40 bytes.
+    const std::string head = "a2j:USB MIDI Interface with a long name [20] (capture): ";
+    const std::vector<std::string> names = {head + "Port 1", head + "Port 2"};
+    EXPECT_EQ(ChoosePort(names, head + "Port 2", 1, "input", "--in").index, 1);
+    EXPECT_EQ(ChoosePort(names, "Port 1", 1, "input", "--in").index, 0);
+    const PortChoice both = ChoosePort(names, "a2j:USB", 1, "input", "--in");
+    EXPECT_EQ(both.index, -1);
+    EXPECT_NE(both.error.find("0 \"" + head + "Port 1\", 1 \"" + head + "Port 2\""),
+              std::string::npos)
+        << both.error;
+}
+
+TEST(PortChoice, NamesWithControlBytesAreFoundRawOrAsPrintedAndShownEscaped) {
+    const std::vector<std::string> names = {"evil:\x1b[2J\x1b]0;owned\x07", "plain:port"};
+    EXPECT_EQ(ChoosePort(names, "evil:\\x1B[2J", 1, "output", "--out").index, 0);
+    EXPECT_EQ(ChoosePort(names, "\x1b[2J", 1, "output", "--out").index, 0);
+    const PortChoice none = ChoosePort(names, "nothing\x1b[31m", 1, "output", "--out");
+    EXPECT_EQ(none.error.find('\x1b'), std::string::npos) << none.error;
+    EXPECT_NE(none.error.find("nothing\\x1B[31m"), std::string::npos) << none.error;
+    const PortChoice two = ChoosePort(names, ":", 1, "output", "--out");
+    EXPECT_EQ(two.error.find('\x1b'), std::string::npos) << two.error;
+    EXPECT_NE(two.error.find("evil:\\x1B[2J\\x1B]0;owned\\x07"), std::string::npos) << two.error;
+}
+
+// --- printing names -----------------------------------------------------------------------------
+
+TEST(PrintableText, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"VARN TQ Series (2)", "VARN TQ Series (2)"},
+        {"Gerät: Ausgang", "Gerät: Ausgang"},                   // UTF-8 stays
+        {"\xe6\x97\xa5\xe6\x9c\xac", "\xe6\x97\xa5\xe6\x9c\xac"},  // so do CJK characters
+        {"\xf0\x9f\x8e\xb9 keys", "\xf0\x9f\x8e\xb9 keys"},      // and four-byte ones
+        {"a\x1b[31mred", "a\\x1B[31mred"},
+        {"tab\there\nnew\rline", "tab\\x09here\\x0Anew\\x0Dline"},
+        {std::string("nul\0end", 7), "nul\\x00end"},
+        {"del\x7f", "del\\x7F"},
+        {"back\\slash", "back\\\\slash"},               // so that an escape can't be faked
+        {"\xc2\x9b" "2J", "\\u009B2J"},                     // C1 CSI
+        {"\xe2\x80\xae" "txt.exe", "\\u202Etxt.exe"},       // right-to-left override
+        {"\xe2\x80\xa8", "\\u2028"},                        // line separator
+        {"latin1 \xe9t\xe9", "latin1 \\xE9t\\xE9"},         // not UTF-8
+        {"\xc0\xaf", "\\xC0\\xAF"},                         // overlong
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},             // a surrogate
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},   // past U+10FFFF
+        {"cut \xe2\x82", "cut \\xE2\\x82"},                 // a sequence cut short
+        {"\x80lone", "\\x80lone"},                           // a stray continuation byte
+    };
+    for (const auto& [raw, printed] : rows) EXPECT_EQ(PrintableText(raw), printed) << printed;
 }
 
 // --- progress ---------------------------------------------------------------------------------
