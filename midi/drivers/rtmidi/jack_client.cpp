@@ -95,6 +95,14 @@ void JackClient::StopOutputLocked() {
     }
     processor_.store(nullptr);
     processPort_.store(nullptr);
+    if (client_ != nullptr && gone_.load()) {
+        // Nothing of a client whose server has gone is of use any more, and libjack wants
+        // every dead client of the process closed before another one meets a new server.
+        jack_client_close(client_);
+        client_ = nullptr;
+        port_ = nullptr;
+        return;
+    }
     if (port_ != nullptr) {
         jack_port_unregister(client_, port_);
         port_ = nullptr;

@@ -6,7 +6,8 @@
 //
 // The client notes when the server goes away (JACK's shutdown callback), so that a send can
 // fail at once instead of waiting for cycles that never come; the next Connect opens a new
-// client, so a restarted server is found again.
+// client, so a restarted server is found again. (libjack keeps state for the whole process:
+// every client of a server that died must be closed before any client meets a new server.)
 
 #include <jack/jack.h>
 
@@ -47,7 +48,7 @@ public:
     // to `destination` (a full port name). False, with nothing left running, on failure.
     bool StartOutput(const std::string& destination, Processor& processor);
     // Deactivates the client, so that the processor is never called again once this
-    // returns, and drops the port.
+    // returns, and drops the port (and the whole client, when its server has gone).
     void StopOutput();
 
     // True once the server has shut down or thrown this client out.
