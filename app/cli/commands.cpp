@@ -35,6 +35,13 @@ constexpr const char* kMidUpdateNotice =
 // program ends without waiting for them.
 constexpr int kTeardownMs = 3000;
 
+// libjack waits without end for a server that has stopped answering without ending; an
+// open of the MIDI system or of the ports that takes this long is given up.
+constexpr int kMidiStallMs = 20000;
+constexpr const char* kMidiStalled =
+    "tq5-updater: the MIDI system did not answer within 20 seconds (a JACK server that has "
+    "stopped?); nothing was sent to the TQ-5.\n";
+
 int Finish(int exitCode) {
     FinishWithin(exitCode, kTeardownMs);
     return exitCode;
@@ -102,9 +109,12 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
                  system.name.c_str());
 
     core.StartPolling();
-    if (core.OpenSelectedPorts() != 0) {
-        return Interrupted() ? EndInterrupted() : Finish(kExitFailure);
+    int opened = -1;
+    {
+        const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
+        opened = core.OpenSelectedPorts();
     }
+    if (opened != 0) return Interrupted() ? EndInterrupted() : Finish(kExitFailure);
     if (Interrupted()) return EndInterrupted();
     host.LockControls();
     const bool update = options.command == Command::Update;
@@ -172,8 +182,12 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
     }
     if (instanceNumber == 0) return kExitFailure;
 
-    const MidiSystem system = options.simulate ? OpenSimulation(options, instanceNumber)
-                                               : OpenMidiSystem(options.api);
+    MidiSystem system;
+    {
+        const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
+        system = options.simulate ? OpenSimulation(options, instanceNumber)
+                                  : OpenMidiSystem(options.api);
+    }
     if (Interrupted()) return EndInterrupted();
     if (!system.backend) {
         if (options.command == Command::Ports) {

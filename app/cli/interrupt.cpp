@@ -29,6 +29,9 @@ std::atomic<const char*> g_notice{kPlainNotice};
 std::atomic<bool> g_noticePrinted{false};
 std::atomic<int> g_outcome{-1};  // the exit code once the result is known
 std::atomic<Clock::rep> g_finishDeadline{0};
+std::atomic<Clock::rep> g_stallDeadline{0};
+std::atomic<int> g_stallCode{1};
+std::atomic<const char*> g_stallLine{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
                   std::atomic<const char*>::is_always_lock_free,
               "used from a signal handler");
@@ -71,16 +74,22 @@ void OnSignal(int) {
     Wake();
 }
 
-[[noreturn]] void EndNow() {
-    const int outcome = g_outcome.load();
-    if (outcome < 0) PrintNoticeOnce();
+[[noreturn]] void EndNow(int exitCode) {
     // What stdout holds goes out, unless the program is stuck in the middle of writing it.
     if (::ftrylockfile(stdout) == 0) {
         std::fflush(stdout);
         ::funlockfile(stdout);
     }
-    ::_exit(outcome < 0 ? kExitInterrupted : outcome);
+    ::_exit(exitCode);
 }
+
+[[noreturn]] void EndInterruptedOrFinished() {
+    const int outcome = g_outcome.load();
+    if (outcome < 0) PrintNoticeOnce();
+    EndNow(outcome < 0 ? kExitInterrupted : outcome);
+}
+
+Clock::time_point At(Clock::rep ticks) { return Clock::time_point(Clock::duration(ticks)); }
 
 void Watch() {
     std::optional<Clock::time_point> interruptDeadline;
@@ -88,7 +97,9 @@ void Watch() {
         Clock::time_point deadline = Clock::time_point::max();
         if (interruptDeadline) deadline = *interruptDeadline;
         const Clock::rep finish = g_finishDeadline.load();
-        if (finish != 0) deadline = std::min(deadline, Clock::time_point(Clock::duration(finish)));
+        if (finish != 0) deadline = std::min(deadline, At(finish));
+        const Clock::rep stall = g_stallDeadline.load();
+        if (stall != 0) deadline = std::min(deadline, At(stall));
 
         int timeoutMs = -1;
         if (deadline != Clock::time_point::max()) {
@@ -104,7 +115,16 @@ void Watch() {
         if (g_interrupted.load() && !interruptDeadline) {
             interruptDeadline = Clock::now() + std::chrono::milliseconds(kInterruptGraceMs);
         }
-        if (Clock::now() >= deadline) EndNow();
+        const Clock::time_point now = Clock::now();
+        if ((interruptDeadline && now >= *interruptDeadline) ||
+            (finish != 0 && now >= At(finish))) {
+            EndInterruptedOrFinished();
+        }
+        const Clock::rep stalled = g_stallDeadline.load();  // the call may have returned
+        if (stalled != 0 && stalled == stall && now >= At(stalled)) {
+            WriteAll(g_stderr, g_stallLine.load());
+            EndNow(g_stallCode.load());
+        }
     }
 }
 
@@ -140,6 +160,16 @@ void PrintInterruptNotice() {
     std::fflush(stderr);  // after whatever the program wrote through stdio
     PrintNoticeOnce();
 }
+
+StallGuard::StallGuard(int boundMs, int exitCode, const char* line) {
+    g_stallCode.store(exitCode);
+    g_stallLine.store(line);
+    g_stallDeadline.store(
+        (Clock::now() + std::chrono::milliseconds(boundMs)).time_since_epoch().count());
+    Wake();
+}
+
+StallGuard::~StallGuard() { g_stallDeadline.store(0); }
 
 void FinishWithin(int exitCode, int boundMs) {
     g_outcome.store(exitCode);

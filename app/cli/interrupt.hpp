@@ -31,4 +31,15 @@ void PrintInterruptNotice();
 // interruption from here on ends it with `exitCode` too, and without a notice.
 void FinishWithin(int exitCode, int boundMs);
 
+// Around a call into the MIDI system that may never return: libjack's open waits without
+// end for a server that has stopped answering without ending. Should the call not have
+// returned within `boundMs`, the watcher prints `line` and ends the process with `exitCode`.
+class StallGuard {
+public:
+    StallGuard(int boundMs, int exitCode, const char* line);
+    ~StallGuard();
+    StallGuard(const StallGuard&) = delete;
+    StallGuard& operator=(const StallGuard&) = delete;
+};
+
 }  // namespace tq5::app::cli

@@ -1,12 +1,22 @@
 // The command line's own logic: parsing, choosing ports, following an update's progress.
 
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/cli/cli_options.hpp"
+#include "app/cli/interrupt.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
@@ -176,6 +186,160 @@ TEST(PrintableText, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
         {"\x80lone", "\\x80lone"},                           // a stray continuation byte
     };
     for (const auto& [raw, printed] : rows) EXPECT_EQ(PrintableText(raw), printed) << printed;
+}
+
+// --- ending on signals, bounds ------------------------------------------------------------------
+
+struct ChildEnd {
+    int exitCode = -1;  // -1 when a signal ended it
+    std::string err;
+    double ms = 0;  // from the fork to the end
+};
+
+// Runs `body` in a child process whose stderr comes back; the child ends by _exit only, or
+// is killed after ten seconds (a hang).
+ChildEnd RunChild(const std::function<void()>& body) {
+    int err[2];
+    if (pipe(err) != 0) return {};
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], STDERR_FILENO);
+        close(err[0]);
+        close(err[1]);
+        body();
+        _exit(0);
+    }
+    close(err[1]);
+    ChildEnd end;
+    char buffer[256];
+    for (;;) {
+        pollfd ready{err[0], POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        const ssize_t got = read(err[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        end.err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    end.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                 .count();
+    if (WIFEXITED(status)) end.exitCode = WEXITSTATUS(status);
+    return end;
+}
+
+void SleepForever() {
+    for (;;) pause();
+}
+
+TEST(Interrupts, TheWatcherEndsWhatTheProgramDoesNotAndBoundsWhatMayNotReturn) {
+    struct Row {
+        const char* what;
+        std::function<void()> body;
+        int exitCode;
+        std::string err;  // exactly this on stderr
+        bool atOnce;      // well before the grace runs out
+    };
+    const std::vector<Row> rows = {
+        {"Ctrl-C while the program never looks",
+         [] {
+             SetInterruptNotice("left as it was\n");
+             raise(SIGINT);
+             SleepForever();
+         },
+         130, "left as it was\n", false},
+        {"SIGHUP, the notice of the moment",
+         [] {
+             SetInterruptNotice("first\n");
+             SetInterruptNotice("second\n");
+             raise(SIGHUP);
+             SleepForever();
+         },
+         130, "second\n", false},
+        {"a second signal ends it at once",
+         [] {
+             raise(SIGTERM);
+             raise(SIGINT);
+             SleepForever();
+         },
+         130, "tq5-updater: interrupted.\n", true},
+        {"the program says it itself, once",
+         [] {
+             raise(SIGINT);
+             PrintInterruptNotice();
+             PrintInterruptNotice();
+             SleepForever();
+         },
+         130, "tq5-updater: interrupted.\n", false},
+        {"a teardown that does not end",
+         [] {
+             FinishWithin(7, 100);
+             SleepForever();
+         },
+         7, "", true},
+        {"Ctrl-C once the result is known",
+         [] {
+             FinishWithin(3, 60000);
+             raise(SIGINT);
+             SleepForever();
+         },
+         3, "", false},
+        {"a MIDI call that never returns",
+         [] {
+             const StallGuard guard(100, 1, "no answer\n");
+             SleepForever();
+         },
+         1, "no answer\n", true},
+        {"a MIDI call that returns in time",
+         [] {
+             { const StallGuard guard(100, 1, "no answer\n"); }
+             usleep(400000);
+         },
+         0, "", true},
+        {"output to a pipe whose reader has gone",
+         [] {
+             int out[2];
+             if (pipe(out) != 0) _exit(9);
+             close(out[0]);
+             const ssize_t wrote = write(out[1], "x", 1);
+             _exit(wrote < 0 && errno == EPIPE ? 0 : 9);
+         },
+         0, "", true},
+        {"a signal does not make a blocking call fail",
+         [] {
+             int in[2];
+             if (pipe(in) != 0) _exit(9);
+             const pthread_t main = pthread_self();
+             std::thread([main, in] {
+                 usleep(100000);
+                 pthread_kill(main, SIGHUP);  // into the read below
+                 usleep(200000);
+                 if (write(in[1], "x", 1) != 1) _exit(9);
+             }).detach();
+             char byte = 0;
+             const ssize_t got = read(in[0], &byte, 1);
+             _exit(got == 1 ? 0 : 4);  // 4: the read failed with EINTR
+         },
+         0, "", true},
+    };
+    for (const Row& row : rows) {
+        const ChildEnd end = RunChild([&] {
+            CatchInterrupts();
+            row.body();
+        });
+        EXPECT_EQ(end.exitCode, row.exitCode) << row.what << "\n" << end.err;
+        EXPECT_EQ(end.err, row.err) << row.what;
+        if (row.atOnce) {
+            EXPECT_LT(end.ms, kInterruptGraceMs) << row.what;
+        } else {
+            EXPECT_GE(end.ms, kInterruptGraceMs) << row.what;
+        }
+        EXPECT_LT(end.ms, 10000) << row.what;
+    }
 }
 
 // --- progress ---------------------------------------------------------------------------------
