@@ -13,7 +13,7 @@
 
 namespace tq5::app::cli {
 
-inline constexpr int kInterruptGraceMs = 800;
+inline constexpr int kInterruptGraceMs = 500;
 
 // Installs the handlers and starts the watcher. Call once, before anything else.
 void CatchInterrupts();
