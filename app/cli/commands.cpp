@@ -118,20 +118,16 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     if (Interrupted()) return EndInterrupted();
     host.LockControls();
     const bool update = options.command == Command::Update;
-    // Checked every few milliseconds while the procedure runs; from the first status line on
-    // (the device has been asked into its update mode) an update is under way.
-    const auto interrupted = [&] {
-        if (update && host.StatusSeen()) SetInterruptNotice(kMidUpdateNotice);
-        return Interrupted();
-    };
     bool ended = false;
     if (update) {
+        // From the first status line on, the device has been asked into its update mode.
+        host.OnFirstStatus([] { SetInterruptNotice(kMidUpdateNotice); });
         core.StartUpdate();
-        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, interrupted);
+        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, Interrupted);
     } else {
         core.StartVersionCheck();
         ended = host.WaitFor(
-            [](const ConsoleHost& h) { return h.VersionCheckResult().has_value(); }, interrupted);
+            [](const ConsoleHost& h) { return h.VersionCheckResult().has_value(); }, Interrupted);
     }
 
     if (!ended) {
@@ -139,7 +135,6 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
         core.Close();
         core.WaitForWorkers();
         host.EndLine();
-        if (update && host.StatusSeen()) SetInterruptNotice(kMidUpdateNotice);
         return EndInterrupted();
     }
     core.WaitForWorkers();

@@ -75,6 +75,7 @@ void ConsoleHost::ShowMessageBox(std::string_view text, std::string_view caption
 
 void ConsoleHost::SetStatusText(std::string_view text) {
     Change([&] {
+        if (!statusSeen_ && onFirstStatus_) onFirstStatus_();
         statusSeen_ = true;
         const bool notable = tracker_.OnStatus(text);
         if (live_) {

@@ -200,8 +200,6 @@ TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
         {"SIGHUP while writing", "update", seen("9/10  writing", SIGHUP), 130, midUpdate},
         {"Ctrl-C twice", "update", seen(erasing, SIGINT, 2), 130, midUpdate},
         {"Ctrl-C while the ports open", "update", {{}, SIGINT, portsOpen, 1, false}, 130, runAgain},
-        {"Ctrl-C while a version check starts", "version", {{}, SIGINT, portsOpen, 1, false}, 130,
-         "tq5-updater: interrupted.\n"},
         {"stdout closed after the first line (| head -1)", "update",
          {erasing, SIGINT, {}, 1, true}, 0, ""},
     };
