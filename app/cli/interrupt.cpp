@@ -138,18 +138,29 @@ void CatchInterrupts() {
 
     const int copy = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     if (copy >= 0) g_stderr = copy;
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    action.sa_mask = stopping;
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
         g_wakeRead = wake[0];
         g_wakeWrite = wake[1];
-        std::thread(Watch).detach();
+        // The watcher alone takes the signals: every thread started after this one (the MIDI
+        // libraries', the poll timer, the workers) inherits this thread's mask. So a handler
+        // never runs in the middle of a library's call, and a signal is never left waiting
+        // on a thread that is stuck in one.
+        pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+        std::thread([stopping] {
+            pthread_sigmask(SIG_UNBLOCK, &stopping, nullptr);
+            Watch();
+        }).detach();
     }
-
-    struct sigaction action {};
-    action.sa_handler = &OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool Interrupted() { return g_interrupted.load(); }

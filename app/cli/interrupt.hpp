@@ -7,15 +7,17 @@
 // open), a watcher thread prints that notice itself and ends the process. A second signal
 // ends it at once.
 //
-// The handlers are installed with SA_RESTART, so that a signal never makes a system call of
-// the program or its libraries fail. SIGPIPE is ignored: output to a pipe whose reader has
-// gone (`tq5-updater update | head -1`) is dropped and the update goes on.
+// The signals reach the watcher thread alone (every other thread blocks them), and the
+// handlers are installed with SA_RESTART, so that a signal never makes a system call of the
+// program or its libraries fail. SIGPIPE is ignored: output to a pipe whose reader has gone
+// (`tq5-updater update | head -1`) is dropped and the update goes on.
 
 namespace tq5::app::cli {
 
 inline constexpr int kInterruptGraceMs = 500;
 
-// Installs the handlers and starts the watcher. Call once, before anything else.
+// Installs the handlers and starts the watcher. Call once, on the main thread, before any
+// other thread starts.
 void CatchInterrupts();
 bool Interrupted();
 
