@@ -153,7 +153,8 @@ TEST_F(CliProgramTest, AnUnusableLockFolderIsNamedBesideTheRefusal) {
 TEST_F(CliProgramTest, BrokenLockFilesAreNamedBesideTheRefusal) {
     PosixNamedLocks running(runtime_ / "tq5-updater");
     for (int n = 1; n <= kMaxInstances; ++n) {
-        const fs::path file = runtime_ / "tq5-updater" / PosixNamedLocks::LockFileName(InstanceTitle(n));
+        const fs::path file =
+            runtime_ / "tq5-updater" / PosixNamedLocks::LockFileName(InstanceTitle(n));
         if (n % 5 == 0) {
             fs::create_directory(file);  // numbers 5, 10, 15, 20 can never be had
         } else {

@@ -76,9 +76,11 @@ inline ProgramResult RunProgram(const std::string& path, const std::vector<std::
             }
             (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
         }
+        const auto holds = [](const std::string& text, const std::string& part) {
+            return !part.empty() && text.find(part) != std::string::npos;
+        };
         const bool seen =
-            (!when.seenInStdout.empty() && result.out.find(when.seenInStdout) != std::string::npos) ||
-            (!when.seenInStderr.empty() && result.err.find(when.seenInStderr) != std::string::npos);
+            holds(result.out, when.seenInStdout) || holds(result.err, when.seenInStderr);
         if (!signalled && seen) {
             signalled = true;
             signalledAt = std::chrono::steady_clock::now();
