@@ -5,7 +5,11 @@
 namespace tq5::sim {
 
 DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
-    : device_(device), options_(options) {}
+    : device_(device),
+      options_(options),
+      requests_([this](const std::uint8_t* bytes, std::size_t length) {
+          device_.Receive(bytes, length);
+      }) {}
 
 DeviceEndpoint::~DeviceEndpoint() {
     device_.SetReplySink(nullptr);
@@ -46,7 +50,7 @@ bool DeviceEndpoint::Open(std::string& error) {
 void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void* user) {
     if (message == nullptr || message->empty()) return;
     try {
-        static_cast<DeviceEndpoint*>(user)->device_.Receive(message->data(), message->size());
+        static_cast<DeviceEndpoint*>(user)->requests_.Feed(message->data(), message->size());
     } catch (...) {  // nothing may be thrown into the MIDI system's thread
     }
 }

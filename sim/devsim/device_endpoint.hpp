@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "midi/drivers/rtmidi/watched_midi.hpp"
+#include "midi/sysex_assembler.hpp"
 #include "sim/devsim/devsim_options.hpp"
 #include "sim/virtual_device.hpp"
 
@@ -29,6 +30,8 @@ private:
 
     VirtualDevice& device_;
     const DevsimOptions& options_;
+    // Requests are read from the stream as any MIDI receiver reads it (MIDI thread only).
+    midi::SysExAssembler requests_;
     std::unique_ptr<midi::WatchedMidi<RtMidiIn>> in_;
     std::mutex outLock_;  // the device's thread sends; closing takes the port away
     std::unique_ptr<midi::WatchedMidi<RtMidiOut>> out_;
