@@ -65,6 +65,9 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
         ->capture_default_str();
     app.add_flag("--finish-with-completion", options.device.finishWithCompletionNotice,
                  "answer the finish request with the completion notice");
+    app.add_flag("--early-completion", options.device.earlyCompletionNotice,
+                 "send the completion notice right after the last block, unasked, and leave "
+                 "the finish request unanswered");
 
     bool dinTiming = false;
     app.add_flag("--din-timing", dinTiming,
