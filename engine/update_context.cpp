@@ -1,5 +1,6 @@
 #include "engine/update_context.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,6 +21,61 @@ void UpdateContext::MarkClosing() {
     closing_.store(true);
     status_.store(kStatusClosing);
     replyEvent_.Set();
+}
+
+void UpdateContext::ResetReplyLedger(bool open) {
+    std::lock_guard guard(ledgerLock_);
+    ledgerOpen_ = open;
+    statusRepliesOwed_ = 0;
+    surplusReplies_ = 0;
+    unaskedCompletions_ = 0;
+    longestAnswerMs_ = 0;
+}
+
+void UpdateContext::ExpectStatusReply() {
+    std::lock_guard guard(ledgerLock_);
+    ++statusRepliesOwed_;
+}
+
+void UpdateContext::ForgoStatusReplies(std::int32_t count) {
+    std::lock_guard guard(ledgerLock_);
+    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - std::max(0, count));
+}
+
+void UpdateContext::CountAnswer(std::int32_t& unowed) {
+    std::lock_guard guard(ledgerLock_);
+    if (!ledgerOpen_) return;  // before a procedure counts, a stray answer proves nothing
+    if (statusRepliesOwed_ > 0) {
+        --statusRepliesOwed_;
+    } else {
+        ++unowed;
+    }
+}
+
+void UpdateContext::NoteStatusReply() { CountAnswer(surplusReplies_); }
+
+void UpdateContext::NoteCompletionNotice() { CountAnswer(unaskedCompletions_); }
+
+bool UpdateContext::TakeUnaskedCompletion() {
+    std::lock_guard guard(ledgerLock_);
+    if (unaskedCompletions_ == 0) return false;
+    --unaskedCompletions_;
+    return true;
+}
+
+std::int32_t UpdateContext::SurplusReplies() const {
+    std::lock_guard guard(ledgerLock_);
+    return surplusReplies_;
+}
+
+void UpdateContext::NoteAnswerTime(std::uint32_t ms) {
+    std::lock_guard guard(ledgerLock_);
+    longestAnswerMs_ = std::max(longestAnswerMs_, ms);
+}
+
+std::uint32_t UpdateContext::LongestAnswerMs() const {
+    std::lock_guard guard(ledgerLock_);
+    return longestAnswerMs_;
 }
 
 void UpdateContext::ResetReadCount() {
