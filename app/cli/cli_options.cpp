@@ -43,6 +43,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
     app.add_option("--api", api, "MIDI system: alsa or jack")
         ->check(CLI::IsMember({"alsa", "jack"}));
+    bool noVerify = false;
+    app.add_flag("--no-verify", noVerify,
+                 "update: skip reading the written flash back and comparing it with the images");
     auto* simulate =
         app.add_flag("--simulate", options.simulate, "run against the built-in virtual TQ-5");
     app.add_option("--device-mode", mode, "virtual TQ-5's mode: normal or update")
@@ -65,6 +68,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     if (ports->parsed()) options.command = Command::Ports;
     if (update->parsed()) options.command = Command::Update;
     if (version->parsed()) options.command = Command::Version;
+    options.verify = !noVerify;
     if (api == "alsa") options.api = MidiApi::Alsa;
     if (api == "jack") options.api = MidiApi::Jack;
     if (mode == "normal") options.deviceMode = sim::DeviceMode::Normal;

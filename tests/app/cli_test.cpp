@@ -141,65 +141,98 @@ engine::MemoryFirmwareStore SizedImages() {
 
 constexpr std::int64_t kAllBytes = 283088 + 4096 + 3297280 + 4096 + 204800;
 
-// Plays one row of the plan as the flash steps report it.
-void PlayRow(ProgressTracker& p, int row, std::int32_t bytes) {
-    p.OnCounter(std::to_string(row) + "/10");
+engine::Progress Step(engine::Phase phase, int row, std::int64_t done, std::int64_t total,
+                      bool skipped = false) {
+    engine::Progress p;
+    p.phase = phase;
+    p.row = row;
+    p.rows = 10;
+    p.skipped = skipped;
+    p.done = done;
+    p.total = total;
+    return p;
+}
+
+// Plays one row of the plan as the flash steps report it. The status texts are whatever the
+// window would show: nothing the tracker counts depends on them.
+void PlayRow(ProgressTracker& p, int row, std::int64_t bytes, const std::string& status = "x") {
     if (bytes == 0) {  // an erase
-        p.OnRange(10);
-        p.OnPosition(1);
-        p.OnStatus("Erasing Flash memory.");
-        p.OnPosition(10);
+        p.OnProgress(Step(engine::Phase::Erase, row, 0, 4096));
+        p.OnStatus(status);
+        p.OnProgress(Step(engine::Phase::Erase, row, 4096, 4096));
         return;
     }
-    p.OnRange(bytes);
-    for (std::int32_t offset = 0; offset < bytes; offset += 4096) {
-        p.OnStatus("Data transmit  " + std::to_string(offset) + " / " + std::to_string(bytes) +
-                   " ");
-        p.OnPosition(std::min(offset + 4096, bytes));
+    p.OnProgress(Step(engine::Phase::Write, row, 0, bytes));
+    for (std::int64_t offset = 0; offset < bytes; offset += 4096) {
+        p.OnStatus(status + std::to_string(offset));
+        p.OnProgress(Step(engine::Phase::Write, row, std::min<std::int64_t>(offset + 4096, bytes),
+                          bytes));
     }
 }
 
-TEST(ProgressTracker, CountsTheBytesOfTheWholePlan) {
+TEST(ProgressTracker, CountsTheBytesOfTheWholePlanWhateverTheTexts) {
     const auto images = SizedImages();
-    const auto start = ProgressTracker::Clock::now();
-    ProgressTracker p(images, start);
-    PlayRow(p, 1, 0);
-    PlayRow(p, 2, 0);
-    PlayRow(p, 3, 4096);
-    EXPECT_NEAR(p.Done(), 4096.0 / kAllBytes, 1e-9);
-    PlayRow(p, 4, 0);
-    PlayRow(p, 5, 204800);
-    PlayRow(p, 6, 0);
-    p.OnCounter("7/10");
-    p.OnRange(283088);
-    p.OnPosition(4096);
-    EXPECT_NEAR(p.Done(), (4096.0 + 204800 + 4096) / kAllBytes, 1e-9);
-    EXPECT_TRUE(p.InWriteRow());
-    PlayRow(p, 7, 283088);
-    PlayRow(p, 8, 0);
-    PlayRow(p, 9, 3297280);
-    PlayRow(p, 10, 4096);
-    EXPECT_DOUBLE_EQ(p.Done(), 1.0);
+    for (const std::string status : {"Data transmit  ", "renamed text ", ""}) {
+        ProgressTracker p(images, ProgressTracker::Clock::now(), false);
+        PlayRow(p, 1, 0, status);
+        PlayRow(p, 2, 0, status);
+        PlayRow(p, 3, 4096, status);
+        EXPECT_NEAR(p.Done(), 4096.0 / kAllBytes, 1e-9);
+        PlayRow(p, 4, 0, status);
+        PlayRow(p, 5, 204800, status);
+        PlayRow(p, 6, 0, status);
+        p.OnProgress(Step(engine::Phase::Write, 7, 0, 283088));
+        p.OnProgress(Step(engine::Phase::Write, 7, 4096, 283088));
+        EXPECT_NEAR(p.Done(), (4096.0 + 204800 + 4096) / kAllBytes, 1e-9);
+        EXPECT_EQ(p.Counter(), "7/10");
+        PlayRow(p, 7, 283088, status);
+        PlayRow(p, 8, 0, status);
+        PlayRow(p, 9, 3297280, status);
+        PlayRow(p, 10, 4096, status);
+        EXPECT_DOUBLE_EQ(p.Done(), 1.0);
+    }
 }
 
 TEST(ProgressTracker, ASkippedBootWriteLeavesTheTotal) {
     const auto images = SizedImages();
-    ProgressTracker p(images, ProgressTracker::Clock::now());
+    ProgressTracker p(images, ProgressTracker::Clock::now(), false);
     PlayRow(p, 3, 4096);
-    p.OnCounter("4/10");  // the boot rows pass without a word
-    p.OnCounter("5/10");
-    p.OnCounter("6/10");
+    p.OnProgress(Step(engine::Phase::Erase, 4, 0, 204800, true));
+    p.OnProgress(Step(engine::Phase::Write, 5, 0, 204800, true));
+    p.OnProgress(Step(engine::Phase::Erase, 6, 0, 651264));
     EXPECT_NEAR(p.Done(), 4096.0 / (kAllBytes - 204800), 1e-9);
+}
+
+TEST(ProgressTracker, TheReadBackCheckCountsAsMuchAsTheWriting) {
+    const auto images = SizedImages();
+    const auto start = ProgressTracker::Clock::now();
+    ProgressTracker p(images, start, true);
+    for (int row = 1; row <= 10; ++row) {
+        const auto& plan = engine::kFlashPlan[static_cast<std::size_t>(row - 1)];
+        PlayRow(p, row, plan.type == engine::FlashStepType::Write
+                            ? images.Locate(static_cast<int>(plan.resourceId))->size
+                            : 0);
+    }
+    EXPECT_NEAR(p.Done(), 0.5, 1e-9);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Verify, 0, 0, kAllBytes)),
+              ProgressTracker::Change::Began);
+    p.OnProgress(Step(engine::Phase::Verify, 0, kAllBytes / 2, kAllBytes));
+    EXPECT_NEAR(p.Done(), 0.75, 1e-6);
+    const std::string line = p.Line(start + std::chrono::seconds(3));
+    EXPECT_EQ(line.rfind("10/10  Verifying flash  " + std::to_string(kAllBytes / 2) + "/" +
+                             std::to_string(kAllBytes) + " bytes",
+                         0),
+              0u)
+        << line;
 }
 
 TEST(ProgressTracker, TheLineShowsRowStatusBytesPercentAndTimes) {
     const auto images = SizedImages();
     const auto start = ProgressTracker::Clock::now();
-    ProgressTracker p(images, start);
-    p.OnCounter("9/10");
-    p.OnRange(3297280);
+    ProgressTracker p(images, start, false);
+    p.OnProgress(Step(engine::Phase::Write, 9, 0, 3297280));
     p.OnStatus("Data transmit  1646592 / 3297280 ");
-    p.OnPosition(1650688);
+    p.OnProgress(Step(engine::Phase::Write, 9, 1650688, 3297280));
     const double done = (1650688.0) / kAllBytes;
     const std::string line = p.Line(start + std::chrono::seconds(30));
     EXPECT_EQ(line.rfind("9/10  Data transmit  1646592 / 3297280   1650688/3297280 bytes", 0),
@@ -213,19 +246,18 @@ TEST(ProgressTracker, TheLineShowsRowStatusBytesPercentAndTimes) {
         << line;
 }
 
-TEST(ProgressTracker, NotableChangesForALog) {
+TEST(ProgressTracker, WhatALogNotes) {
+    using Change = ProgressTracker::Change;
     const auto images = SizedImages();
-    ProgressTracker p(images, ProgressTracker::Clock::now());
-    EXPECT_TRUE(p.OnCounter("1/10"));
-    EXPECT_TRUE(p.OnStatus("Erasing Flash memory."));
-    p.OnCounter("2/10");
-    EXPECT_TRUE(p.OnStatus("Erasing Flash memory."));  // same text, new row
-    p.OnCounter("3/10");
-    EXPECT_TRUE(p.OnRange(4096));  // a write begins
-    EXPECT_TRUE(p.OnStatus("Data transmit  0 / 4096 "));
-    EXPECT_FALSE(p.OnStatus("Data transmit  4096 / 8192 "));  // only the numbers changed
-    EXPECT_TRUE(p.OnPosition(4096));                           // the write is done
-    EXPECT_FALSE(p.OnStatus(""));
+    ProgressTracker p(images, ProgressTracker::Clock::now(), false);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 1, 0, 4096)), Change::Began);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 1, 4096, 4096)), Change::None);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 2, 0, 4096)), Change::Began);  // new row
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 0, 8192)), Change::Began);
+    EXPECT_EQ(p.Beginning(), "writing 8192 bytes");
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 4096, 8192)), Change::None);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 8192, 8192)), Change::Finished);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 5, 0, 204800, true)), Change::None);
 }
 
 TEST(ProgressTracker, Durations) {
