@@ -9,8 +9,9 @@
 
 namespace tq5::engine {
 
-UpdateContext::UpdateContext()
-    : readBuffer_(static_cast<std::uint8_t*>(std::calloc(kReadBufferSize, 1))),
+UpdateContext::UpdateContext(std::size_t readBufferSize)
+    : readBufferSize_(readBufferSize),
+      readBuffer_(static_cast<std::uint8_t*>(std::calloc(readBufferSize, 1))),
       workerSendBuffer_(new std::uint8_t[kSendBufferSize]()) {
     if (!readBuffer_) throw std::bad_alloc();
 }
@@ -90,7 +91,7 @@ std::int32_t UpdateContext::ReadCount() const {
 
 bool UpdateContext::CopyReadData(std::uint8_t* out, std::size_t count) const {
     std::lock_guard guard(readLock_);
-    if (count > kReadBufferSize) return false;
+    if (count > readBufferSize_) return false;
     std::memcpy(out, readBuffer_.get(), count);
     return static_cast<std::size_t>(readCount_) >= count;
 }
@@ -100,7 +101,7 @@ bool UpdateContext::AppendReadReply(const std::uint8_t* packed, std::int32_t pac
     if (dataCount < 0 || protocol::UnpackedLength(packedCount) != dataCount) return false;
     std::lock_guard guard(readLock_);
     const auto at = static_cast<std::size_t>(readCount_);
-    if (at + static_cast<std::size_t>(dataCount) > kReadBufferSize) return false;
+    if (at + static_cast<std::size_t>(dataCount) > readBufferSize_) return false;
     std::uint8_t* dest = readBuffer_.get() + at;
     protocol::UnpackPayload(dest, packed, packedCount);
     if (protocol::ComputeCrc32(dest, static_cast<std::uint32_t>(dataCount)) != expectedCrc) {

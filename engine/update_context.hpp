@@ -25,7 +25,8 @@ public:
     static constexpr std::size_t kReadBufferSize = 5824512;
     static constexpr std::size_t kSendBufferSize = 65536;
 
-    UpdateContext();
+    // `readBufferSize`: the product's unless a fuzzer wants the end of the buffer close by.
+    explicit UpdateContext(std::size_t readBufferSize = kReadBufferSize);
     UpdateContext(const UpdateContext&) = delete;
     UpdateContext& operator=(const UpdateContext&) = delete;
 
@@ -137,6 +138,7 @@ private:
     struct FreeDeleter {
         void operator()(std::uint8_t* p) const;
     };
+    const std::size_t readBufferSize_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> readBuffer_;
     std::int32_t readCount_ = 0;
 
