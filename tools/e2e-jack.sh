@@ -2,7 +2,10 @@
 # End to end over a real MIDI server: a private jackd (dummy backend, its own server name),
 # tq5-devsim on it as the TQ-5, and tq5-updater talking to it through JACK with the
 # product's own timings. A full update, the version check before and after, the device's own
-# report of its flash, then failure paths that end quickly.
+# report of its flash, then failure paths that end quickly; then, with the server in its
+# synchronous and in its asynchronous mode, a link that pollutes, splits, loses and
+# duplicates: every such update completes over a flash that holds the images, or fails
+# with a clear message, never anything else.
 #
 #   tools/e2e-jack.sh [BUILD_DIR]     (default build/release; holds tq5-updater and tq5-devsim)
 #
@@ -181,11 +184,110 @@ read_crc_error() {
     awk -v s="$(seconds_since "$started")" 'BEGIN { exit !(s < 30) }'
 }
 
+# --- a faulty link ------------------------------------------------------------------------
+mode=sync
+clean_requests=""  # how often the device saw each request in a clean update
+clean_seconds=""
+
+requests_of() { grep '^requests:' <<<"$1"; }
+
+# --fault options for ACTION on every request of every type.
+on_every_request() {
+  local type
+  for type in identity enter-update read-memory erase write-block finish; do
+    printf -- '--fault\n%s:0:%s\n' "$type" "$1"
+  done
+}
+
+# The same device as the faulty cases, on a clean link: what they are measured against.
+link_clean() {
+  local started report
+  started=$(now)
+  start_devsim "link-clean-$mode" || { problem="no device"; return; }
+  run_updater update
+  clean_seconds=$(seconds_since "$started")
+  expect "exit code 0" test "$rc" -eq 0
+  expect "every flash region holds its image" flash_holds_images
+  report=$(flash_state)
+  clean_requests=$(requests_of "$report")
+}
+
+# link_rides_out NAME [tq5-devsim options...]: the update completes over the images; on the
+# synchronous server, which loses nothing, without a single request sent twice.
+link_rides_out() {
+  local name=$1 report
+  shift
+  start_devsim "$name-$mode" "$@" || { problem="no device"; return; }
+  run_updater update
+  expect "exit code 0" test "$rc" -eq 0
+  expect "\"Version update completed.\"" contains "$out" "Version update completed."
+  expect "no error shown" lacks "$err" "Error:"
+  expect "every flash region holds its image" flash_holds_images
+  if [ "$mode" = sync ]; then
+    report=$(flash_state)
+    expect "no request sent twice (clean: $clean_requests)" \
+      test "$(requests_of "$report")" = "$clean_requests"
+  fi
+}
+
+# link_fails NAME LINE [tq5-devsim options...]: "Transfer error occurred." and LINE, exit 1.
+link_fails() {
+  local name=$1 line=$2
+  shift 2
+  start_devsim "$name-$mode" "$@" || { problem="no device"; return; }
+  run_updater update
+  expect "exit code 1" test "$rc" -eq 1
+  expect "\"Transfer error occurred.\"" contains "$err" "Error: Transfer error occurred."
+  expect "says: $line" contains "$err" "$line"
+  expect "no completion" lacks "$out" "Version update completed."
+}
+
+mapfile -t realtime < <(on_every_request realtime-bytes)
+mapfile -t split < <(on_every_request split-reply)
+mapfile -t foreign < <(on_every_request foreign-unterminated)
+link_realtime() { link_rides_out realtime "${realtime[@]}"; }
+link_split() { link_rides_out split "${split[@]}"; }
+link_foreign() { link_rides_out foreign "${foreign[@]}"; }
+link_lost_block() { link_rides_out lost --fault write-block:10:lose-request; }
+link_early_completion() { link_rides_out early --early-completion; }
+link_twice() {
+  link_fails twice "replies arrived twice" --fault write-block:0:duplicate-reply
+}
+link_late_copy() {
+  link_fails late "replies arrived twice" --fault write-block:5:duplicate-late:30
+}
+link_unwritten() {
+  link_fails unwritten "flash different from image 129 at flash address" \
+    --fault write-block:7:answer-status:0
+}
+
+run_link_cases() {
+  run_case "[$mode] clean update of the same device" link_clean
+  run_case "[$mode] clock and active sensing in and around every reply" link_realtime
+  run_case "[$mode] every reply in two MIDI events" link_split
+  run_case "[$mode] a foreign SysEx without F7 before every reply" link_foreign
+  run_case "[$mode] a block lost on the way is sent again" link_lost_block
+  run_case "[$mode] completion notice before the finish request" link_early_completion
+  run_case "[$mode] every acknowledgement twice: replies arrived twice" link_twice
+  run_case "[$mode] one acknowledgement again 30 ms later: replies arrived twice" link_late_copy
+  run_case "[$mode] a block acknowledged but never written: the check names it" link_unwritten
+}
+
 run_case "full update, version before and after, flash holds the images" full_update
 run_case "device in normal mode: \"Please use the firmware update mode.\"" normal_mode
 run_case "unknown device id: \"Illegal device connected.\"" unknown_id
 run_case "block refused three times, an acknowledgement lost: update completes" block_retries
 run_case "read reply with a bad CRC: no report, exit 1" read_crc_error
+run_link_cases
+# The same link faults with the server in its asynchronous mode, where a late client loses
+# MIDI instead of holding up the cycle: the procedures' resends cover what it loses.
+mode=async
+stop_pid "$jackd_pid"
+if start_jackd --timeout 5000; then
+  run_link_cases
+else
+  failed=$((failed + 1))
+fi
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

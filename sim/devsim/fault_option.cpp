@@ -95,6 +95,13 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
     return fault;
 }
 
+std::string RequestOptionName(RequestType type) {
+    for (const auto& [name, value] : RequestNames()) {
+        if (value == type) return name;
+    }
+    return {};
+}
+
 std::string FaultOptionHelp() {
     return "REQUEST:ORDINAL:ACTION[:VALUE] (repeatable); ORDINAL 0 = every one; REQUEST: " +
            Keys(RequestNames()) + "; ACTION: " + Keys(ActionNames()) +

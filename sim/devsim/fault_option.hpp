@@ -20,6 +20,9 @@ inline constexpr std::uint32_t kDefaultLateCopyMs = 30;
 
 std::optional<Fault> ParseFaultOption(const std::string& text);
 
+// The option's name of a request type ("write-block").
+std::string RequestOptionName(RequestType type);
+
 // What --help shows for the option.
 std::string FaultOptionHelp();
 

@@ -14,6 +14,7 @@
 #include "firmware/embedded_firmware.hpp"
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/devsim/devsim_options.hpp"
+#include "sim/devsim/fault_option.hpp"
 #include "sim/installed_firmware.hpp"
 #include "sim/virtual_device.hpp"
 
@@ -35,8 +36,16 @@ bool WriteStateFile(const std::string& path, const std::string& report) {
 
 void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     device.WaitIdle();  // a report between two requests, never in the middle of one
-    const std::string report =
+    std::string report =
         tq5::sim::FormatFlashState(device.InspectFlash(tq5::engine::EmbeddedFirmware()));
+    // How often each request came: a resend shows up here.
+    report += "requests:";
+    for (std::size_t t = 0; t < tq5::sim::kRequestTypeCount; ++t) {
+        const auto type = static_cast<tq5::sim::RequestType>(t);
+        report += (t == 0 ? " " : ", ") + tq5::sim::RequestOptionName(type) + " " +
+                  std::to_string(device.RequestCount(type));
+    }
+    report += "\n";
     std::cout << report << std::flush;
     if (!options.stateFile.empty() && !WriteStateFile(options.stateFile, report)) {
         std::cerr << "tq5-devsim: can't write " << options.stateFile << '\n';
