@@ -74,7 +74,13 @@ std::string ProgressTracker::Beginning() const {
     std::string words(Doing(last_.phase));
     const bool bytes = last_.phase == Phase::Erase || last_.phase == Phase::Write ||
                        last_.phase == Phase::Verify;
-    if (bytes) words += " " + std::to_string(last_.total) + " bytes";
+    if (bytes) {
+        // Appended piece by piece: GCC 12 at -O3 mistakes `" " + std::to_string(...)` for an
+        // overlapping copy (-Wrestrict).
+        words += ' ';
+        words += std::to_string(last_.total);
+        words += " bytes";
+    }
     return words;
 }
 
