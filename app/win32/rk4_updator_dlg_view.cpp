@@ -8,6 +8,7 @@
 #include "app/rk4_updator_dlg.hpp"
 #include "app/win32/about_dlg.hpp"
 #include "app/win32/resource.h"
+#include "app/win32/window_placement.hpp"
 
 namespace tq5::app {
 
@@ -75,8 +76,10 @@ BOOL CRk4UpdatorDlgView::OnInitDialog() {
     calls_.Attach(window_, WM_RUN_WORKER_CALLS);
     SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    const BOOL result = dialog_->OnInitDialog() ? TRUE : FALSE;
+    CentreOnPointerMonitor(window_);
     // True: the platform gives the focus to the first tab stop, Execute.
-    return dialog_->OnInitDialog() ? TRUE : FALSE;
+    return result;
 }
 
 BOOL CRk4UpdatorDlgView::OnPaint() {
