@@ -6,6 +6,7 @@
 #   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
 #   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
 #   e2e      tq5-updater against tq5-devsim through a private jackd
+#   package  the .deb and the .zip built (tools/package.sh) and checked (tools/package-test.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +31,11 @@ passed=$((passed + 1))
 
 echo "=== e2e: tq5-updater against tq5-devsim through a private jackd"
 bash tools/e2e-jack.sh build/release
+passed=$((passed + 1))
+
+echo "=== package: build the .deb and the .zip, then check them"
+bash tools/package.sh
+bash tools/package-test.sh
 passed=$((passed + 1))
 
 echo "=== all test suites passed"

@@ -11,6 +11,7 @@
 #include "app/cli/port_choice.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "firmware/memory_firmware_store.hpp"
+#include "firmware/program_version.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -77,6 +78,17 @@ TEST(CliOptions, HelpGoesToStdoutWithSuccess) {
     EXPECT_EQ(parsed.exitCode, kExitSuccess);
     EXPECT_FALSE(parsed.toStderr);
     EXPECT_NE(parsed.output.find("update"), std::string::npos);
+}
+
+TEST(CliOptions, VersionGoesToStdoutWithSuccessWithOrWithoutACommand) {
+    for (const auto& args : {std::vector<std::string>{"--version"},
+                             std::vector<std::string>{"update", "--version"}}) {
+        const ParseResult parsed = Parse(args);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitSuccess);
+        EXPECT_FALSE(parsed.toStderr);
+        EXPECT_EQ(parsed.output, engine::ProgramVersionText("tq5-updater") + "\n");
+    }
 }
 
 TEST(CliOptions, DeviceIds) {
