@@ -192,7 +192,6 @@ read_crc_error() {
 # --- a faulty link ------------------------------------------------------------------------
 mode=sync
 clean_requests=""  # how often the device saw each request in a clean update
-clean_seconds=""
 
 requests_of() { grep '^requests:' <<<"$1"; }
 
@@ -204,34 +203,57 @@ on_every_request() {
   done
 }
 
+# The asynchronous server loses a message now and then (a client late for its cycle): a lost
+# identity, erase or finish exchange ends the update with its time-out, as the procedures
+# say, and the faults above may hit a message that is lost anyway. What must hold there: a
+# success only over a flash that holds the images, a failure always with its message.
+never_false_success() {
+  case "$rc" in
+    0)
+      expect "\"Version update completed.\"" contains "$out" "Version update completed."
+      expect "success over a flash that holds the images" flash_holds_images
+      ;;
+    1) expect "a failure with its message" contains "$err" "Error: " ;;
+    *) problem="exit code $rc" ;;
+  esac
+  echo "e2e:   [$mode] $name: exit code $rc${err:+, $(grep -m1 '^Error: ' <<<"$err")}"
+}
+
 # The same device as the faulty cases, on a clean link: what they are measured against.
 link_clean() {
-  local started report
-  started=$(now)
+  local report name=clean
   start_devsim "link-clean-$mode" || { problem="no device"; return; }
   run_updater update
-  clean_seconds=$(seconds_since "$started")
+  if [ "$mode" = async ]; then
+    never_false_success
+    return
+  fi
   expect "exit code 0" test "$rc" -eq 0
   expect "every flash region holds its image" flash_holds_images
   report=$(flash_state)
   clean_requests=$(requests_of "$report")
 }
 
-# link_rides_out NAME [tq5-devsim options...]: the update completes over the images; on the
-# synchronous server, which loses nothing, without a single request sent twice.
+# link_rides_out NAME REQUESTS [tq5-devsim options...]: the update completes over the images;
+# on the synchronous server, which loses nothing, the device sees the requests of a clean
+# update (REQUESTS "clean") or exactly REQUESTS.
 link_rides_out() {
-  local name=$1 report
-  shift
+  local name=$1 requests=$2 report
+  shift 2
+  [ "$requests" = clean ] && requests=$clean_requests
   start_devsim "$name-$mode" "$@" || { problem="no device"; return; }
   run_updater update
+  if [ "$mode" = async ]; then
+    never_false_success
+    return
+  fi
   expect "exit code 0" test "$rc" -eq 0
   expect "\"Version update completed.\"" contains "$out" "Version update completed."
   expect "no error shown" lacks "$err" "Error:"
   expect "every flash region holds its image" flash_holds_images
   if [ "$mode" = sync ]; then
     report=$(flash_state)
-    expect "no request sent twice (clean: $clean_requests)" \
-      test "$(requests_of "$report")" = "$clean_requests"
+    expect "the device saw $requests" test "$(requests_of "$report")" = "$requests"
   fi
 }
 
@@ -241,6 +263,10 @@ link_fails() {
   shift 2
   start_devsim "$name-$mode" "$@" || { problem="no device"; return; }
   run_updater update
+  if [ "$mode" = async ]; then
+    never_false_success
+    return
+  fi
   expect "exit code 1" test "$rc" -eq 1
   expect "\"Transfer error occurred.\"" contains "$err" "Error: Transfer error occurred."
   expect "says: $line" contains "$err" "$line"
@@ -250,11 +276,17 @@ link_fails() {
 mapfile -t realtime < <(on_every_request realtime-bytes)
 mapfile -t split < <(on_every_request split-reply)
 mapfile -t foreign < <(on_every_request foreign-unterminated)
-link_realtime() { link_rides_out realtime "${realtime[@]}"; }
-link_split() { link_rides_out split "${split[@]}"; }
-link_foreign() { link_rides_out foreign "${foreign[@]}"; }
-link_lost_block() { link_rides_out lost --fault write-block:10:lose-request; }
-link_early_completion() { link_rides_out early --early-completion; }
+link_realtime() { link_rides_out realtime clean "${realtime[@]}"; }
+link_split() { link_rides_out split clean "${split[@]}"; }
+link_foreign() { link_rides_out foreign clean "${foreign[@]}"; }
+link_lost_block() {
+  # One block more than a clean update: the lost one, sent again after its wait.
+  local blocks=${clean_requests#*write-block }
+  blocks=${blocks%%,*}
+  link_rides_out lost "${clean_requests/write-block $blocks/write-block $((blocks + 1))}" \
+    --fault write-block:10:lose-request
+}
+link_early_completion() { link_rides_out early clean --early-completion; }
 link_twice() {
   link_fails twice "replies arrived twice" --fault write-block:0:duplicate-reply
 }
