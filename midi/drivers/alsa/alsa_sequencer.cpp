@@ -127,6 +127,8 @@ bool AlsaSequencer::IsReachable() {
     return true;
 }
 
+int AlsaSequencer::ClientId() { return snd_seq_client_id(seq_); }
+
 std::vector<AlsaPortEntry> AlsaSequencer::ListPorts(AlsaPortDirection direction) {
     const unsigned int wanted = direction == AlsaPortDirection::Readable
                                     ? SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ

@@ -52,6 +52,9 @@ public:
 
     static bool IsReachable();
 
+    // This client's number on the sequencer.
+    int ClientId();
+
     // Other clients' MIDI ports in the order of the port lists (client 0, the system's
     // timer and announcements, left out).
     std::vector<AlsaPortEntry> ListPorts(AlsaPortDirection direction);
