@@ -33,6 +33,10 @@ mount -t proc proc $new/proc
 mount -t sysfs sysfs $new/sys
 mount -t devtmpfs devtmpfs $new/dev
 mkdir -p $new/dev/pts $new/dev/shm
+ln -s /proc/self/fd $new/dev/fd
+ln -s /proc/self/fd/0 $new/dev/stdin
+ln -s /proc/self/fd/1 $new/dev/stdout
+ln -s /proc/self/fd/2 $new/dev/stderr
 mount -t devpts -o mode=0620,ptmxmode=0666 devpts $new/dev/pts
 mount -t tmpfs -o mode=1777 tmpfs $new/dev/shm
 mount -t tmpfs -o mode=1777 tmpfs $new/tmp
