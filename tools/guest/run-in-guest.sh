@@ -30,7 +30,7 @@ cannot() {
   exit 125
 }
 usage() {
-  sed -n '/^#   tools/,/^$/p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '/^#   tools/,/^[^#]/p' "$0" | grep '^#' | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
