@@ -11,9 +11,10 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth xdotool imagemagick
 )
-# The guest kernel that runs the tests through the real ALSA sequencer (tools/guest/); its
-# packages' recommendations (qemu's GUI, firmware for other machines) are not needed.
-guest_packages=(qemu-system-x86 busybox-static alsa-utils)
+# The guest kernel that runs the tests through the real ALSA sequencer (tools/guest/), and
+# what unpacks its kernel (kmod, xz-utils); qemu's recommendations (its GUI, firmware for
+# other machines) are not needed.
+guest_packages=(qemu-system-x86 busybox-static alsa-utils kmod xz-utils)
 
 not_installed() {
   for p in "$@"; do
