@@ -39,7 +39,6 @@ ln -s /proc/self/fd/1 $new/dev/stdout
 ln -s /proc/self/fd/2 $new/dev/stderr
 mount -t devpts -o mode=0620,ptmxmode=0666 devpts $new/dev/pts
 mount -t tmpfs -o mode=1777 tmpfs $new/dev/shm
-mount -t tmpfs -o mode=1777 tmpfs $new/tmp
 mount -t tmpfs -o mode=0755 tmpfs $new/run
 mkdir -p $new/run/tq5-guest
 mount --bind /run-dir $new/run/tq5-guest
