@@ -126,7 +126,15 @@ shot alsa-chosen
 # version_report <system line> [screenshot]: Version Check shows its report; OK closes it.
 version_report() {
   click_control $version_check
-  wait_for "Version Information" 120000
+  if ! probe wait "Version Information" 240000; then
+    fail "no version report"
+    shot alsa-no-report
+    local titles
+    titles=$(probe titles) || true
+    echo "windows: ${titles//$'\n'/ | }"
+    probe dump "Error" || probe dump "$title" || true
+    return
+  fi
   expect_line "Version Information" "^id=65535 class=Static enabled=1 text=SYSTEM:$tab$tab$1\$"
   expect_line "Version Information" "^PRESET:$tab${tab}1\\.00\$"
   expect_line "Version Information" "^BOOT:$tab${tab}1\\.00\$"
