@@ -55,8 +55,7 @@ std::vector<double> MeasureRoundTrips(int count) {
     echo->StartReading(
         [&echoRef, echoOut](const std::uint8_t* bytes, std::size_t length) {
             echoRef.SendSysEx(echoOut, bytes, length, 1000);
-        },
-        64, false);
+        });
     std::mutex lock;
     std::condition_variable arrived;
     int received = 0;
@@ -65,8 +64,7 @@ std::vector<double> MeasureRoundTrips(int count) {
             std::lock_guard guard(lock);
             ++received;
             arrived.notify_one();
-        },
-        64, false);
+        });
 
     const std::uint8_t request[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
     std::vector<double> us;

@@ -3,12 +3,6 @@
 #include "midi/drivers/rtmidi/rtmidi_errors.hpp"
 
 namespace tq5::sim {
-namespace {
-
-// The device takes whole messages; one longer than any of the protocol's is dropped.
-constexpr std::size_t kLongestRequest = 64 * 1024;
-
-}  // namespace
 
 DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
     : device_(device),
@@ -77,8 +71,7 @@ bool DeviceEndpoint::OpenAlsa(std::string& error) {
         !in->StartReading(
             [this](const std::uint8_t* bytes, std::size_t length) {
                 device_.Receive(bytes, length);
-            },
-            kLongestRequest, false)) {
+            })) {
         error = "can't open the input port";
         return false;
     }

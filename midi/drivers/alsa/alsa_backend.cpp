@@ -61,7 +61,7 @@ public:
         if (!client) return false;
         const int port = client->CreateInputPort("in");
         if (port < 0 || !client->ConnectFrom(source, port) ||
-            !client->StartReading(std::move(handler), kInputBlockSize, true)) {
+            !client->StartReading(std::move(handler))) {
             return false;
         }
         client_ = std::move(client);

@@ -1,5 +1,7 @@
 #include "midi/drivers/alsa/alsa_sequencer.hpp"
 
+#include "midi/sysex_assembler.hpp"
+
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,8 +14,6 @@
 namespace tq5::midi {
 namespace {
 
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
 // alsa-lib's input buffer must hold a whole event with its data: room for the largest one
 // that the input pool can take.
 constexpr std::size_t kInputBufferBytes = 64 * 1024;
@@ -21,62 +21,6 @@ constexpr std::size_t kInputBufferBytes = 64 * 1024;
 constexpr unsigned int kMidiPortTypes =
     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION;
 
-// Reassembles SysEx messages from the events of one receiving port.
-class SysExCollector {
-public:
-    SysExCollector(const AlsaSequencer::SysExHandler& handler, std::size_t blockSize,
-                   bool splitLong)
-        : handler_(handler), blockSize_(blockSize), splitLong_(splitLong) {
-        block_.reserve(blockSize);
-    }
-
-    void Add(const std::uint8_t* bytes, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) {
-            const std::uint8_t byte = bytes[i];
-            if (byte == kSysExStart) {
-                Reset();  // an unfinished message before it is lost
-                active_ = true;
-            } else if (!active_ || byte >= 0xF8) {
-                continue;  // no message open, or a real-time byte inside one
-            } else if (byte >= 0x80 && byte != kSysExEnd) {
-                Reset();  // another status byte ends the message unfinished
-                continue;
-            }
-            if (!discarding_) block_.push_back(byte);
-            if (byte == kSysExEnd) {
-                if (!discarding_) Hand();
-                Reset();
-            } else if (block_.size() == blockSize_) {
-                if (splitLong_) {
-                    Hand();
-                } else {
-                    discarding_ = true;  // too long for the receiver: dropped whole
-                }
-                block_.clear();
-            }
-        }
-    }
-
-    // An event that is no part of a SysEx message: an unfinished one is lost.
-    void Interrupt() { Reset(); }
-
-private:
-    void Hand() {
-        if (!block_.empty() && handler_) handler_(block_.data(), block_.size());
-    }
-    void Reset() {
-        block_.clear();
-        active_ = false;
-        discarding_ = false;
-    }
-
-    const AlsaSequencer::SysExHandler& handler_;
-    const std::size_t blockSize_;
-    const bool splitLong_;
-    std::vector<std::uint8_t> block_;
-    bool active_ = false;
-    bool discarding_ = false;
-};
 
 bool IsRealTime(snd_seq_event_type_t type) {
     switch (type) {
@@ -204,13 +148,11 @@ bool AlsaSequencer::SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_
     }
 }
 
-bool AlsaSequencer::StartReading(SysExHandler handler, std::size_t blockSize, bool splitLong) {
-    if (reader_.joinable() || blockSize == 0) return false;
+bool AlsaSequencer::StartReading(SysExHandler handler) {
+    if (reader_.joinable()) return false;
     if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     snd_seq_nonblock(seq_, 1);
     handler_ = std::move(handler);
-    blockSize_ = blockSize;
-    splitLong_ = splitLong;
     reader_ = std::thread([this] { ReadLoop(); });
     return true;
 }
@@ -228,7 +170,9 @@ void AlsaSequencer::StopReading() {
 }
 
 void AlsaSequencer::ReadLoop() {
-    SysExCollector collector(handler_, blockSize_, splitLong_);
+    // The bytes of every SysEx event, and the end of an unfinished message that any other
+    // event (but a real-time one) means, go through the reassembly every driver shares.
+    SysExAssembler collector(handler_);
     const int seqFds = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<std::size_t>(seqFds) + 1);
     fds[0] = pollfd{wakeFds_[0], POLLIN, 0};
@@ -237,15 +181,15 @@ void AlsaSequencer::ReadLoop() {
         snd_seq_event_t* event = nullptr;
         const int result = snd_seq_event_input(seq_, &event);
         if (result == -ENOSPC) {
-            collector.Interrupt();  // the kernel dropped events for want of room
+            collector.Reset();  // the kernel dropped events for want of room
             continue;
         }
         if (result >= 0 && event != nullptr) {
             if (event->type == SND_SEQ_EVENT_SYSEX) {
-                collector.Add(static_cast<const std::uint8_t*>(event->data.ext.ptr),
-                              event->data.ext.len);
+                collector.Feed(static_cast<const std::uint8_t*>(event->data.ext.ptr),
+                               event->data.ext.len);
             } else if (!IsRealTime(event->type) && !IsNotice(event->type)) {
-                collector.Interrupt();
+                collector.Reset();
             }
             continue;
         }

@@ -71,12 +71,12 @@ public:
     bool SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_t length,
                    std::uint32_t timeoutMs, const std::atomic<bool>* cancel = nullptr);
 
-    // Starts the reader thread. Each SysEx message is handed over from 0xF0 to 0xF7; one of
-    // more than `blockSize` bytes comes as several pieces of at most `blockSize` bytes, only
-    // the first starting with 0xF0, when `splitLong` is true, and is dropped otherwise.
-    // Other events are ignored, but all except real-time ones (clock, active sensing) end an
-    // unfinished message, which is then dropped, as is one that lost events to an overflow.
-    bool StartReading(SysExHandler handler, std::size_t blockSize, bool splitLong);
+    // Starts the reader thread. Each SysEx message is handed over as midi::SysExAssembler
+    // hands it: whole, or in blocks of kInputBlockSize bytes, only the first starting with
+    // 0xF0. Other events are ignored, but all except real-time ones (clock, active sensing)
+    // end an unfinished message, which is then dropped, as is one that lost events to an
+    // overflow.
+    bool StartReading(SysExHandler handler);
     // Ends the reader; once this returns the handler is never called again.
     void StopReading();
 
@@ -92,8 +92,6 @@ private:
     std::thread reader_;
     int wakeFds_[2] = {-1, -1};
     SysExHandler handler_;
-    std::size_t blockSize_ = 0;
-    bool splitLong_ = true;
 };
 
 }  // namespace tq5::midi
