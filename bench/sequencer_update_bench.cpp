@@ -124,7 +124,7 @@ void BM_UpdateOverSequencer(benchmark::State& state) {
     for (auto _ : state) {
         bench::PrepareFullUpdate(device);
         midi::AlsaBackend backend;
-        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer);
+        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, false);
         state.SetIterationTime(run.wallMs / 1000.0);
         completed = completed && run.completed;
         wallMs += run.wallMs;

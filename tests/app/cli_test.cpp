@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/cli_options.hpp"
+#include "app/cli/console_host.hpp"
 #include "app/cli/failure_report.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/progress_tracker.hpp"
@@ -316,6 +317,26 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
             EXPECT_EQ(line.rfind(c.says, 0), 0u) << line;
         }
     }
+}
+
+// The console decides by the procedure's outcome: whatever the status line last said, and
+// however the texts are worded, only the outcome makes an update a success.
+TEST(ConsoleHost, AnUpdateSucceedsByItsOutcomeNotByItsTexts) {
+    const auto images = SizedImages();
+    std::FILE* null = std::fopen("/dev/null", "w");
+    ASSERT_NE(null, nullptr);
+    for (const bool completed : {true, false}) {
+        ConsoleHost host(null, null, false, images);
+        host.SetStatusText(completed ? "some other wording" : "Version update completed.");
+        engine::Outcome outcome;
+        outcome.completed = completed;
+        outcome.messageId = completed ? 0 : 107;
+        host.ReportOutcome(outcome);
+        host.ReleaseControls();
+        ASSERT_TRUE(host.UpdateOutcome().has_value());
+        EXPECT_EQ(host.UpdateOutcome()->completed, completed);
+    }
+    std::fclose(null);
 }
 
 TEST(ProgressTracker, Durations) {
