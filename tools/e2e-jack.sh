@@ -240,7 +240,7 @@ link_clean() {
 
 # link_rides_out NAME REQUESTS [tq5-devsim options...]: the update completes over the images;
 # on the synchronous server, which loses nothing, the device sees the requests of a clean
-# update (REQUESTS "clean") or exactly REQUESTS.
+# update (REQUESTS "clean"), exactly REQUESTS, or any number of them (REQUESTS "any").
 link_rides_out() {
   local name=$1 requests=$2 report
   shift 2
@@ -255,7 +255,7 @@ link_rides_out() {
   expect "\"Version update completed.\"" contains "$out" "Version update completed."
   expect "no error shown" lacks "$err" "Error:"
   expect "every flash region holds its image" flash_holds_images
-  if [ "$mode" = sync ]; then
+  if [ "$mode" = sync ] && [ "$requests" != any ]; then
     report=$(flash_state)
     expect "the device saw $requests" test "$(requests_of "$report")" = "$requests"
   fi
@@ -290,7 +290,8 @@ link_lost_block() {
   link_rides_out lost "${clean_requests/write-block $blocks/write-block $((blocks + 1))}" \
     --fault write-block:10:lose-request
 }
-link_early_completion() { link_rides_out early clean --early-completion; }
+# The unasked notice may come while the check's first read waits, which then reads again.
+link_early_completion() { link_rides_out early any --early-completion; }
 link_twice() {
   link_fails twice "replies arrived twice" --fault write-block:0:duplicate-reply
 }
