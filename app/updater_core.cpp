@@ -10,6 +10,7 @@ namespace tq5::app {
 UpdaterCore::UpdaterCore(const CoreSettings& settings, engine::Host& window)
     : firmware_(settings.firmware),
       timing_(settings.timing),
+      verifyFlash_(settings.verifyFlash),
       context_(std::make_unique<engine::UpdateContext>()),
       input_(settings.backend.CreateInput()),
       output_(settings.backend.CreateOutput()),
@@ -32,7 +33,8 @@ UpdaterCore::~UpdaterCore() {
 }
 
 engine::Procedures UpdaterCore::Env() {
-    return engine::Procedures{*context_, host_, firmware_, timing_, session_, versions_};
+    return engine::Procedures{*context_, host_,    firmware_,    timing_,
+                              session_,  versions_, verifyFlash_, nullptr};
 }
 
 void UpdaterCore::Tick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,

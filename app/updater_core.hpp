@@ -37,6 +37,8 @@ struct CoreSettings {
     engine::Timing timing{};
     // The timer service; nullptr for the system's own. Tests pass one that observes it.
     midi::TimerPlatform* timerPlatform = nullptr;
+    // Read the written flash back and compare it before finishing (the command line's way).
+    bool verifyFlash = false;
 };
 
 class UpdaterCore {
@@ -105,6 +107,7 @@ private:
 
     const engine::FirmwareStore& firmware_;
     const engine::Timing timing_;
+    const bool verifyFlash_;
     // The one heap object of the window's state; released last, after the timer has stopped
     // and every worker has ended.
     std::unique_ptr<engine::UpdateContext> context_;

@@ -70,6 +70,7 @@ private:
 void BM_UpdateOverJack(benchmark::State& state) {
     const bool sync = state.range(0) != 0;
     const auto frames = static_cast<int>(state.range(1));
+    const bool verify = state.range(2) != 0;
     PrivateJack server(sync, frames);
     if (!server.Up()) {
         state.SkipWithError("no jackd (Debian package jackd2)");
@@ -97,14 +98,10 @@ void BM_UpdateOverJack(benchmark::State& state) {
     bool completed = true;
     const double periodMs = frames / kSampleRate * 1000.0;
     for (auto _ : state) {
-        sim::InstalledFirmware older;
-        older.bootVersion = "0.90";  // every row runs
-        device.InstallFirmware(older);
-        device.SetMode(sim::DeviceMode::UpdateReady);
-        device.ClearTranscript();
+        bench::PrepareFullUpdate(device);
         midi::RtMidiBackend backend(midi::RtMidiSystem::Jack);
 
-        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer);
+        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);
         state.SetIterationTime(run.wallMs / 1000.0);
         completed = completed && run.completed;
         wallMs += run.wallMs;
@@ -131,9 +128,10 @@ void BM_UpdateOverJack(benchmark::State& state) {
 }
 
 BENCHMARK(BM_UpdateOverJack)
-    ->ArgNames({"sync", "frames"})
-    ->Args({0, 64})
-    ->Args({1, 64})
+    ->ArgNames({"sync", "frames", "verify"})
+    ->Args({0, 64, 0})
+    ->Args({1, 64, 0})
+    ->Args({1, 64, 1})
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -196,6 +196,7 @@ constexpr double kWriteMsPerBlock = 5;
 void BM_Update(benchmark::State& state) {
     const bool earlyWake = state.range(0) != 0;
     const double lineScale = static_cast<double>(state.range(1)) / 1000.0;
+    const bool verify = state.range(2) != 0;
     bench::CountingTimer timer(earlyWake);
     std::vector<double> exchangeUs;
     std::vector<double> updaterUs;
@@ -215,7 +216,7 @@ void BM_Update(benchmark::State& state) {
         }
         sim::VirtualDevice& device = backend.AddPair("TQ-5", "TQ-5").HostDevice(options);
 
-        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5", "TQ-5", timer);
+        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5", "TQ-5", timer, verify);
         state.SetIterationTime(run.wallMs / 1000.0);
         completed = completed && run.completed;
         wallMs += run.wallMs;
@@ -255,15 +256,16 @@ void BM_Update(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Update)
-    ->ArgNames({"wake", "line"})
-    ->Args({1, 0})
-    ->Args({0, 0})
+    ->ArgNames({"wake", "line", "verify"})
+    ->Args({1, 0, 0})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 1})
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Update)
-    ->ArgNames({"wake", "line"})
-    ->Args({1, 10})
+    ->ArgNames({"wake", "line", "verify"})
+    ->Args({1, 10, 0})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

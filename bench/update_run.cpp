@@ -25,14 +25,15 @@ double Micro(Clock::duration d) { return std::chrono::duration<double, std::micr
 }  // namespace
 
 UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
-                    const std::string& inputName, midi::TimerPlatform& timer) {
+                    const std::string& inputName, midi::TimerPlatform& timer, bool verify) {
     UpdateRun run;
     std::FILE* null = std::fopen("/dev/null", "w");
     if (null == nullptr) return run;
     {
         const engine::FirmwareStore& firmware = engine::EmbeddedFirmware();
-        app::cli::ConsoleHost host(null, null, false, firmware);
-        app::UpdaterCore core(app::CoreSettings{backend, firmware, engine::Timing{}, &timer}, host);
+        app::cli::ConsoleHost host(null, null, false, firmware, verify);
+        app::UpdaterCore core(
+            app::CoreSettings{backend, firmware, engine::Timing{}, &timer, verify}, host);
         host.Attach(core.Context());
         const app::cli::PortChoice output = app::cli::ChoosePort(
             app::ListDeviceNames(core.Output()), outputName, 1, "output", "--out");
@@ -50,11 +51,20 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
             core.WaitForWorkers();
             run.wallMs = Micro(Clock::now() - start) / 1000.0;
             run.cpuMs = (ProcessCpuSeconds() - cpuBefore) * 1000.0;
-            run.completed = host.Completed() && !host.ErrorShown();
+            const auto outcome = host.UpdateOutcome();
+            run.completed = outcome && outcome->completed;
         }
     }
     std::fclose(null);
     return run;
+}
+
+void PrepareFullUpdate(sim::VirtualDevice& device) {
+    sim::InstalledFirmware older;
+    older.bootVersion = "0.90";
+    device.InstallFirmware(older);
+    device.SetMode(sim::DeviceMode::UpdateReady);
+    device.ClearTranscript();
 }
 
 // --- the timer service ----------------------------------------------------------------------

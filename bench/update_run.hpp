@@ -17,19 +17,25 @@
 #include "midi/driver.hpp"
 #include "midi/timer_platform.hpp"
 #include "sim/transcript.hpp"
+#include "sim/virtual_device.hpp"
 
 namespace tq5::bench {
 
 struct UpdateRun {
-    bool completed = false;  // "Version update completed." and no error shown
+    bool completed = false;  // the update's outcome says completed
     double wallMs = 0;       // from Execute to the controls being released
     double cpuMs = 0;        // CPU time of the whole process (every thread) meanwhile
 };
 
 // One update on the ports whose names contain `outputName` and `inputName`, as
-// `tq5-updater --out OUTPUT --in INPUT update` does it. `timer` is the poll's timer service.
+// `tq5-updater --out OUTPUT --in INPUT update` does it (`verify`: with the read-back check,
+// as by default; without it, as with --no-verify). `timer` is the poll's timer service.
 UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
-                    const std::string& inputName, midi::TimerPlatform& timer);
+                    const std::string& inputName, midi::TimerPlatform& timer, bool verify);
+
+// Sets the device up for a whole plan: an older boot loader (so every row runs), the update
+// mode, and an empty transcript.
+void PrepareFullUpdate(sim::VirtualDevice& device);
 
 // The system's timer service, with the early wake switched on or off, counting its ticks.
 class CountingTimer final : public midi::TimerPlatform {

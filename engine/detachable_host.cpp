@@ -86,5 +86,11 @@ std::int32_t DetachableHost::GetSelectedInput() {
 void DetachableHost::PostVersionCheckDone(std::int32_t result) {
     Forward([&](Host& h) { h.PostVersionCheckDone(result); });
 }
+void DetachableHost::ReportProgress(const Progress& progress) {
+    Forward([&](Host& h) { h.ReportProgress(progress); });
+}
+void DetachableHost::ReportOutcome(const Outcome& outcome) {
+    Forward([&](Host& h) { h.ReportOutcome(outcome); });
+}
 
 }  // namespace tq5::engine

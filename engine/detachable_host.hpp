@@ -33,6 +33,8 @@ public:
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
     void PostVersionCheckDone(std::int32_t result) override;
+    void ReportProgress(const Progress& progress) override;
+    void ReportOutcome(const Outcome& outcome) override;
 
 private:
     // The target for one call, or nullptr once disconnected; registers the call as active.

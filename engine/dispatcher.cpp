@@ -40,6 +40,7 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
         case MessageClass::Ignored:
             break;
         case MessageClass::StatusReply:
+            context.NoteStatusReply();  // counted before the signal that publishes it
             context.SetStatus(m.status);
             context.Event().Set();
             break;
@@ -47,6 +48,7 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
             SendAcknowledge(context);
             break;
         case MessageClass::CompletionNotice:
+            context.NoteCompletionNotice();
             context.SetStatus(protocol::kStatusOk);
             context.Event().Set();
             break;

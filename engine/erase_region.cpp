@@ -14,19 +14,31 @@ int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size
                                     static_cast<std::int32_t>(address),
                                     static_cast<std::int32_t>(size));
     for (int attempt = 1;; ++attempt) {
-        SendRequest(context, request, length);  // a request that never leaves times out
+        const bool sent = SendRequest(context, request, length, Answer::Status);
         host.SetProgressPos(1);
         host.SetStatusText(LoadText(IDS_ERASING));
+        if (attempt == 1) ReportStep(env, Phase::Erase, 0, size);
+        if (!sent) {
+            if (context.IsClosing()) return -1;
+            // A request that never left fails as one that was never answered, at once.
+            return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::SendFailed});
+        }
 
         const std::optional<std::int32_t> status =
             AwaitReply(context, env.timing.eraseReadWaitMs);
-        if (!status) return ReportFailure(host, IDS_TIMEOUT_3);  // never retried
+        if (!status) {  // never retried
+            return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::TimedOut});
+        }
         if (*status == 0) {
             host.SetProgressPos(10);
+            ReportStep(env, Phase::Erase, size, size);
             return 0;
         }
         if (*status == kStatusClosing) return -1;
-        if (attempt == kMaxEraseAttempts) return ReportFailure(host, IDS_TRANSFER_ERROR);
+        if (*status == kStatusDuplicated || attempt == kMaxEraseAttempts) {
+            return ReportFailure(host,
+                                 FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Erase, *status));
+        }
         Pause(env.context, env.timing.retryPauseMs);
     }
 }

@@ -8,12 +8,17 @@
 
 namespace tq5::engine {
 
-int SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
+bool SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length,
+                 Answer answer) {
     // Once the window is closing nothing more goes to the device: a step that comes back from
     // a pause cut short, or loops to a resend, finds its wait answered with kStatusClosing.
-    if (context.IsClosing()) return -1;
+    if (context.IsClosing()) return false;
     context.Event().Reset();
-    return context.SendSysEx(bytes, length);
+    // Counted before the bytes leave: the answer may be in before the send returns.
+    if (answer == Answer::Status) context.ExpectStatusReply();
+    if (context.SendSysEx(bytes, length) == 0) return true;
+    if (answer == Answer::Status) context.ForgoStatusReplies(1);
+    return false;
 }
 
 std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs) {
@@ -22,6 +27,9 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
     if (context.IsClosing()) return kStatusClosing;
     const bool signalled = context.Event().Wait(timeoutMs);
     if (context.IsClosing()) return kStatusClosing;
+    // A surplus reply may have been taken for this answer, or have come between two waits:
+    // either way the answers can no longer be placed.
+    if (context.SurplusReplies() > 0) return kStatusDuplicated;
     if (!signalled) return std::nullopt;
     return context.Status();
 }
@@ -36,10 +44,40 @@ void Pause(const UpdateContext& context, std::uint32_t ms) {
     }
 }
 
-int ReportFailure(Host& host, int stringId) {
-    host.ShowMessageBox(LoadText(stringId), LoadText(IDS_ERROR_CAPTION), MessageIcon::Error);
+void ReportStep(const Procedures& env, Phase phase, std::int64_t done, std::int64_t total,
+                bool skipped) {
+    Progress progress;
+    progress.phase = phase;
+    progress.row = env.planRow != nullptr ? *env.planRow : 0;
+    progress.rows = static_cast<int>(kFlashPlan.size());
+    progress.skipped = skipped;
+    progress.done = done;
+    progress.total = total;
+    env.host.ReportProgress(progress);
+}
+
+int ReportFailure(Host& host, const Failure& failure) {
+    if (failure.messageId != 0) {
+        host.ShowMessageBox(LoadText(failure.messageId), LoadText(IDS_ERROR_CAPTION),
+                            MessageIcon::Error);
+    }
+    Outcome outcome;
+    outcome.messageId = failure.messageId;
+    outcome.phase = failure.phase;
+    outcome.cause = failure.cause;
+    outcome.status = failure.status;
+    outcome.imageId = failure.imageId;
+    outcome.address = failure.address;
+    host.ReportOutcome(outcome);
     host.ReleaseControls();
     return -1;
+}
+
+Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status) {
+    if (status == kStatusDuplicated) {
+        return Failure{IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
+    }
+    return Failure{messageId, phase, Cause::DeviceStatus, status};
 }
 
 std::string FormatNumbers(std::string_view format, std::int64_t first, std::int64_t second) {

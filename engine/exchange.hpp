@@ -9,26 +9,56 @@
 #include <string_view>
 
 #include "engine/host.hpp"
+#include "engine/procedures.hpp"
 #include "engine/update_context.hpp"
 
 namespace tq5::engine {
 
-// Clears any pending reply signal, then sends. A reply that arrived for an earlier request
-// (late, or duplicated) is thereby never taken as the answer to this one. 0 / -1; -1 without
-// sending once the window is closing.
-int SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length);
+// The answer a wait gives when the reply ledger has counted a surplus status reply: the link
+// delivers replies twice and no answer can be placed with certainty. Outside the 0..255 a
+// status byte can carry.
+inline constexpr std::int32_t kStatusDuplicated = 0x100;
+
+// What answers a request: a status reply, which the reply ledger counts, or another kind.
+enum class Answer { Status, Other };
+
+// Sends one request; true once it has left. A pending reply signal is cleared first, so an
+// answer to an earlier request (late, or duplicated) is never taken for this one. False
+// without sending once the window is closing, and false when the send fails: a request that
+// never left expects no answer.
+[[nodiscard]] bool SendRequest(UpdateContext& context, const std::uint8_t* bytes,
+                               std::size_t length, Answer answer);
 
 // Waits at most `timeoutMs` for the next reply and returns its status code, or nothing on a
 // time-out. Once the window is closing the answer is kStatusClosing, at once and whatever
-// the wait did, so every wait ends quietly.
+// the wait did, so every wait ends quietly; once a surplus reply has been counted it is
+// kStatusDuplicated.
 std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
 
 // A pause between exchanges; cut short when the window starts closing, so that a worker the
 // window waits for ends promptly.
 void Pause(const UpdateContext& context, std::uint32_t ms);
 
-// Error box with the text of string `stringId`, then ReleaseControls. Returns -1.
-int ReportFailure(Host& host, int stringId);
+// Tells the host how far a step has come, under the plan row it runs for.
+void ReportStep(const Procedures& env, Phase phase, std::int64_t done, std::int64_t total,
+                bool skipped = false);
+
+// What a step that fails tells the window and its host.
+struct Failure {
+    int messageId = 0;  // the error box's text; 0 for a failure with no message of its own
+    Phase phase = Phase::Identify;
+    Cause cause = Cause::None;
+    std::int32_t status = 0;
+    int imageId = 0;
+    std::uint32_t address = 0;
+};
+
+// The error box (if the failure has a message), the outcome, then ReleaseControls. -1.
+int ReportFailure(Host& host, const Failure& failure);
+
+// The failure for a wait's answer that a step does not accept: a surplus reply, or the
+// device's failure status.
+Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status);
 
 // Fills each "%d" of one of the system's own formats with the next number, in order.
 std::string FormatNumbers(std::string_view format, std::int64_t first, std::int64_t second = 0);

@@ -17,8 +17,14 @@ inline constexpr int kMaxEraseAttempts = 7;
 inline constexpr std::int32_t kBlockBytes = 4096;
 
 // Reads the device's boot version, then runs the ten rows of the flash plan, skipping the
-// boot rows when the device's boot version equals the boot image's.
-int RunFlashPlan(const Procedures& env);
+// boot rows when the device's boot version equals the boot image's. `bootRowsRan`, when
+// given, tells whether they ran.
+int RunFlashPlan(const Procedures& env, bool* bootRowsRan = nullptr);
+
+// Reads back every region the plan wrote (the boot image's only when the boot rows ran) and
+// compares it with its image. The first difference, or a region that can't be read, fails
+// with "Transfer error occurred.".
+int VerifyFlash(const Procedures& env, bool bootRowsRan);
 
 int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size);
 

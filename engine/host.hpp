@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/outcome.hpp"
+
 namespace tq5::engine {
 
 enum class MessageIcon { Error, Information };
@@ -29,6 +31,11 @@ public:
     virtual std::int32_t GetSelectedInput() = 0;
     // Posts the version check's completion (result 0 or -1) to the window's thread.
     virtual void PostVersionCheckDone(std::int32_t result) = 0;
+
+    // The same story as data, for hosts that decide by it. An update reports its outcome
+    // once, before it releases the controls (not when the window is closing).
+    virtual void ReportProgress(const Progress& /*progress*/) {}
+    virtual void ReportOutcome(const Outcome& /*outcome*/) {}
 };
 
 }  // namespace tq5::engine

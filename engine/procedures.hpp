@@ -19,6 +19,11 @@ struct Procedures {
     Timing timing;
     PortSession& ports;
     VersionStrings& versions;
+    // After writing, read every written region back and compare it with its image before
+    // the device is told that the update is finished.
+    bool verifyFlash = false;
+    // The plan row a step runs for (set by the plan runner for its steps); null outside it.
+    const int* planRow = nullptr;
 };
 
 }  // namespace tq5::engine

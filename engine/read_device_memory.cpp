@@ -1,35 +1,58 @@
 #include "engine/read_device_memory.hpp"
 
-#include <algorithm>
-#include <array>
-
-#include "engine/exchange.hpp"
 #include "engine/flash_steps.hpp"
+#include "engine/string_table.hpp"
 
 namespace tq5::engine {
 
-ReadOutcome ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
-                         std::uint8_t* out) {
+ReadResult ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
+                        std::uint32_t count, std::uint32_t waitMs) {
     UpdateContext& context = env.context;
     std::uint8_t* request = context.WorkerSendBuffer();
     const std::size_t size =
         protocol::BuildReadMemoryRequest(request, context.DeviceByte(), address, length);
     context.ResetReadCount();  // before the request leaves, so its replies append from 0
-    SendRequest(context, request, size);
+    if (!SendRequest(context, request, size, Answer::Other)) {
+        return {context.IsClosing() ? ReadOutcome::Closing : ReadOutcome::SendFailed};
+    }
+    for (;;) {
+        const std::optional<std::int32_t> status = AwaitReply(context, waitMs);
+        if (!status) return {ReadOutcome::TimedOut};
+        if (*status == kStatusClosing) return {ReadOutcome::Closing};
+        if (*status == kStatusDuplicated) return {ReadOutcome::Duplicated};
+        if (*status != 0) return {ReadOutcome::Failed, *status};
+        // A reply that signals without delivering data (a read reply of another kind) leaves
+        // the read count short: the buffer then holds an earlier read's bytes, not these.
+        const std::int32_t read = context.ReadCount();
+        if (read >= static_cast<std::int64_t>(count)) return {ReadOutcome::Read};
+        if (read == 0) return {ReadOutcome::Failed, *status};
+        // Part of the data has come: the rest follows in further replies.
+    }
+}
 
-    const std::optional<std::int32_t> status = AwaitReply(context, env.timing.eraseReadWaitMs);
-    if (!status) return ReadOutcome::TimedOut;
-    if (*status == kStatusClosing) return ReadOutcome::Closing;
-    if (*status != 0) return ReadOutcome::Failed;
-    std::array<std::uint8_t, kVersionFieldLength> data{};
-    if (!context.CopyReadData(data.data(), data.size())) return ReadOutcome::Failed;
-    std::copy(data.begin(), data.end(), out);
-    return ReadOutcome::Read;
+Failure ReadFailure(int messageId, Phase phase, const ReadResult& result) {
+    switch (result.outcome) {
+        case ReadOutcome::TimedOut:
+            return {messageId, phase, Cause::TimedOut};
+        case ReadOutcome::SendFailed:
+            return {messageId, phase, Cause::SendFailed};
+        case ReadOutcome::Duplicated:
+            return {IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
+        case ReadOutcome::Failed:
+            return {messageId, phase, Cause::BrokenReply, result.status};
+        case ReadOutcome::Read:
+        case ReadOutcome::Closing:
+            break;
+    }
+    return {messageId, phase, Cause::None};
 }
 
 int ReadDeviceMemory(const Procedures& env, std::uint32_t address, std::uint32_t length,
                      std::uint8_t* out) {
-    return ExchangeRead(env, address, length, out) == ReadOutcome::Read ? 0 : -1;
+    const ReadResult result =
+        ExchangeRead(env, address, length, kVersionFieldLength, env.timing.eraseReadWaitMs);
+    if (result.outcome != ReadOutcome::Read) return -1;
+    return env.context.CopyReadData(out, kVersionFieldLength) ? 0 : -1;
 }
 
 }  // namespace tq5::engine

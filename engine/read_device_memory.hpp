@@ -1,19 +1,35 @@
 #pragma once
-// The memory-read exchange shared by ReadDeviceMemory and the plan runner's boot-version
-// read, which tell its outcomes apart differently.
+// The memory-read exchange shared by ReadDeviceMemory, the plan runner's boot-version read
+// and the read-back check, which tell its outcomes apart differently.
 
 #include <cstdint>
 
+#include "engine/exchange.hpp"
 #include "engine/procedures.hpp"
 
 namespace tq5::engine {
 
-enum class ReadOutcome { Read, TimedOut, Failed, Closing };
+enum class ReadOutcome {
+    Read,        // `count` bytes (at least) are in the read buffer
+    TimedOut,    // no answer within the wait
+    SendFailed,  // the request could not be sent
+    Failed,      // an answer that brought no data: a failure status or a broken reply
+    Duplicated,  // the reply ledger counted a surplus reply
+    Closing,     // the window is going away
+};
 
-// Sends one ReadMemoryRequest and waits for its data; on Read, `out` holds four bytes.
-// A reply that signals without delivering four bytes (a read reply of another kind) counts
-// as Failed: the read buffer then holds an earlier read's bytes, not this one's.
-ReadOutcome ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
-                         std::uint8_t* out);
+struct ReadResult {
+    ReadOutcome outcome = ReadOutcome::TimedOut;
+    std::int32_t status = 0;  // Failed: the status the answer left
+};
+
+// Sends one ReadMemoryRequest for `length` bytes and waits up to `waitMs` for each reply,
+// until `count` bytes have been read (a device may answer one request with several
+// replies). The data is at the start of the read buffer.
+ReadResult ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
+                        std::uint32_t count, std::uint32_t waitMs);
+
+// The failure a read that did not end in Read (nor Closing) reports, with `messageId`.
+Failure ReadFailure(int messageId, Phase phase, const ReadResult& result);
 
 }  // namespace tq5::engine

@@ -17,44 +17,60 @@ BootCheck CheckBootVersion(const Procedures& env) {
     // Without the boot image there is nothing to compare with: nothing is sent.
     if (ReadImageBytes(env.firmware, kBootVersion.imageId, kBootVersion.imageOffset,
                        kVersionFieldLength, imageField.data()) != 0) {
-        ReportFailure(env.host, IDS_TRANSFER_ERROR);
+        ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::BootVersion, Cause::MissingImage, 0,
+                                 kBootVersion.imageId});
         return BootCheck::Failed;
     }
+    ReportStep(env, Phase::BootVersion, 0, kVersionFieldLength);
+    const ReadResult result = ExchangeRead(env, kBootVersion.flashAddress, kVersionFieldLength,
+                                           kVersionFieldLength, env.timing.eraseReadWaitMs);
     std::array<std::uint8_t, kVersionFieldLength> deviceField{};
-    switch (ExchangeRead(env, kBootVersion.flashAddress, kVersionFieldLength,
-                         deviceField.data())) {
-        case ReadOutcome::Read:
-            return deviceField == imageField ? BootCheck::SkipBootRows : BootCheck::RunBootRows;
-        case ReadOutcome::Closing:
-            return BootCheck::Failed;
-        case ReadOutcome::TimedOut:
-        case ReadOutcome::Failed:
-            break;
+    if (result.outcome == ReadOutcome::Read &&
+        env.context.CopyReadData(deviceField.data(), deviceField.size())) {
+        return deviceField == imageField ? BootCheck::SkipBootRows : BootCheck::RunBootRows;
     }
-    env.host.ReleaseControls();  // this failure has no message of its own
+    if (result.outcome == ReadOutcome::Closing) return BootCheck::Failed;
+    // This failure has no message of its own (a surplus reply has: the link duplicates).
+    ReportFailure(env.host, ReadFailure(0, Phase::BootVersion, result));
     return BootCheck::Failed;
+}
+
+std::int64_t RowBytes(const Procedures& env, const FlashPlanRow& row) {
+    if (row.type == FlashStepType::Erase || row.size != 0) return row.size;
+    const auto image = env.firmware.Locate(static_cast<int>(row.resourceId));
+    return image ? image->size : 0;
 }
 
 }  // namespace
 
-int RunFlashPlan(const Procedures& env) {
+int RunFlashPlan(const Procedures& env, bool* bootRowsRan) {
     bool runBootRows = true;
     if (std::any_of(kFlashPlan.begin(), kFlashPlan.end(), IsBootRow)) {
         const BootCheck check = CheckBootVersion(env);
         if (check == BootCheck::Failed) return -1;
         runBootRows = check == BootCheck::RunBootRows;
     }
+    if (bootRowsRan != nullptr) *bootRowsRan = runBootRows;
 
+    // The steps report their progress under the row they run for.
+    int rowNumber = 0;
+    Procedures rowEnv = env;
+    rowEnv.planRow = &rowNumber;
     const auto rowCount = static_cast<std::int64_t>(kFlashPlan.size());
     for (std::size_t i = 0; i < kFlashPlan.size(); ++i) {
         const FlashPlanRow& row = kFlashPlan[i];
-        env.host.SetCounterText(FormatNumbers("%d/%d", static_cast<std::int64_t>(i + 1), rowCount));
-        if (IsBootRow(row) && !runBootRows) continue;
+        rowNumber = static_cast<int>(i + 1);
+        env.host.SetCounterText(FormatNumbers("%d/%d", rowNumber, rowCount));
+        const Phase phase = row.type == FlashStepType::Erase ? Phase::Erase : Phase::Write;
+        if (IsBootRow(row) && !runBootRows) {
+            ReportStep(rowEnv, phase, 0, RowBytes(env, row), true);
+            continue;
+        }
         int result = 0;
         if (row.type == FlashStepType::Erase) {
-            result = EraseRegion(env, row.address, row.size);
+            result = EraseRegion(rowEnv, row.address, row.size);
         } else if (row.type == FlashStepType::Write) {
-            result = WriteImage(env, row.address, row.size, row.resourceId);
+            result = WriteImage(rowEnv, row.address, row.size, row.resourceId);
         }
         if (result != 0) return -1;
     }

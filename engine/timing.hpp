@@ -12,6 +12,13 @@ struct Timing {
     std::uint32_t blockWaitMs = 1000;      // each write block
     std::uint32_t retryPauseMs = 100;      // before resending an erase or a block
     std::uint32_t enterPauseMs = 500;      // after the device entered its update mode
+    // Each read of the read-back check: a 4,096-byte chunk comes back as a 4,700-byte reply,
+    // about 1.5 s on a 31,250-baud line.
+    std::uint32_t verifyReadWaitMs = 3000;
+    // After the finish request's answer, the link is watched this long (at least; four times
+    // the slowest block acknowledgement when that is longer, at most one block wait) for a
+    // reply that came twice and shifted the answers by one.
+    std::uint32_t settleMinMs = 20;
 };
 
 }  // namespace tq5::engine

@@ -1,5 +1,6 @@
 #include "engine/update_context.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -8,8 +9,9 @@
 
 namespace tq5::engine {
 
-UpdateContext::UpdateContext()
-    : readBuffer_(static_cast<std::uint8_t*>(std::calloc(kReadBufferSize, 1))),
+UpdateContext::UpdateContext(std::size_t readBufferSize)
+    : readBufferSize_(readBufferSize),
+      readBuffer_(static_cast<std::uint8_t*>(std::calloc(readBufferSize, 1))),
       workerSendBuffer_(new std::uint8_t[kSendBufferSize]()) {
     if (!readBuffer_) throw std::bad_alloc();
 }
@@ -20,6 +22,61 @@ void UpdateContext::MarkClosing() {
     closing_.store(true);
     status_.store(kStatusClosing);
     replyEvent_.Set();
+}
+
+void UpdateContext::ResetReplyLedger(bool open) {
+    std::lock_guard guard(ledgerLock_);
+    ledgerOpen_ = open;
+    statusRepliesOwed_ = 0;
+    surplusReplies_ = 0;
+    unaskedCompletions_ = 0;
+    longestAnswerMs_ = 0;
+}
+
+void UpdateContext::ExpectStatusReply() {
+    std::lock_guard guard(ledgerLock_);
+    ++statusRepliesOwed_;
+}
+
+void UpdateContext::ForgoStatusReplies(std::int32_t count) {
+    std::lock_guard guard(ledgerLock_);
+    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - std::max(0, count));
+}
+
+void UpdateContext::CountAnswer(std::int32_t& unowed) {
+    std::lock_guard guard(ledgerLock_);
+    if (!ledgerOpen_) return;  // before a procedure counts, a stray answer proves nothing
+    if (statusRepliesOwed_ > 0) {
+        --statusRepliesOwed_;
+    } else {
+        ++unowed;
+    }
+}
+
+void UpdateContext::NoteStatusReply() { CountAnswer(surplusReplies_); }
+
+void UpdateContext::NoteCompletionNotice() { CountAnswer(unaskedCompletions_); }
+
+bool UpdateContext::TakeUnaskedCompletion() {
+    std::lock_guard guard(ledgerLock_);
+    if (unaskedCompletions_ == 0) return false;
+    --unaskedCompletions_;
+    return true;
+}
+
+std::int32_t UpdateContext::SurplusReplies() const {
+    std::lock_guard guard(ledgerLock_);
+    return surplusReplies_;
+}
+
+void UpdateContext::NoteAnswerTime(std::uint32_t ms) {
+    std::lock_guard guard(ledgerLock_);
+    longestAnswerMs_ = std::max(longestAnswerMs_, ms);
+}
+
+std::uint32_t UpdateContext::LongestAnswerMs() const {
+    std::lock_guard guard(ledgerLock_);
+    return longestAnswerMs_;
 }
 
 void UpdateContext::ResetReadCount() {
@@ -34,7 +91,7 @@ std::int32_t UpdateContext::ReadCount() const {
 
 bool UpdateContext::CopyReadData(std::uint8_t* out, std::size_t count) const {
     std::lock_guard guard(readLock_);
-    if (count > kReadBufferSize) return false;
+    if (count > readBufferSize_) return false;
     std::memcpy(out, readBuffer_.get(), count);
     return static_cast<std::size_t>(readCount_) >= count;
 }
@@ -44,7 +101,7 @@ bool UpdateContext::AppendReadReply(const std::uint8_t* packed, std::int32_t pac
     if (dataCount < 0 || protocol::UnpackedLength(packedCount) != dataCount) return false;
     std::lock_guard guard(readLock_);
     const auto at = static_cast<std::size_t>(readCount_);
-    if (at + static_cast<std::size_t>(dataCount) > kReadBufferSize) return false;
+    if (at + static_cast<std::size_t>(dataCount) > readBufferSize_) return false;
     std::uint8_t* dest = readBuffer_.get() + at;
     protocol::UnpackPayload(dest, packed, packedCount);
     if (protocol::ComputeCrc32(dest, static_cast<std::uint32_t>(dataCount)) != expectedCrc) {

@@ -25,7 +25,8 @@ public:
     static constexpr std::size_t kReadBufferSize = 5824512;
     static constexpr std::size_t kSendBufferSize = 65536;
 
-    UpdateContext();
+    // `readBufferSize`: the product's unless a fuzzer wants the end of the buffer close by.
+    explicit UpdateContext(std::size_t readBufferSize = kReadBufferSize);
     UpdateContext(const UpdateContext&) = delete;
     UpdateContext& operator=(const UpdateContext&) = delete;
 
@@ -38,6 +39,32 @@ public:
     // The engine half of the window's destroy handler: status 255, then the signal.
     void MarkClosing();
     bool IsClosing() const { return closing_.load(); }
+
+    // --- reply ledger ---------------------------------------------------------------------
+    // Replies carry no reference to the request they answer. So that no answer is ever taken
+    // for another request's, status replies are counted against the requests that ask for
+    // one: a status reply that arrives while every such request has had its answer is
+    // surplus, the mark of a link that delivers replies twice.
+    // Worker: counting starts from nothing, before the procedure's first status request.
+    void StartReplyLedger() { ResetReplyLedger(true); }
+    // Worker: nothing is counted (a procedure's start, before its first status request).
+    void CloseReplyLedger() { ResetReplyLedger(false); }
+    // Worker: before each request that a status reply answers.
+    void ExpectStatusReply();
+    // Worker: `count` answers it waited for in vain, given up as lost (or a send that failed).
+    void ForgoStatusReplies(std::int32_t count);
+    // Dispatcher: one status reply has arrived.
+    void NoteStatusReply();
+    // Dispatcher: a completion notice has arrived. It answers a status request still owed an
+    // answer; with none owed it is the device's own word that it has finished, which the
+    // finish request takes as its answer however early it came.
+    void NoteCompletionNotice();
+    std::int32_t SurplusReplies() const;
+    // Worker: true (once) when a completion notice came while no answer was owed.
+    bool TakeUnaskedCompletion();
+    // Worker: how long a request waited for its answer; the longest is kept.
+    void NoteAnswerTime(std::uint32_t ms);
+    std::uint32_t LongestAnswerMs() const;
 
     // --- busy flag ------------------------------------------------------------------------
     void SetBusy(bool busy) { busy_.store(busy ? 1 : 0); }
@@ -76,6 +103,10 @@ public:
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
 
 private:
+    void ResetReplyLedger(bool open);
+    // An answer to the oldest request still owed one; with none owed, counted in `unowed`.
+    void CountAnswer(std::int32_t& unowed);
+
     ReplyEvent replyEvent_;
     std::atomic<std::int32_t> status_{0};
     std::atomic<bool> closing_{false};
@@ -94,12 +125,20 @@ private:
     std::atomic<std::uint32_t> currentDeviceId_{0};
     protocol::StoredIdentityReply identityReply_;
 
+    mutable std::mutex ledgerLock_;
+    bool ledgerOpen_ = false;
+    std::int32_t statusRepliesOwed_ = 0;
+    std::int32_t surplusReplies_ = 0;
+    std::int32_t unaskedCompletions_ = 0;
+    std::uint32_t longestAnswerMs_ = 0;
+
     mutable std::mutex readLock_;
     // Zeroed by calloc: the system hands out untouched zero pages, so the 5.8 MB buffer costs
     // memory only as far as replies fill it (normally four bytes).
     struct FreeDeleter {
         void operator()(std::uint8_t* p) const;
     };
+    const std::size_t readBufferSize_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> readBuffer_;
     std::int32_t readCount_ = 0;
 

@@ -1,5 +1,7 @@
 #include "engine/update_worker.hpp"
 
+#include <algorithm>
+
 #include "engine/exchange.hpp"
 #include "engine/flash_steps.hpp"
 #include "engine/identify_device.hpp"
@@ -12,42 +14,92 @@ namespace {
 int EnterUpdateMode(const Procedures& env) {
     UpdateContext& context = env.context;
     Host& host = env.host;
+    ReportStep(env, Phase::EnterUpdate, 0, 0);
+    // From the first status request on, every status reply is counted against its request.
+    context.StartReplyLedger();
     std::uint8_t* request = context.WorkerSendBuffer();
-    // The send's result is not examined: a request that never leaves shows as a time-out.
-    SendRequest(context, request,
-                protocol::BuildEnterUpdateRequest(request, context.DeviceByte()));
+    const bool sent = SendRequest(
+        context, request, protocol::BuildEnterUpdateRequest(request, context.DeviceByte()),
+        Answer::Status);
+    if (!sent && context.IsClosing()) return -1;
     host.SetStatusText(LoadText(IDS_ERASING));
-    const std::optional<std::int32_t> status = AwaitReply(context, env.timing.replyWaitMs);
+    // A request that never left fails as one that was never answered, without the wait.
+    const std::optional<std::int32_t> status =
+        sent ? AwaitReply(context, env.timing.replyWaitMs) : std::nullopt;
     if (status == kStatusClosing) return -1;  // before the status line is touched
-    if (!status) return ReportFailure(host, IDS_TIMEOUT_1);
+    if (!status) {
+        return ReportFailure(host, {IDS_TIMEOUT_1, Phase::EnterUpdate,
+                                    sent ? Cause::TimedOut : Cause::SendFailed});
+    }
     host.SetStatusText("");
     if (*status == protocol::kStatusNotInUpdateMode) {
-        return ReportFailure(host, IDS_USE_UPDATE_MODE);
+        return ReportFailure(host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate,
+                                    Cause::NotInUpdateMode, *status});
     }
-    if (*status != 0) return ReportFailure(host, IDS_TRANSFER_ERROR);
+    if (*status != 0) {
+        return ReportFailure(host,
+                             FailureFromStatus(IDS_TRANSFER_ERROR, Phase::EnterUpdate, *status));
+    }
     return 0;
 }
 
-// Tells the device the update is finished. Any answer but the closing status completes it.
+// Tells the device the update is finished. Any answer but the closing status completes it; a
+// completion notice the device sent on its own after the last block counts as that answer.
+// Then the link is watched a little longer: a reply that came twice earlier on shifted every
+// answer by one, and the finish request's own answer would now come as a surplus reply.
 int Finish(const Procedures& env) {
     UpdateContext& context = env.context;
+    ReportStep(env, Phase::Finish, 0, 0);
     std::uint8_t* request = context.WorkerSendBuffer();
-    SendRequest(context, request, protocol::BuildFinishRequest(request, context.DeviceByte()));
-    const std::optional<std::int32_t> status = AwaitReply(context, env.timing.replyWaitMs);
-    if (!status) return ReportFailure(env.host, IDS_TRANSFER_ERROR);
-    return *status == kStatusClosing ? -1 : 0;
+    const bool sent = SendRequest(
+        context, request, protocol::BuildFinishRequest(request, context.DeviceByte()),
+        Answer::Status);
+    if (!sent) {
+        if (context.IsClosing()) return -1;
+        return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::SendFailed});
+    }
+    std::optional<std::int32_t> status;
+    if (context.TakeUnaskedCompletion()) {
+        status = AwaitReply(context, 0);  // only for a closing window or a surplus reply
+        if (!status) status = 0;
+    } else {
+        status = AwaitReply(context, env.timing.replyWaitMs);
+    }
+    if (!status) return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut});
+    if (*status == kStatusClosing) return -1;
+
+    const std::uint32_t settleMs =
+        std::clamp(4 * context.LongestAnswerMs(), env.timing.settleMinMs,
+                   std::max(env.timing.settleMinMs, env.timing.blockWaitMs));
+    if (*status != kStatusDuplicated) Pause(context, settleMs);
+    if (context.IsClosing()) return -1;
+    if (*status == kStatusDuplicated || context.SurplusReplies() > 0) {
+        return ReportFailure(env.host,
+                             FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Finish, kStatusDuplicated));
+    }
+    return 0;
 }
 
 int RunUpdate(const Procedures& env) {
     Host& host = env.host;
+    // Replies are counted from the first status request on; identification counts nothing.
+    env.context.CloseReplyLedger();
     host.SetCounterText(FormatNumbers("0/%d", static_cast<std::int64_t>(kFlashPlan.size())));
+    ReportStep(env, Phase::Identify, 0, 0);
     if (IdentifyDevice(env) != 0) return -1;
     // From now on the updater's own identity reply names the accepted device.
     env.context.IdentityReply().SetDeviceId(env.context.CurrentDeviceId());
     if (EnterUpdateMode(env) != 0) return -1;
     Pause(env.context, env.timing.enterPauseMs);
-    if (RunFlashPlan(env) != 0) return -1;
+    bool bootRowsRan = true;
+    if (RunFlashPlan(env, &bootRowsRan) != 0) return -1;
+    if (env.verifyFlash && VerifyFlash(env, bootRowsRan) != 0) return -1;
     if (Finish(env) != 0) return -1;
+    Outcome completed;
+    completed.completed = true;
+    completed.messageId = IDS_UPDATE_COMPLETED;
+    completed.phase = Phase::Finish;
+    host.ReportOutcome(completed);
     host.SetStatusText(LoadText(IDS_UPDATE_COMPLETED));
     host.ReleaseControls();
     // Execute and Version Check stay off until the user rescans the devices.

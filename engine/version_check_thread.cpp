@@ -41,6 +41,7 @@ std::int32_t ReadVersions(const Procedures& env) {
 }  // namespace
 
 int VersionCheckThread(const Procedures& env, PortGeneration ports) {
+    env.context.CloseReplyLedger();  // a check sends no status request: nothing is counted
     const std::int32_t result = ReadVersions(env);
     // A closing window has closed its ports and wants nothing more from this worker.
     if (env.context.IsClosing()) return 0;

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <limits>
 
 #include "engine/exchange.hpp"
@@ -7,21 +8,32 @@
 namespace tq5::engine {
 namespace {
 
+struct Verdict {
+    std::int32_t status;
+    int unanswered;  // sends of the block whose answers never came
+};
+
 // Replies carry no reference to the request they answer. When earlier sends of this block
 // timed out, the reply just taken may be the late answer to one of them, with the answer to
 // the latest send still on its way; taken for the next block, it would shift every later
 // answer by one and could count a rejected block as written. So the verdict on the block
 // waits, one block wait at a time, for as many further answers as sends went unanswered,
 // and is the last answer heard. Quiet for a whole block wait means the rest were lost.
-std::int32_t SettleVerdict(UpdateContext& context, std::uint32_t waitMs, std::int32_t status,
-                           int unanswered) {
-    while (unanswered > 0 && status != kStatusClosing) {
+Verdict SettleVerdict(UpdateContext& context, std::uint32_t waitMs, std::int32_t status,
+                      int unanswered) {
+    while (unanswered > 0 && status != kStatusClosing && status != kStatusDuplicated) {
         const std::optional<std::int32_t> next = AwaitReply(context, waitMs);
         if (!next) break;
         status = *next;
         --unanswered;
     }
-    return status;
+    return {status, unanswered};
+}
+
+std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
 }
 
 }  // namespace
@@ -30,20 +42,23 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
                std::uint32_t resourceId) {
     UpdateContext& context = env.context;
     Host& host = env.host;
-    const std::optional<ImageRef> image = env.firmware.Locate(static_cast<int>(resourceId));
+    const int imageId = static_cast<int>(resourceId);
+    const std::optional<ImageRef> image = env.firmware.Locate(imageId);
+    const Failure missing{IDS_TRANSFER_ERROR, Phase::Write, Cause::MissingImage, 0, imageId};
     // A missing image, or a row asking for more than the image holds, sends nothing.
-    if (!image || image->data == nullptr) return ReportFailure(host, IDS_TRANSFER_ERROR);
+    if (!image || image->data == nullptr) return ReportFailure(host, missing);
     const std::uint32_t byteCount = size != 0 ? size : image->size;
     if (byteCount > image->size ||
         byteCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-        return ReportFailure(host, IDS_TRANSFER_ERROR);
+        return ReportFailure(host, missing);
     }
     const auto total = static_cast<std::int32_t>(byteCount);
 
     host.SetProgressRange(total);
+    ReportStep(env, Phase::Write, 0, total);
     std::int32_t offset = 0;
     std::int32_t blockLength = kBlockBytes;
-    int failures = 0;    // consecutive, time-outs and error statuses alike
+    int failures = 0;    // consecutive, time-outs, failed sends and error statuses alike
     int unanswered = 0;  // sends of this block that timed out
     std::uint8_t* request = context.WorkerSendBuffer();
     for (;;) {
@@ -51,18 +66,34 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
         const std::size_t length = protocol::BuildWriteBlockRequest(
             request, context.DeviceByte(), image->data + offset,
             static_cast<std::int32_t>(address) + offset, blockLength);
-        SendRequest(context, request, length);  // a request that never leaves times out
+        const bool sent = SendRequest(context, request, length, Answer::Status);
+        const auto sentAt = std::chrono::steady_clock::now();
         host.SetStatusText(FormatNumbers(LoadText(IDS_DATA_TRANSMIT), offset, total));
+        if (!sent && context.IsClosing()) return -1;
 
-        std::optional<std::int32_t> status = AwaitReply(context, env.timing.blockWaitMs);
+        // A request that never left counts as a failed attempt with no answer to wait for.
+        std::optional<std::int32_t> status;
+        if (sent) status = AwaitReply(context, env.timing.blockWaitMs);
         if (status && unanswered > 0) {
-            status = SettleVerdict(context, env.timing.blockWaitMs, *status, unanswered);
+            const Verdict verdict =
+                SettleVerdict(context, env.timing.blockWaitMs, *status, unanswered);
+            status = verdict.status;
+            // Answers still missing after a quiet block wait are given up: one that comes
+            // later still counts as surplus rather than as some later block's answer.
+            context.ForgoStatusReplies(verdict.unanswered);
+        } else if (status == 0 && failures == 0) {
+            context.NoteAnswerTime(ElapsedMs(sentAt));
         }
         if (!status) {
-            if (failures + 1 >= kMaxBlockAttempts) return ReportFailure(host, IDS_TIMEOUT_2);
+            if (failures + 1 >= kMaxBlockAttempts) {
+                return ReportFailure(host, {IDS_TIMEOUT_2, Phase::Write,
+                                            sent ? Cause::TimedOut : Cause::SendFailed, 0,
+                                            imageId});
+            }
             ++failures;
-            ++unanswered;
+            if (sent) ++unanswered;
             Pause(env.context, env.timing.retryPauseMs);
+            if (unanswered == 0) continue;
             // An answer that came during the pause is a late one to a send of this block (the
             // resend clears the signal, so it would go unheard). When it answers the only
             // send outstanding and acknowledges it, the block is written: no resend, and no
@@ -70,20 +101,31 @@ int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
             // unanswered, and the block goes again.
             status = AwaitReply(context, 0);
             if (!status) continue;
-            if (*status == kStatusClosing) return -1;
-            --unanswered;
-            if (*status != 0 || unanswered > 0) continue;
+            if (*status != kStatusClosing && *status != kStatusDuplicated) {
+                --unanswered;
+                if (*status != 0 || unanswered > 0) continue;
+            }
+        }
+        if (*status == kStatusClosing) return -1;
+        if (*status == kStatusDuplicated) {
+            Failure failure = FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Write, *status);
+            failure.imageId = imageId;
+            return ReportFailure(host, failure);
         }
         unanswered = 0;
         if (*status == 0) {
             failures = 0;
             offset += blockLength;
             host.SetProgressPos(offset);
+            ReportStep(env, Phase::Write, offset, total);
             if (offset >= total) return 0;
             continue;
         }
-        if (*status == kStatusClosing) return -1;
-        if (failures + 1 >= kMaxBlockAttempts) return ReportFailure(host, IDS_TRANSFER_ERROR);
+        if (failures + 1 >= kMaxBlockAttempts) {
+            Failure failure = FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Write, *status);
+            failure.imageId = imageId;
+            return ReportFailure(host, failure);
+        }
         ++failures;
         Pause(env.context, env.timing.retryPauseMs);
     }

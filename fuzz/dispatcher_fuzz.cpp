@@ -1,11 +1,14 @@
 // Feeds arbitrary received blocks through the classifier and the dispatcher, with the read
-// buffer close to full so that oversized read replies meet its end. The input is split into
-// several messages at 0xF7 bytes, as a run of queued replies.
+// buffer filled to within a few bytes of its end (the first input byte says how few), so that
+// read replies meet its end. The rest of the input is split into several messages at 0xF7
+// bytes, as a run of queued replies.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "engine/dispatcher.hpp"
 #include "engine/sysex_output.hpp"
+#include "protocol/codec.hpp"
 
 namespace {
 
@@ -14,18 +17,34 @@ public:
     int SendLong(const std::uint8_t*, std::uint32_t) override { return 1; }
 };
 
+// Small enough to fill on every input; the dispatcher's bounds are the same for any size.
+constexpr std::size_t kReadBufferSize = 16384;
+
+// Fills the read buffer with one valid reply's data of `count` bytes.
+void Prefill(tq5::engine::UpdateContext& context, std::int32_t count) {
+    static std::vector<std::uint8_t> packed;
+    const std::vector<std::uint8_t> data(static_cast<std::size_t>(count), 0xA5);
+    packed.resize(static_cast<std::size_t>(tq5::protocol::PackedLength(count)));
+    const std::int32_t packedCount = tq5::protocol::PackPayload(packed.data(), data.data(), count);
+    context.AppendReadReply(packed.data(), packedCount, count,
+                            tq5::protocol::ComputeCrc32(data.data(), static_cast<std::uint32_t>(count)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static tq5::engine::UpdateContext context;  // 5.8 MB read buffer: made once
+    static tq5::engine::UpdateContext context(kReadBufferSize);
     static NullOutput output;
+    if (size == 0) return 0;
     context.SetOutput(&output);
     context.ResetReadCount();
     context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
+    // 0 to 255 bytes left free: a four-byte reply fits or not, a large one never does.
+    Prefill(context, static_cast<std::int32_t>(kReadBufferSize) - data[0]);
 
     tq5::engine::ReceiveQueue queue;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < size; ++i) {
+    std::size_t start = 1;
+    for (std::size_t i = 1; i < size; ++i) {
         if (data[i] == 0xF7 || i + 1 == size) {
             queue.Push(data + start, i + 1 - start);
             start = i + 1;

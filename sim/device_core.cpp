@@ -87,13 +87,18 @@ Response DeviceCore::EnterUpdate() {
     return Status(kStatusOk);
 }
 
-Response DeviceCore::Finish() {
-    mode_ = DeviceMode::Normal;
-    if (!finishWithCompletionNotice_) return Status(kStatusOk);
-    Response r;
+Message DeviceCore::CompletionNotice() const {
     Message m(protocol::kDeviceCommandLength);
     protocol::BuildCompletionNotice(m.data(), id_[0]);
-    r.messages.push_back(std::move(m));
+    return m;
+}
+
+Response DeviceCore::Finish() {
+    mode_ = DeviceMode::Normal;
+    if (earlyCompletionNotice_) return {};  // said so already, after the last block
+    if (!finishWithCompletionNotice_) return Status(kStatusOk);
+    Response r;
+    r.messages.push_back(CompletionNotice());
     return r;
 }
 
@@ -116,6 +121,12 @@ Response DeviceCore::WriteBlock(const protocol::DeviceRequest& request) {
     const FlashMemory::Result result = flash_.Program(request.address, blockBuffer_.data(), n);
     Response r = Status(StatusOf(result));
     if (result == FlashMemory::Result::Ok) r.writtenBlocks = 1;
+    // The system block is the plan's last write.
+    constexpr std::uint32_t kSystemBlock = 0xD2000;
+    if (earlyCompletionNotice_ && result == FlashMemory::Result::Ok &&
+        request.address == kSystemBlock) {
+        r.messages.push_back(CompletionNotice());
+    }
     return r;
 }
 

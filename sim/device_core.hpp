@@ -44,6 +44,7 @@ public:
     void SetId(const protocol::DeviceId& id) { id_ = id; }
     void SetRevision(const std::array<std::uint8_t, 4>& revision) { revision_ = revision; }
     void SetFinishWithCompletionNotice(bool on) { finishWithCompletionNotice_ = on; }
+    void SetEarlyCompletionNotice(bool on) { earlyCompletionNotice_ = on; }
 
 private:
     Response Status(std::uint8_t status) const;
@@ -52,12 +53,14 @@ private:
     Response Erase(const protocol::DeviceRequest& request);
     Response WriteBlock(const protocol::DeviceRequest& request);
     Response ReadMemory(const protocol::DeviceRequest& request) const;
+    Message CompletionNotice() const;
 
     FlashMemory flash_;
     protocol::DeviceId id_;
     DeviceMode mode_;
     std::array<std::uint8_t, 4> revision_{'1', '0', '0', '0'};
     bool finishWithCompletionNotice_ = false;
+    bool earlyCompletionNotice_ = false;
     std::vector<std::uint8_t> blockBuffer_;
 };
 

@@ -41,6 +41,16 @@ std::string FaultActionName(FaultAction action) {
             return "truncated reply";
         case FaultAction::AnswerOtherId:
             return "other id";
+        case FaultAction::DuplicateLate:
+            return "late duplicate";
+        case FaultAction::RealTimeBytes:
+            return "real-time bytes";
+        case FaultAction::SplitReply:
+            return "split reply";
+        case FaultAction::ForeignUnterminated:
+            return "foreign unterminated";
+        case FaultAction::LoseRequest:
+            return "lost request";
     }
     return "fault";
 }

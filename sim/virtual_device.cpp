@@ -43,12 +43,39 @@ Message StrayFor(const Fault& fault, std::uint8_t deviceByte) {
     return m;
 }
 
-// Reshapes the replies to one request as `faults` say; returns the extra delay in ms.
-std::uint32_t ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
-                          std::vector<Message>& replies, std::string& note) {
-    std::uint32_t delayMs = 0;
+// A foreign manufacturer's SysEx message that lost its F7 on the way.
+const Message kForeignUnterminated = {0xF0, 0x7D, 0x01, 0x02, 0x03};
+
+constexpr std::uint8_t kClock = 0xF8;
+constexpr std::uint8_t kSensing = 0xFE;
+
+// Clock and active-sensing bytes, legal anywhere in a MIDI stream: three inside the message.
+// (Those before and after it go as messages of their own, as a MIDI system carries them.)
+Message WithRealTimeBytes(const Message& m) {
+    Message out;
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        if (i == 1 || i + 1 == m.size()) out.push_back(kClock);
+        if (i == m.size() / 2) out.push_back(kSensing);
+        out.push_back(m[i]);
+    }
+    return out;
+}
+
+// What the faults on one request do to its replies.
+struct Reshaped {
+    std::uint32_t delayMs = 0;          // all replies leave this much later
+    std::vector<Message> lateCopies;    // go out again on a second route
+    std::uint32_t lateCopyDelayMs = 0;  // after the replies
+};
+
+// Reshapes the replies to one request as `faults` say.
+Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
+                     std::vector<Message>& replies, std::string& note) {
+    Reshaped out;
     bool drop = false;
     bool duplicate = false;
+    bool realTime = false;
+    std::size_t splitAt = 0;
     std::vector<Message> strays;
     for (const Fault& fault : faults) {
         if (!note.empty()) note += ", ";
@@ -58,9 +85,10 @@ std::uint32_t ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& co
                 drop = true;
                 break;
             case FaultAction::DelayReply:
-                delayMs += fault.delayMs;
+                out.delayMs += fault.delayMs;
                 break;
             case FaultAction::AnswerStatus:
+            case FaultAction::LoseRequest:
                 break;  // decided before the request was carried out
             case FaultAction::CorruptReadCrc:
                 for (Message& m : replies) {
@@ -70,8 +98,15 @@ std::uint32_t ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& co
             case FaultAction::DuplicateReply:
                 duplicate = true;
                 break;
+            case FaultAction::DuplicateLate:
+                out.lateCopies = replies;
+                out.lateCopyDelayMs = fault.delayMs;
+                break;
             case FaultAction::SendStray:
                 strays.push_back(StrayFor(fault, core.Id()[0]));
+                break;
+            case FaultAction::ForeignUnterminated:
+                strays.push_back(kForeignUnterminated);
                 break;
             case FaultAction::SendTruncated:
                 for (Message& m : replies) {
@@ -82,20 +117,51 @@ std::uint32_t ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& co
             case FaultAction::AnswerOtherId:
                 for (Message& m : replies) m = core.IdentityReply(fault.otherId);
                 break;
+            case FaultAction::RealTimeBytes:
+                realTime = true;
+                break;
+            case FaultAction::SplitReply:
+                splitAt = fault.splitAt != 0 ? fault.splitAt : 3;
+                break;
         }
     }
     if (duplicate) {
         const std::size_t n = replies.size();
         for (std::size_t i = 0; i < n; ++i) replies.push_back(replies[i]);
     }
-    if (drop) replies.clear();
+    if (drop) {
+        replies.clear();
+        out.lateCopies.clear();
+    }
     replies.insert(replies.begin(), strays.begin(), strays.end());
-    return delayMs;
+    if (realTime) {
+        std::vector<Message> polluted;
+        for (const Message& m : replies) {
+            polluted.push_back({kClock});
+            polluted.push_back(WithRealTimeBytes(m));
+            polluted.push_back({kSensing});
+        }
+        replies = std::move(polluted);
+    }
+    if (splitAt != 0) {
+        std::vector<Message> pieces;
+        for (const Message& m : replies) {
+            const std::size_t at = std::clamp<std::size_t>(splitAt, 1, std::max<std::size_t>(m.size(), 2) - 1);
+            if (m.size() < 2) {
+                pieces.push_back(m);
+                continue;
+            }
+            pieces.emplace_back(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(at));
+            pieces.emplace_back(m.begin() + static_cast<std::ptrdiff_t>(at), m.end());
+        }
+        replies = std::move(pieces);
+    }
+    return out;
 }
 
-const Fault* FindRefusal(const std::vector<Fault>& faults) {
+const Fault* FindAction(const std::vector<Fault>& faults, FaultAction action) {
     for (const Fault& fault : faults) {
-        if (fault.action == FaultAction::AnswerStatus) return &fault;
+        if (fault.action == action) return &fault;
     }
     return nullptr;
 }
@@ -139,6 +205,7 @@ struct VirtualDevice::Impl {
           start(Clock::now()) {
         core.SetRevision(options.revision);
         core.SetFinishWithCompletionNotice(options.finishWithCompletionNotice);
+        core.SetEarlyCompletionNotice(options.earlyCompletionNotice);
         sim::InstallFirmware(core.Flash(), options.firmware);
         for (const Fault& fault : options.faults) faults.Add(fault);
         faults.SetRandom(options.randomFaults);
@@ -193,20 +260,39 @@ struct VirtualDevice::Impl {
             hits = faults.Next(*type);
         }
         Response response;
-        if (const Fault* refusal = FindRefusal(hits)) {
+        if (FindAction(hits, FaultAction::LoseRequest) != nullptr) {
+            // Lost on the line: the device never saw it, so it neither acts nor answers.
+        } else if (const Fault* refusal = FindAction(hits, FaultAction::AnswerStatus)) {
             response.messages.push_back(core.StatusMessage(refusal->status));
         } else {
             response = core.Handle(request);
         }
-        const std::uint32_t delayMs = ApplyFaults(hits, core, response.messages, note);
+        const Reshaped reshaped = ApplyFaults(hits, core, response.messages, note);
         Record(Direction::ToDevice, message.arrival, message.bytes, std::move(note));
         busyUntil = now + WorkTime(response);
-        const Clock::time_point ready = busyUntil + Scaled(delayMs / 1000.0);
+        const Clock::time_point ready = busyUntil + Scaled(reshaped.delayMs / 1000.0);
         for (Message& reply : response.messages) Send(std::move(reply), ready);
+        // The copies take a route of their own: they hold up nothing on the device's line.
+        const Clock::time_point copyDue = outLineFree + Scaled(reshaped.lateCopyDelayMs / 1000.0);
+        for (const Message& copy : reshaped.lateCopies) {
+            Outgoing out{copy, copyDue + LineTime(copy.size())};
+            const auto at = std::upper_bound(
+                secondRoute.begin(), secondRoute.end(), out.due,
+                [](Clock::time_point due, const Outgoing& o) { return due < o.due; });
+            secondRoute.insert(at, std::move(out));
+        }
     }
 
     bool Idle() const {
-        return inbox.empty() && outbox.empty() && observed.empty() && !working;
+        return inbox.empty() && outbox.empty() && secondRoute.empty() && observed.empty() &&
+               !working;
+    }
+
+    // The next message due to leave, on the device's line or the second route.
+    std::deque<Outgoing>* NextOut() {
+        if (secondRoute.empty()) return outbox.empty() ? nullptr : &outbox;
+        if (outbox.empty() || secondRoute.front().due < outbox.front().due) return &secondRoute;
+        return &outbox;
     }
 
     // Runs the sink or the observer with the device's lock released.
@@ -232,9 +318,10 @@ struct VirtualDevice::Impl {
                         if (observer) observer(entry);
                     }
                 });
-            } else if (!outbox.empty() && outbox.front().due <= now) {
-                Outgoing out = std::move(outbox.front());
-                outbox.pop_front();
+            } else if (NextOut() != nullptr && NextOut()->front().due <= now) {
+                std::deque<Outgoing>& line = *NextOut();
+                Outgoing out = std::move(line.front());
+                line.pop_front();
                 Record(Direction::FromDevice, out.due, out.bytes);
                 Unlocked(lock, [&] {
                     std::lock_guard guard(sinkMutex);
@@ -246,7 +333,7 @@ struct VirtualDevice::Impl {
                 HandleIncoming(in, now);
             } else {
                 Clock::time_point wake = Clock::time_point::max();
-                if (!outbox.empty()) wake = outbox.front().due;
+                if (NextOut() != nullptr) wake = NextOut()->front().due;
                 if (!inbox.empty()) {
                     wake = std::min(wake, std::max(inbox.front().arrival, busyUntil));
                 }
@@ -276,6 +363,7 @@ struct VirtualDevice::Impl {
     const Clock::time_point start;
     std::deque<Incoming> inbox;
     std::deque<Outgoing> outbox;
+    std::deque<Outgoing> secondRoute;  // late copies, in order of their due times
     Clock::time_point inLineFree;
     Clock::time_point outLineFree;
     Clock::time_point busyUntil;

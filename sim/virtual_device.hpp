@@ -38,6 +38,9 @@ struct DeviceOptions {
     DeviceTiming timing;         // instant unless set
     // Answer FinishRequest with the completion notice (command 0x02) instead of status 0.
     bool finishWithCompletionNotice = false;
+    // Send the completion notice on its own right after acknowledging the plan's last block
+    // (the system block at 0xD2000), and leave the finish request unanswered.
+    bool earlyCompletionNotice = false;
     // Software revision, bytes 10 to 13 of the identity reply.
     std::array<std::uint8_t, 4> revision{'1', '0', '0', '0'};
     std::vector<Fault> faults;   // scripted faults, as if added with AddFault

@@ -25,4 +25,5 @@ run() {  # run <target> <seed corpus folder>
 run fuzz_dispatcher classifier
 run fuzz_unpack unpack
 run fuzz_device device
+run fuzz_sysex_assembler sysex
 echo "=== fuzz: no findings"

@@ -10,21 +10,33 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2 libcli11-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth xdotool imagemagick
+  dpkg-dev help2man lintian man-db
 )
+# The guest kernel that runs the tests through the real ALSA sequencer (tools/guest/), and
+# what unpacks its kernel (kmod, xz-utils); qemu's recommendations (its GUI, firmware for
+# other machines) are not needed.
+guest_packages=(qemu-system-x86 busybox-static alsa-utils kmod xz-utils)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: everything is installed"
-  exit 0
-fi
-echo "install-deps: installing ${missing[*]}"
+not_installed() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(not_installed "${packages[@]}")
+mapfile -t missing_guest < <(not_installed "${guest_packages[@]}")
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
-# jackd2 asks about realtime priority; answer it up front.
-echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_guest[@]} -eq 0 ]; then
+  echo "install-deps: every package is installed"
+else
+  echo "install-deps: installing ${missing[*]} ${missing_guest[*]}"
+  # jackd2 asks about realtime priority; answer it up front.
+  echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections
+  $SUDO apt-get update -qq
+  [ ${#missing[@]} -eq 0 ] || $SUDO apt-get install -y -qq "${missing[@]}"
+  [ ${#missing_guest[@]} -eq 0 ] ||
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing_guest[@]}"
+fi
+# Debian's kernel for the guest, unpacked into /var/cache/tq5-guest (never installed).
+$SUDO bash "$(dirname "$0")/guest/fetch-kernel.sh"

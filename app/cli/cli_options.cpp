@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "firmware/program_version.hpp"
+
 namespace tq5::app::cli {
 namespace {
 
@@ -43,6 +45,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
     app.add_option("--api", api, "MIDI system: alsa or jack")
         ->check(CLI::IsMember({"alsa", "jack"}));
+    bool noVerify = false;
+    app.add_flag("--no-verify", noVerify,
+                 "update: skip reading the written flash back and comparing it with the images");
     auto* simulate =
         app.add_flag("--simulate", options.simulate, "run against the built-in virtual TQ-5");
     app.add_option("--device-mode", mode, "virtual TQ-5's mode: normal or update")
@@ -50,6 +55,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         ->needs(simulate);
     app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
         ->needs(simulate);
+    app.set_version_flag("--version", engine::ProgramVersionText("tq5-updater"),
+                         "print the version and the firmware images' versions");
     auto* ports = app.add_subcommand("ports", "list the MIDI inputs and outputs");
     auto* update = app.add_subcommand("update", "update the TQ-5's firmware");
     auto* version = app.add_subcommand("version", "show the TQ-5's and this updater's versions");
@@ -58,6 +65,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         return ParseResult{std::nullopt, kExitSuccess, app.help(), false};
+    } catch (const CLI::CallForVersion& shown) {
+        return ParseResult{std::nullopt, kExitSuccess, std::string(shown.what()) + "\n", false};
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
     }
@@ -65,6 +74,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     if (ports->parsed()) options.command = Command::Ports;
     if (update->parsed()) options.command = Command::Update;
     if (version->parsed()) options.command = Command::Version;
+    options.verify = !noVerify;
     if (api == "alsa") options.api = MidiApi::Alsa;
     if (api == "jack") options.api = MidiApi::Jack;
     if (mode == "normal") options.deviceMode = sim::DeviceMode::Normal;

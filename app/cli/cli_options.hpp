@@ -18,6 +18,8 @@ struct CliOptions {
     std::string outPort;
     MidiApi api = MidiApi::Any;
     bool simulate = false;
+    // Read the written flash back and compare it with the images before finishing.
+    bool verify = true;
     sim::DeviceMode deviceMode = sim::DeviceMode::UpdateReady;
     protocol::DeviceId deviceId{0x6E, 0x00, 0x05, 0x00};
 };
@@ -38,7 +40,8 @@ inline constexpr int kExitInterrupted = 130;
 
 inline constexpr const char* kUsageLine =
     "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
-    "                   [--api alsa|jack] [--in PORT] [--out PORT] ports|update|version\n";
+    "                   [--api alsa|jack] [--in PORT] [--out PORT] [--no-verify]\n"
+    "                   ports|update|version\n";
 
 ParseResult ParseCommandLine(int argc, const char* const* argv);
 

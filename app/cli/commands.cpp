@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli/console_host.hpp"
+#include "app/cli/failure_report.hpp"
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_system.hpp"
 #include "app/cli/port_choice.hpp"
@@ -86,8 +87,10 @@ bool IsLiveTerminal(std::FILE* out) {
 int RunProcedure(const CliOptions& options, const MidiSystem& system, int instanceNumber,
                  std::FILE* out, std::FILE* err) {
     const engine::FirmwareStore& firmware = engine::EmbeddedFirmware();
-    ConsoleHost host(out, err, IsLiveTerminal(out), firmware);
-    UpdaterCore core(CoreSettings{*system.backend, firmware}, host);
+    ConsoleHost host(out, err, IsLiveTerminal(out), firmware, options.verify);
+    CoreSettings settings{*system.backend, firmware};
+    settings.verifyFlash = options.verify;
+    UpdaterCore core(settings, host);
     host.Attach(core.Context());
 
     const auto outputs = ListFullDeviceNames(core.Output());
@@ -139,7 +142,13 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     }
     core.WaitForWorkers();
     host.EndLine();
-    if (update) return Finish(host.Completed() && !host.ErrorShown() ? kExitSuccess : kExitFailure);
+    if (update) {
+        const std::optional<engine::Outcome> outcome = host.UpdateOutcome();
+        if (outcome && outcome->completed) return Finish(kExitSuccess);
+        const std::string why = outcome ? ExplainFailure(*outcome, host.LastProgress()) : "";
+        if (!why.empty()) std::fprintf(err, "tq5-updater: %s\n", why.c_str());
+        return Finish(kExitFailure);
+    }
 
     const std::int32_t result = *host.VersionCheckResult();
     engine::OnVersionCheckDone(host, core.Versions(), result);

@@ -11,8 +11,11 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 }  // namespace
 
 ConsoleHost::ConsoleHost(std::FILE* out, std::FILE* err, bool live,
-                         const engine::FirmwareStore& firmware)
-    : out_(out), err_(err), live_(live), tracker_(firmware, std::chrono::steady_clock::now()) {}
+                         const engine::FirmwareStore& firmware, bool verify)
+    : out_(out),
+      err_(err),
+      live_(live),
+      tracker_(firmware, std::chrono::steady_clock::now(), verify) {}
 
 template <typename F>
 void ConsoleHost::Change(F&& f) {
@@ -77,38 +80,34 @@ void ConsoleHost::SetStatusText(std::string_view text) {
     Change([&] {
         if (!statusSeen_ && onFirstStatus_) onFirstStatus_();
         statusSeen_ = true;
-        const bool notable = tracker_.OnStatus(text);
-        if (live_) {
-            Redraw(notable);
-        } else if (notable) {
-            Log(tracker_.Counter() + "  " + tracker_.Status());
-        }
-    });
-}
-
-void ConsoleHost::SetCounterText(std::string_view text) {
-    Change([&] {
-        const bool notable = tracker_.OnCounter(text);
-        if (live_) Redraw(notable);
-    });
-}
-
-void ConsoleHost::SetProgressRange(std::int32_t upper) {
-    Change([&] {
-        if (tracker_.OnRange(upper) && !live_) {
-            Log(tracker_.Counter() + "  writing " + std::to_string(upper) + " bytes");
-        }
+        tracker_.OnStatus(text);
         if (live_) Redraw(false);
     });
 }
 
-void ConsoleHost::SetProgressPos(std::int32_t position) {
+// The counter and the progress bar say again what the progress reports say as data.
+void ConsoleHost::SetCounterText(std::string_view) {}
+void ConsoleHost::SetProgressRange(std::int32_t) {}
+void ConsoleHost::SetProgressPos(std::int32_t) {}
+
+void ConsoleHost::ReportProgress(const engine::Progress& progress) {
     Change([&] {
-        const bool finished = tracker_.OnPosition(position);
+        const ProgressTracker::Change change = tracker_.OnProgress(progress);
         if (live_) {
-            Redraw(finished);
-        } else if (finished) {
+            Redraw(change != ProgressTracker::Change::None);
+        } else if (change == ProgressTracker::Change::Began) {
+            Log(tracker_.Counter() + "  " + tracker_.Beginning());
+        } else if (change == ProgressTracker::Change::Finished) {
             Log(tracker_.Line(std::chrono::steady_clock::now()));
+        }
+    });
+}
+
+void ConsoleHost::ReportOutcome(const engine::Outcome& outcome) {
+    Change([&] {
+        outcome_ = outcome;
+        if (outcome.completed && !live_) {
+            Log(tracker_.Counter() + "  " + std::string(engine::LoadText(outcome.messageId)));
         }
     });
 }
@@ -139,8 +138,14 @@ void ConsoleHost::PostVersionCheckDone(std::int32_t result) {
     Change([&] { posted_ = result; });
 }
 
-bool ConsoleHost::Completed() const {
-    return tracker_.Status() == engine::LoadText(engine::IDS_UPDATE_COMPLETED);
+engine::Progress ConsoleHost::LastProgress() const {
+    std::lock_guard guard(lock_);
+    return tracker_.Last();
+}
+
+std::optional<engine::Outcome> ConsoleHost::UpdateOutcome() const {
+    std::lock_guard guard(lock_);
+    return outcome_;
 }
 
 bool ConsoleHost::WaitFor(const std::function<bool(const ConsoleHost&)>& ended,

@@ -1,8 +1,9 @@
 #pragma once
 // The command line's host: what a procedure shows in the window goes to the console. Error
-// boxes print their caption and text to stderr, the version report prints to stdout, and
-// the counter, status line and progress bar become one live line on a terminal (plain log
-// lines otherwise). The main thread waits here for the procedure to end.
+// boxes print their caption and text to stderr, the version report prints to stdout, and the
+// procedure's progress becomes one live line on a terminal (plain log lines otherwise). How
+// the procedure ended comes as data, never read back from a text. The main thread waits here
+// for the procedure to end.
 
 #include <chrono>
 #include <condition_variable>
@@ -22,7 +23,9 @@ namespace tq5::app::cli {
 class ConsoleHost final : public engine::Host {
 public:
     // `live`: redraw one line in place (a terminal) instead of printing log lines.
-    ConsoleHost(std::FILE* out, std::FILE* err, bool live, const engine::FirmwareStore& firmware);
+    // `verify`: the update reads the written flash back (it counts in the share done).
+    ConsoleHost(std::FILE* out, std::FILE* err, bool live, const engine::FirmwareStore& firmware,
+                bool verify = true);
 
     // The state whose busy flag Lock/ReleaseControls set; attach before any procedure.
     void Attach(engine::UpdateContext& context) { context_ = &context; }
@@ -43,6 +46,8 @@ public:
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
     void PostVersionCheckDone(std::int32_t result) override;
+    void ReportProgress(const engine::Progress& progress) override;
+    void ReportOutcome(const engine::Outcome& outcome) override;
 
     // Waits until `ended` holds or `interrupted` returns true (checked every few ms).
     // True when it ended.
@@ -52,8 +57,11 @@ public:
     // Observations, for the main thread. Call under WaitFor's predicate or after the end.
     bool Released() const { return released_; }
     bool ErrorShown() const { return errorShown_; }
+    // True once the update has touched the device beyond identifying it.
     bool StatusSeen() const { return statusSeen_; }
-    bool Completed() const;
+    // How the update ended; nothing while it runs (or when the window closed it).
+    std::optional<engine::Outcome> UpdateOutcome() const;
+    engine::Progress LastProgress() const;
     std::optional<std::int32_t> VersionCheckResult() const { return posted_; }
 
     // Ends the live line so that whatever follows starts on a line of its own.
@@ -83,6 +91,7 @@ private:
     bool statusSeen_ = false;
     std::optional<std::int32_t> posted_;
     std::function<void()> onFirstStatus_;
+    std::optional<engine::Outcome> outcome_;
 };
 
 }  // namespace tq5::app::cli

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/preferred_ports.hpp"
+#include "midi/drivers/alsa/alsa_backend.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 
@@ -41,15 +42,17 @@ private:
     int saved_ = -1;
 };
 
-// The backend's own client answers the question, and stays to list the ports.
+// ALSA through the sequencer driver of our own (its receiving clients take the largest
+// messages); JACK through the backend's own client, which answers the question and stays
+// to list the ports.
 MidiSystem Reach(midi::RtMidiSystem system, const char* name) {
-    auto backend = std::make_unique<midi::RtMidiBackend>(system);
-    bool reachable = false;
-    {
-        QuietStderr quiet;
-        reachable = backend->Reachable();
+    QuietStderr quiet;
+    if (system == midi::RtMidiSystem::Alsa) {
+        if (!midi::AlsaBackend::IsReachable()) return MidiSystem{nullptr, name, {}};
+        return MidiSystem{std::make_unique<midi::AlsaBackend>(), name, {}};
     }
-    if (!reachable) return MidiSystem{nullptr, name, {}};
+    auto backend = std::make_unique<midi::RtMidiBackend>(system);
+    if (!backend->Reachable()) return MidiSystem{nullptr, name, {}};
     return MidiSystem{std::move(backend), name, {}};
 }
 

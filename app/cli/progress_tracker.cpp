@@ -3,93 +3,85 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/cli/phase_words.hpp"
+
 namespace tq5::app::cli {
-namespace {
 
-// Status texts of the same kind differ only in their numbers ("Data transmit  0 / 4096 ").
-std::string KindOf(std::string_view text) {
-    std::string kind;
-    for (const char c : text) {
-        if (c < '0' || c > '9') kind += c;
-    }
-    return kind;
-}
+using engine::Phase;
 
-}  // namespace
-
-ProgressTracker::ProgressTracker(const engine::FirmwareStore& firmware, Clock::time_point start)
-    : firmware_(firmware), start_(start) {
+ProgressTracker::ProgressTracker(const engine::FirmwareStore& firmware, Clock::time_point start,
+                                 bool verify)
+    : start_(start), verify_(verify) {
     for (const auto& row : engine::kFlashPlan) {
-        if (row.type == engine::FlashStepType::Write) {
-            totalBytes_ += row.size != 0 ? row.size : ImageSize(static_cast<int>(row.resourceId));
-        }
+        if (row.type != engine::FlashStepType::Write) continue;
+        const auto image = firmware.Locate(static_cast<int>(row.resourceId));
+        writeTotal_ += row.size != 0 ? row.size : (image ? image->size : 0);
     }
 }
 
-std::uint32_t ProgressTracker::ImageSize(int imageId) const {
-    const auto image = firmware_.Locate(imageId);
-    return image ? image->size : 0;
-}
-
-bool ProgressTracker::InWriteRow() const {
-    return row_ >= 1 && row_ <= static_cast<int>(engine::kFlashPlan.size()) &&
-           engine::kFlashPlan[static_cast<std::size_t>(row_ - 1)].type ==
-               engine::FlashStepType::Write;
-}
-
-void ProgressTracker::LeaveRow() {
-    if (!InWriteRow()) return;
-    if (rangeSeen_) {
-        finishedBytes_ += range_;
-    } else {
-        // The plan passed this write without sending anything (a boot write it skips).
-        const auto& row = engine::kFlashPlan[static_cast<std::size_t>(row_ - 1)];
-        totalBytes_ -= row.size != 0 ? row.size : ImageSize(static_cast<int>(row.resourceId));
-    }
-}
-
-bool ProgressTracker::OnCounter(std::string_view text) {
-    int row = 0;
-    int rows = 0;
-    const std::string copy(text);
-    if (std::sscanf(copy.c_str(), "%d/%d", &row, &rows) != 2) row = 0;
-    const bool changed = text != counter_;
-    counter_ = copy;
-    if (row != row_) {
-        LeaveRow();
-        row_ = row;
-        rangeSeen_ = false;
-        range_ = 0;
-        position_ = 0;
-    }
-    return changed;
-}
-
-bool ProgressTracker::OnStatus(std::string_view text) {
-    const bool notable = KindOf(text) != KindOf(status_) || row_ != statusRow_;
-    status_ = std::string(text);
-    statusRow_ = row_;
-    return notable && !text.empty();
-}
-
-bool ProgressTracker::OnRange(std::int32_t upper) {
-    range_ = upper;
-    position_ = 0;
-    rangeSeen_ = InWriteRow();
-    return rangeSeen_;
-}
-
-bool ProgressTracker::OnPosition(std::int32_t position) {
-    position_ = position;
-    return rangeSeen_ && position_ >= range_;
+ProgressTracker::Change ProgressTracker::OnProgress(const engine::Progress& progress) {
+    const bool newStep =
+        !started_ || progress.phase != last_.phase || progress.row != last_.row;
+    started_ = true;
+    if (newStep && last_.phase == Phase::Write) writtenBefore_ += last_.total;
+    if (newStep) status_.clear();  // the new step sets its own text next
+    if (progress.skipped && progress.phase == Phase::Write) writeTotal_ -= progress.total;
+    if (progress.phase == Phase::Verify) verifyTotal_ = progress.total;
+    const bool finished = (progress.phase == Phase::Write || progress.phase == Phase::Verify) &&
+                          progress.total > 0 && progress.done >= progress.total &&
+                          last_.done < progress.total;
+    last_ = progress;
+    if (progress.skipped) last_.done = last_.total = 0;  // nothing of it is written
+    if (finished) return Change::Finished;
+    return newStep && !progress.skipped ? Change::Began : Change::None;
 }
 
 double ProgressTracker::Done() const {
-    if (totalBytes_ <= 0) return 0.0;
-    const std::int64_t current = rangeSeen_ ? std::min(position_, range_) : 0;
-    return std::clamp(static_cast<double>(finishedBytes_ + current) /
-                          static_cast<double>(totalBytes_),
-                      0.0, 1.0);
+    const std::int64_t verifyTotal = !verify_ ? 0 : verifyTotal_ >= 0 ? verifyTotal_ : writeTotal_;
+    const std::int64_t total = writeTotal_ + verifyTotal;
+    if (total <= 0) return 0.0;
+    std::int64_t done = writtenBefore_;
+    if (last_.phase == Phase::Write) done += last_.done;
+    if (last_.phase == Phase::Verify) done = writeTotal_ + last_.done;
+    if (last_.phase == Phase::Finish) done = total;
+    return std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0);
+}
+
+std::string ProgressTracker::Counter() const {
+    const int rows = last_.rows > 0 ? last_.rows : static_cast<int>(engine::kFlashPlan.size());
+    // Before the plan the counter stands at 0; after it, at its last row.
+    int row = last_.row;
+    if (last_.phase == Phase::Verify || last_.phase == Phase::Finish) row = rows;
+    return std::to_string(row) + "/" + std::to_string(rows);
+}
+
+std::string ProgressTracker::Step() const {
+    if (last_.phase == Phase::Verify) return "Verifying flash";
+    if (!status_.empty()) return status_;
+    switch (last_.phase) {
+        case Phase::Identify:
+            return "Identifying the TQ-5";
+        case Phase::BootVersion:
+            return "Reading the boot loader version";
+        case Phase::Finish:
+            return "Finishing";
+        default:
+            return {};
+    }
+}
+
+std::string ProgressTracker::Beginning() const {
+    std::string words(Doing(last_.phase));
+    const bool bytes = last_.phase == Phase::Erase || last_.phase == Phase::Write ||
+                       last_.phase == Phase::Verify;
+    if (bytes) {
+        // Appended piece by piece: GCC 12 at -O3 mistakes `" " + std::to_string(...)` for an
+        // overlapping copy (-Wrestrict).
+        words += ' ';
+        words += std::to_string(last_.total);
+        words += " bytes";
+    }
+    return words;
 }
 
 std::string ProgressTracker::Duration(std::chrono::seconds span) {
@@ -101,10 +93,11 @@ std::string ProgressTracker::Duration(std::chrono::seconds span) {
 
 std::string ProgressTracker::Line(Clock::time_point now) const {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
-    std::string line = counter_.empty() ? std::string("0/10") : counter_;
-    if (!status_.empty()) line += "  " + status_;
-    if (rangeSeen_) {
-        line += "  " + std::to_string(position_) + "/" + std::to_string(range_) + " bytes";
+    std::string line = Counter();
+    const std::string step = Step();
+    if (!step.empty()) line += "  " + step;
+    if ((last_.phase == Phase::Write || last_.phase == Phase::Verify) && last_.total > 0) {
+        line += "  " + std::to_string(last_.done) + "/" + std::to_string(last_.total) + " bytes";
     }
     const double done = Done();
     char percent[16];

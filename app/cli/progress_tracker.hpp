@@ -1,9 +1,9 @@
 #pragma once
-// Follows an update through the host operations it makes (counter, status line, progress
-// bar) and turns them into what the console shows: the row, the status text, the bytes of
-// the write in progress, the share of the whole update done, elapsed and remaining time.
-// The share counts the bytes of the plan's write rows; a boot write that the plan skips is
-// taken out of the total once the plan has moved past it.
+// Follows an update through the progress its procedure reports and turns it into what the
+// console shows: the row, the status text, the bytes of the step in progress, the share of
+// the whole update done, elapsed and remaining time. The share counts the bytes the plan
+// writes and, with the read-back check, the same bytes read back; a boot write that the plan
+// skips is taken out of the total.
 
 #include <chrono>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "engine/firmware_images.hpp"
+#include "engine/outcome.hpp"
 
 namespace tq5::app::cli {
 
@@ -18,42 +19,39 @@ class ProgressTracker {
 public:
     using Clock = std::chrono::steady_clock;
 
-    ProgressTracker(const engine::FirmwareStore& firmware, Clock::time_point start);
+    // `verify`: the update reads the written flash back after writing it.
+    ProgressTracker(const engine::FirmwareStore& firmware, Clock::time_point start, bool verify);
 
-    // Each returns true when the change is worth a line of its own in a log (a new row, a
-    // new kind of status text, a write that has just begun or finished).
-    bool OnCounter(std::string_view text);
-    bool OnStatus(std::string_view text);
-    bool OnRange(std::int32_t upper);
-    bool OnPosition(std::int32_t position);
+    // What a report means to a log: a step has begun, a write or the check has finished.
+    enum class Change { None, Began, Finished };
+    Change OnProgress(const engine::Progress& progress);
+    // The status line's text, shown as it is.
+    void OnStatus(std::string_view text) { status_ = std::string(text); }
 
-    // 0..1 over the bytes the plan writes.
+    // 0..1 over the bytes the update writes (and reads back).
     double Done() const;
     // "3/10  Data transmit  8192 / 283088   12288/283088 bytes  4%  0:03 elapsed  1:05 left"
     std::string Line(Clock::time_point now) const;
-
-    const std::string& Status() const { return status_; }
-    const std::string& Counter() const { return counter_; }
-    bool InWriteRow() const;
+    // "3/10": the row in progress.
+    std::string Counter() const;
+    // What the line shows as the step: the status text the step set, or else its own words.
+    std::string Step() const;
+    // What a log says when a step begins: "writing 3297280 bytes".
+    std::string Beginning() const;
+    const engine::Progress& Last() const { return last_; }
 
     // "m:ss"
     static std::string Duration(std::chrono::seconds span);
 
 private:
-    std::uint32_t ImageSize(int imageId) const;
-    void LeaveRow();
-
-    const engine::FirmwareStore& firmware_;
-    Clock::time_point start_;
-    std::string counter_;
+    const Clock::time_point start_;
+    const bool verify_;
+    engine::Progress last_;
+    bool started_ = false;
     std::string status_;
-    int row_ = 0;        // 1..10 while the plan runs, 0 before
-    int statusRow_ = 0;  // the row of the last status text
-    bool rangeSeen_ = false;
-    std::int64_t range_ = 0;
-    std::int64_t position_ = 0;
-    std::int64_t finishedBytes_ = 0;
-    std::int64_t totalBytes_ = 0;
+    std::int64_t writeTotal_ = 0;     // bytes of the plan's write rows, skipped ones left out
+    std::int64_t writtenBefore_ = 0;  // of the write rows finished
+    std::int64_t verifyTotal_ = -1;   // known once the check begins
 };
 
 }  // namespace tq5::app::cli

@@ -1,6 +1,7 @@
 #include "app/win32/about_dlg.hpp"
 
 #include "app/win32/resource.h"
+#include "app/win32/window_placement.hpp"
 
 namespace tq5::app {
 
@@ -13,6 +14,7 @@ INT_PTR CAboutDlg::DoModal(HWND owner) {
 
 BOOL CAboutDlg::OnInitDialog(HWND window) {
     SetDlgItemTextA(window, IDC_ABOUT_TITLE, titleText_.c_str());
+    CentreOnOwner(window);  // over the main dialog, not on its port lists at the corner
     return TRUE;
 }
 

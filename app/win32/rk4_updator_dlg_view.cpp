@@ -8,6 +8,7 @@
 #include "app/rk4_updator_dlg.hpp"
 #include "app/win32/about_dlg.hpp"
 #include "app/win32/resource.h"
+#include "app/win32/window_placement.hpp"
 
 namespace tq5::app {
 
@@ -75,8 +76,15 @@ BOOL CRk4UpdatorDlgView::OnInitDialog() {
     calls_.Attach(window_, WM_RUN_WORKER_CALLS);
     SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    const BOOL result = dialog_->OnInitDialog() ? TRUE : FALSE;
+    // Template 103 gives Rescan Device the default-button style as well as Execute, and the
+    // dialog manager makes the later one the default: Enter would rescan and drop the ports
+    // the user chose. Execute is the dialog's OK command; it becomes the default, and Rescan
+    // Device loses the default frame.
+    SendMessageA(window_, DM_SETDEFID, IDOK, 0);
+    CentreOnPointerMonitor(window_);
     // True: the platform gives the focus to the first tab stop, Execute.
-    return dialog_->OnInitDialog() ? TRUE : FALSE;
+    return result;
 }
 
 BOOL CRk4UpdatorDlgView::OnPaint() {
@@ -126,6 +134,26 @@ void CRk4UpdatorDlgView::EndOwnedBoxes() {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(window_));
+}
+
+void CRk4UpdatorDlgView::MoveFocusOff(int id) {
+    const HWND item = Item(id);
+    const HWND focus = GetFocus();
+    if (focus == nullptr || (focus != item && !IsChild(item, focus))) return;
+    focusLentBy_ = id;
+    // SetFocus rather than WM_NEXTDLGCTL: Exit takes the focus but not the default frame,
+    // so that Enter (Execute, disabled now) cannot close the window in the middle of a
+    // procedure. DM_SETDEFID takes the frame off a button that had it for having the focus.
+    SetFocus(Item(IDCANCEL));
+    SendMessageA(window_, DM_SETDEFID, IDOK, 0);
+}
+
+void CRk4UpdatorDlgView::GiveFocusBack(int id) {
+    if (id != focusLentBy_) return;
+    focusLentBy_ = 0;
+    // Only when the focus is still where it was put; the user may have moved it since.
+    if (GetFocus() != Item(IDCANCEL)) return;
+    SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
 }
 
 int CRk4UpdatorDlgView::ListId(PortList list) {
@@ -185,8 +213,11 @@ std::int32_t CRk4UpdatorDlgView::GetListSelection(PortList list) {
 }
 
 void CRk4UpdatorDlgView::EnableControl(Control control, bool enabled) {
-    const HWND item = Item(ControlId(control));
-    calls_.Run([item, enabled] { EnableWindow(item, enabled ? TRUE : FALSE); });
+    calls_.Run([this, id = ControlId(control), enabled] {
+        if (!enabled) MoveFocusOff(id);
+        EnableWindow(Item(id), enabled ? TRUE : FALSE);
+        if (enabled) GiveFocusBack(id);
+    });
 }
 
 void CRk4UpdatorDlgView::SetStatusText(std::string_view text) {

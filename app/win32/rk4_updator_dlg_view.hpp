@@ -68,6 +68,12 @@ private:
     // could not end, nor the program, until someone dismissed them.
     void OnClose(int result);
     void EndOwnedBoxes();
+    // Disabling the control with the focus would leave the window with none, and Tab, Enter
+    // and Esc dead until a click: before control `id` is disabled, its focus goes to Exit,
+    // which is never disabled. When `id` is enabled again and Exit still has that focus, it
+    // goes back to `id`.
+    void MoveFocusOff(int id);
+    void GiveFocusBack(int id);
 
     HWND Item(int id) const { return GetDlgItem(window_, id); }
     static int ListId(PortList list);
@@ -76,6 +82,7 @@ private:
     CRk4UpdatorDlg* dialog_ = nullptr;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
+    int focusLentBy_ = 0;  // GUI thread: the control whose focus went to Exit; 0: none
     GuiThreadCalls calls_;
 };
 

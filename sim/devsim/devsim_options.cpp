@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "firmware/program_version.hpp"
 #include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
 #include "sim/devsim/state_file.hpp"
@@ -57,6 +58,8 @@ CLI::Validator FiniteIn(double low, bool lowIncluded, double high) {
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
     DevsimOptions options;
     CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports"};
+    app.set_version_flag("--version", engine::ProgramVersionText("tq5-devsim"),
+                         "print the version and the firmware images' versions");
 
     const std::map<std::string, midi::RtMidiSystem> systems{
         {"jack", midi::RtMidiSystem::Jack}, {"alsa", midi::RtMidiSystem::Alsa}};
@@ -90,6 +93,9 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
         ->capture_default_str();
     app.add_flag("--finish-with-completion", options.device.finishWithCompletionNotice,
                  "answer the finish request with the completion notice");
+    app.add_flag("--early-completion", options.device.earlyCompletionNotice,
+                 "send the completion notice right after the last block, unasked, and leave "
+                 "the finish request unanswered");
 
     bool dinTiming = false;
     app.add_flag("--din-timing", dinTiming,

@@ -24,7 +24,12 @@ const std::map<std::string, FaultAction>& ActionNames() {
         {"duplicate-reply", FaultAction::DuplicateReply},
         {"stray-message", FaultAction::SendStray},
         {"truncate-reply", FaultAction::SendTruncated},
-        {"answer-other-id", FaultAction::AnswerOtherId}};
+        {"answer-other-id", FaultAction::AnswerOtherId},
+        {"duplicate-late", FaultAction::DuplicateLate},
+        {"realtime-bytes", FaultAction::RealTimeBytes},
+        {"split-reply", FaultAction::SplitReply},
+        {"foreign-unterminated", FaultAction::ForeignUnterminated},
+        {"lose-request", FaultAction::LoseRequest}};
     return names;
 }
 
@@ -62,6 +67,7 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
     fault.on = request->second;
     fault.action = action->second;
     fault.ordinal = static_cast<std::uint32_t>(*ordinal);
+    if (fault.action == FaultAction::DuplicateLate) fault.delayMs = kDefaultLateCopyMs;
     if (!FaultFits(fault.action, fault.on)) return std::nullopt;
     if (parts.size() == 4) {
         const auto value = ParseNumber(parts[3], fault.action == FaultAction::AnswerStatus
@@ -70,7 +76,11 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
         if (!value) return std::nullopt;
         switch (fault.action) {
             case FaultAction::DelayReply:
+            case FaultAction::DuplicateLate:
                 fault.delayMs = static_cast<std::uint32_t>(*value);
+                break;
+            case FaultAction::SplitReply:
+                fault.splitAt = *value;
                 break;
             case FaultAction::AnswerStatus:
                 fault.status = static_cast<std::uint8_t>(*value);
@@ -85,10 +95,19 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
     return fault;
 }
 
+std::string RequestOptionName(RequestType type) {
+    for (const auto& [name, value] : RequestNames()) {
+        if (value == type) return name;
+    }
+    return {};
+}
+
 std::string FaultOptionHelp() {
     return "REQUEST:ORDINAL:ACTION[:VALUE] (repeatable); ORDINAL 0 = every one; REQUEST: " +
            Keys(RequestNames()) + "; ACTION: " + Keys(ActionNames()) +
-           "; VALUE: delay ms, status, or truncated length";
+           "; VALUE: delay ms (delay-reply; duplicate-late, default " +
+           std::to_string(kDefaultLateCopyMs) +
+           "), status (answer-status), length (truncate-reply; split-reply: the first piece)";
 }
 
 }  // namespace tq5::sim

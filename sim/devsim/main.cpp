@@ -13,6 +13,7 @@
 #include "firmware/embedded_firmware.hpp"
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/devsim/devsim_options.hpp"
+#include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/state_file.hpp"
 #include "sim/installed_firmware.hpp"
 #include "sim/virtual_device.hpp"
@@ -24,8 +25,16 @@ using tq5::sim::VirtualDevice;
 
 void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     device.WaitIdle();  // a report between two requests, never in the middle of one
-    const std::string report =
+    std::string report =
         tq5::sim::FormatFlashState(device.InspectFlash(tq5::engine::EmbeddedFirmware()));
+    // How often each request came: a resend shows up here.
+    report += "requests:";
+    for (std::size_t t = 0; t < tq5::sim::kRequestTypeCount; ++t) {
+        const auto type = static_cast<tq5::sim::RequestType>(t);
+        report += (t == 0 ? " " : ", ") + tq5::sim::RequestOptionName(type) + " " +
+                  std::to_string(device.RequestCount(type));
+    }
+    report += "\n";
     std::cout << report << std::flush;
     std::string problem;
     if (!options.stateFile.empty() &&

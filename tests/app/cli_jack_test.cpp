@@ -259,7 +259,7 @@ TEST_F(CliJackTest, CtrlCEndsTheProgramWhileTheServerDoesNotAnswer) {
         if (row.freezeFirst) {
             std::this_thread::sleep_for(500ms);
         } else {
-            ASSERT_TRUE(updater.WaitForLine("0/10  Erasing Flash memory.", 60s))
+            ASSERT_TRUE(updater.WaitForLine("1/10  erasing 4096 bytes", 60s))
                 << row.what << updater.Output() << ReadText(errPath);
             server_->Freeze();
             std::this_thread::sleep_for(200ms);

@@ -181,7 +181,7 @@ TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
         "tq5-updater: interrupted. The TQ-5 was left in the middle of its update; run "
         "`tq5-updater update` again to complete it.\n";
     const std::string runAgain = "run `tq5-updater update` again";
-    const std::string erasing = "0/10  Erasing Flash memory.";
+    const std::string erasing = "1/10  erasing ";
     const std::string portsOpen = "MIDI out 0 \"VARN TQ Series\"";  // printed just before
     const auto seen = [](std::string text, int signal, int times = 1) {
         return test::SignalWhen{std::move(text), signal, {}, times, false};

@@ -15,11 +15,14 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/cli_options.hpp"
+#include "app/cli/console_host.hpp"
+#include "app/cli/failure_report.hpp"
 #include "app/cli/interrupt.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "firmware/memory_firmware_store.hpp"
+#include "firmware/program_version.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -86,6 +89,17 @@ TEST(CliOptions, HelpGoesToStdoutWithSuccess) {
     EXPECT_EQ(parsed.exitCode, kExitSuccess);
     EXPECT_FALSE(parsed.toStderr);
     EXPECT_NE(parsed.output.find("update"), std::string::npos);
+}
+
+TEST(CliOptions, VersionGoesToStdoutWithSuccessWithOrWithoutACommand) {
+    for (const auto& args : {std::vector<std::string>{"--version"},
+                             std::vector<std::string>{"update", "--version"}}) {
+        const ParseResult parsed = Parse(args);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitSuccess);
+        EXPECT_FALSE(parsed.toStderr);
+        EXPECT_EQ(parsed.output, engine::ProgramVersionText("tq5-updater") + "\n");
+    }
 }
 
 TEST(CliOptions, DeviceIds) {
@@ -371,65 +385,98 @@ engine::MemoryFirmwareStore SizedImages() {
 
 constexpr std::int64_t kAllBytes = 283088 + 4096 + 3297280 + 4096 + 204800;
 
-// Plays one row of the plan as the flash steps report it.
-void PlayRow(ProgressTracker& p, int row, std::int32_t bytes) {
-    p.OnCounter(std::to_string(row) + "/10");
+engine::Progress Step(engine::Phase phase, int row, std::int64_t done, std::int64_t total,
+                      bool skipped = false) {
+    engine::Progress p;
+    p.phase = phase;
+    p.row = row;
+    p.rows = 10;
+    p.skipped = skipped;
+    p.done = done;
+    p.total = total;
+    return p;
+}
+
+// Plays one row of the plan as the flash steps report it. The status texts are whatever the
+// window would show: nothing the tracker counts depends on them.
+void PlayRow(ProgressTracker& p, int row, std::int64_t bytes, const std::string& status = "x") {
     if (bytes == 0) {  // an erase
-        p.OnRange(10);
-        p.OnPosition(1);
-        p.OnStatus("Erasing Flash memory.");
-        p.OnPosition(10);
+        p.OnProgress(Step(engine::Phase::Erase, row, 0, 4096));
+        p.OnStatus(status);
+        p.OnProgress(Step(engine::Phase::Erase, row, 4096, 4096));
         return;
     }
-    p.OnRange(bytes);
-    for (std::int32_t offset = 0; offset < bytes; offset += 4096) {
-        p.OnStatus("Data transmit  " + std::to_string(offset) + " / " + std::to_string(bytes) +
-                   " ");
-        p.OnPosition(std::min(offset + 4096, bytes));
+    p.OnProgress(Step(engine::Phase::Write, row, 0, bytes));
+    for (std::int64_t offset = 0; offset < bytes; offset += 4096) {
+        p.OnStatus(status + std::to_string(offset));
+        p.OnProgress(Step(engine::Phase::Write, row, std::min<std::int64_t>(offset + 4096, bytes),
+                          bytes));
     }
 }
 
-TEST(ProgressTracker, CountsTheBytesOfTheWholePlan) {
+TEST(ProgressTracker, CountsTheBytesOfTheWholePlanWhateverTheTexts) {
     const auto images = SizedImages();
-    const auto start = ProgressTracker::Clock::now();
-    ProgressTracker p(images, start);
-    PlayRow(p, 1, 0);
-    PlayRow(p, 2, 0);
-    PlayRow(p, 3, 4096);
-    EXPECT_NEAR(p.Done(), 4096.0 / kAllBytes, 1e-9);
-    PlayRow(p, 4, 0);
-    PlayRow(p, 5, 204800);
-    PlayRow(p, 6, 0);
-    p.OnCounter("7/10");
-    p.OnRange(283088);
-    p.OnPosition(4096);
-    EXPECT_NEAR(p.Done(), (4096.0 + 204800 + 4096) / kAllBytes, 1e-9);
-    EXPECT_TRUE(p.InWriteRow());
-    PlayRow(p, 7, 283088);
-    PlayRow(p, 8, 0);
-    PlayRow(p, 9, 3297280);
-    PlayRow(p, 10, 4096);
-    EXPECT_DOUBLE_EQ(p.Done(), 1.0);
+    for (const std::string status : {"Data transmit  ", "renamed text ", ""}) {
+        ProgressTracker p(images, ProgressTracker::Clock::now(), false);
+        PlayRow(p, 1, 0, status);
+        PlayRow(p, 2, 0, status);
+        PlayRow(p, 3, 4096, status);
+        EXPECT_NEAR(p.Done(), 4096.0 / kAllBytes, 1e-9);
+        PlayRow(p, 4, 0, status);
+        PlayRow(p, 5, 204800, status);
+        PlayRow(p, 6, 0, status);
+        p.OnProgress(Step(engine::Phase::Write, 7, 0, 283088));
+        p.OnProgress(Step(engine::Phase::Write, 7, 4096, 283088));
+        EXPECT_NEAR(p.Done(), (4096.0 + 204800 + 4096) / kAllBytes, 1e-9);
+        EXPECT_EQ(p.Counter(), "7/10");
+        PlayRow(p, 7, 283088, status);
+        PlayRow(p, 8, 0, status);
+        PlayRow(p, 9, 3297280, status);
+        PlayRow(p, 10, 4096, status);
+        EXPECT_DOUBLE_EQ(p.Done(), 1.0);
+    }
 }
 
 TEST(ProgressTracker, ASkippedBootWriteLeavesTheTotal) {
     const auto images = SizedImages();
-    ProgressTracker p(images, ProgressTracker::Clock::now());
+    ProgressTracker p(images, ProgressTracker::Clock::now(), false);
     PlayRow(p, 3, 4096);
-    p.OnCounter("4/10");  // the boot rows pass without a word
-    p.OnCounter("5/10");
-    p.OnCounter("6/10");
+    p.OnProgress(Step(engine::Phase::Erase, 4, 0, 204800, true));
+    p.OnProgress(Step(engine::Phase::Write, 5, 0, 204800, true));
+    p.OnProgress(Step(engine::Phase::Erase, 6, 0, 651264));
     EXPECT_NEAR(p.Done(), 4096.0 / (kAllBytes - 204800), 1e-9);
+}
+
+TEST(ProgressTracker, TheReadBackCheckCountsAsMuchAsTheWriting) {
+    const auto images = SizedImages();
+    const auto start = ProgressTracker::Clock::now();
+    ProgressTracker p(images, start, true);
+    for (int row = 1; row <= 10; ++row) {
+        const auto& plan = engine::kFlashPlan[static_cast<std::size_t>(row - 1)];
+        PlayRow(p, row, plan.type == engine::FlashStepType::Write
+                            ? images.Locate(static_cast<int>(plan.resourceId))->size
+                            : 0);
+    }
+    EXPECT_NEAR(p.Done(), 0.5, 1e-9);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Verify, 0, 0, kAllBytes)),
+              ProgressTracker::Change::Began);
+    p.OnProgress(Step(engine::Phase::Verify, 0, kAllBytes / 2, kAllBytes));
+    EXPECT_NEAR(p.Done(), 0.75, 1e-6);
+    const std::string line = p.Line(start + std::chrono::seconds(3));
+    EXPECT_EQ(line.rfind("10/10  Verifying flash  " + std::to_string(kAllBytes / 2) + "/" +
+                             std::to_string(kAllBytes) + " bytes",
+                         0),
+              0u)
+        << line;
 }
 
 TEST(ProgressTracker, TheLineShowsRowStatusBytesPercentAndTimes) {
     const auto images = SizedImages();
     const auto start = ProgressTracker::Clock::now();
-    ProgressTracker p(images, start);
-    p.OnCounter("9/10");
-    p.OnRange(3297280);
+    ProgressTracker p(images, start, false);
+    p.OnProgress(Step(engine::Phase::Write, 9, 0, 3297280));
     p.OnStatus("Data transmit  1646592 / 3297280 ");
-    p.OnPosition(1650688);
+    p.OnProgress(Step(engine::Phase::Write, 9, 1650688, 3297280));
     const double done = (1650688.0) / kAllBytes;
     const std::string line = p.Line(start + std::chrono::seconds(30));
     EXPECT_EQ(line.rfind("9/10  Data transmit  1646592 / 3297280   1650688/3297280 bytes", 0),
@@ -443,19 +490,83 @@ TEST(ProgressTracker, TheLineShowsRowStatusBytesPercentAndTimes) {
         << line;
 }
 
-TEST(ProgressTracker, NotableChangesForALog) {
+TEST(ProgressTracker, WhatALogNotes) {
+    using Change = ProgressTracker::Change;
     const auto images = SizedImages();
-    ProgressTracker p(images, ProgressTracker::Clock::now());
-    EXPECT_TRUE(p.OnCounter("1/10"));
-    EXPECT_TRUE(p.OnStatus("Erasing Flash memory."));
-    p.OnCounter("2/10");
-    EXPECT_TRUE(p.OnStatus("Erasing Flash memory."));  // same text, new row
-    p.OnCounter("3/10");
-    EXPECT_TRUE(p.OnRange(4096));  // a write begins
-    EXPECT_TRUE(p.OnStatus("Data transmit  0 / 4096 "));
-    EXPECT_FALSE(p.OnStatus("Data transmit  4096 / 8192 "));  // only the numbers changed
-    EXPECT_TRUE(p.OnPosition(4096));                           // the write is done
-    EXPECT_FALSE(p.OnStatus(""));
+    ProgressTracker p(images, ProgressTracker::Clock::now(), false);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 1, 0, 4096)), Change::Began);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 1, 4096, 4096)), Change::None);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Erase, 2, 0, 4096)), Change::Began);  // new row
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 0, 8192)), Change::Began);
+    EXPECT_EQ(p.Beginning(), "writing 8192 bytes");
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 4096, 8192)), Change::None);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 8192, 8192)), Change::Finished);
+    EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 5, 0, 204800, true)), Change::None);
+}
+
+// --- what a failure line says -----------------------------------------------------------------
+
+struct FailureCase {
+    engine::Outcome outcome;
+    int row;
+    std::string says;  // empty: no line of its own
+};
+
+TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
+    using engine::Cause;
+    using engine::Phase;
+    const std::vector<FailureCase> cases = {
+        {{false, 107, Phase::Write, Cause::DuplicateReplies, 0, 129, 0}, 7,
+         "the TQ-5's replies arrived twice, so it could not be told which request each one "
+         "answered. Check that only one MIDI route connects the TQ-5 and this program"},
+        {{false, 107, Phase::Verify, Cause::Mismatch, 0, 129, 0x38004}, 0,
+         "the read-back check found the TQ-5's flash different from image 129 at flash "
+         "address 0x038004."},
+        {{false, 0, Phase::BootVersion, Cause::TimedOut}, 0,
+         "the update stopped while reading the TQ-5's boot loader version: no answer came in "
+         "time."},
+        {{false, 0, Phase::BootVersion, Cause::BrokenReply, 1}, 0,
+         "the update stopped while reading the TQ-5's boot loader version: the answer carried "
+         "status 1 instead of the data."},
+        {{false, 103, Phase::Write, Cause::SendFailed, 0, 136}, 9,
+         "the update stopped while writing image 136 (9/10): the request could not be sent "
+         "through the MIDI output."},
+        {{false, 107, Phase::Erase, Cause::DeviceStatus, 5}, 6,
+         "the update stopped while erasing (6/10): the TQ-5 answered with status 5."},
+        {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
+        {{true, 108, Phase::Finish, Cause::None}, 10, ""},
+    };
+    for (const FailureCase& c : cases) {
+        engine::Progress last;
+        last.row = c.row;
+        last.rows = 10;
+        const std::string line = ExplainFailure(c.outcome, last);
+        if (c.says.empty()) {
+            EXPECT_EQ(line, "");
+        } else {
+            EXPECT_EQ(line.rfind(c.says, 0), 0u) << line;
+        }
+    }
+}
+
+// The console decides by the procedure's outcome: whatever the status line last said, and
+// however the texts are worded, only the outcome makes an update a success.
+TEST(ConsoleHost, AnUpdateSucceedsByItsOutcomeNotByItsTexts) {
+    const auto images = SizedImages();
+    std::FILE* null = std::fopen("/dev/null", "w");
+    ASSERT_NE(null, nullptr);
+    for (const bool completed : {true, false}) {
+        ConsoleHost host(null, null, false, images);
+        host.SetStatusText(completed ? "some other wording" : "Version update completed.");
+        engine::Outcome outcome;
+        outcome.completed = completed;
+        outcome.messageId = completed ? 0 : 107;
+        host.ReportOutcome(outcome);
+        host.ReleaseControls();
+        ASSERT_TRUE(host.UpdateOutcome().has_value());
+        EXPECT_EQ(host.UpdateOutcome()->completed, completed);
+    }
+    std::fclose(null);
 }
 
 TEST(ProgressTracker, Durations) {

@@ -61,7 +61,7 @@ TEST(CliInterrupt, CtrlCAtAnyMomentOfAnUpdateEndsItPromptlyWithTheMidUpdateMessa
         test::ChildProcess updater;
         ASSERT_TRUE(updater.Start({TQ5_UPDATER_PATH, "--simulate", "update"}, errPath));
         // The first row's line: the update is under way and Ctrl-C is the program's to handle.
-        ASSERT_TRUE(updater.WaitForLine("0/10  Erasing Flash memory.", 60s))
+        ASSERT_TRUE(updater.WaitForLine("0/10  asking the TQ-5 into its update mode", 60s))
             << where << updater.Output() << ReadFile(errPath);
         // A simulated update runs about 0.6 s from here (0.5 s of it the pause after the
         // device entered its update mode); a few moments fall after its end.

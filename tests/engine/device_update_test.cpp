@@ -189,11 +189,14 @@ TEST(DeviceUpdate, BootVersionReadWithBadChecksumEndsWithoutMessage) {
 }
 
 TEST(DeviceUpdate, LateAcknowledgementStillLandsEveryBlock) {
-    DeviceRig probe;
-    const int wait = static_cast<int>(probe.env.timing.blockWaitMs);
+    // A block wait long enough that no other block times out on a loaded machine, so that
+    // the one resend counted is the late block's.
+    engine::Timing timing = test::ShortTiming();
+    timing.blockWaitMs = 400;
     // The 5th block's answer comes after its resend has left; the resend's answer follows.
     DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 1, FaultAction::DelayReply, 0,
-                              static_cast<std::uint32_t>(wait * 3 / 2))));
+                              timing.blockWaitMs * 3 / 2)),
+                  EmbeddedFirmware(), timing);
     rig.RunUpdate();
     EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
     EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 878u);
@@ -213,13 +216,127 @@ TEST(DeviceUpdate, LateAcknowledgementNeverCoversARefusedBlock) {
     EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 6u + 32u);
 }
 
-TEST(DeviceUpdate, DuplicatedAnswersDoNotDisturbTheUpdate) {
-    Fault everyBlock = On(RequestType::WriteBlock, 1, 0, FaultAction::DuplicateReply);
-    everyBlock.count = 100000;
-    DeviceRig rig(With({}, everyBlock));
+// --- a link that pollutes, splits, loses and duplicates --------------------------------------
+// The update either completes over a flash that holds the images, or fails with "Transfer
+// error occurred." (or the step's time-out); it never completes over anything else.
+
+constexpr std::uint32_t kEveryOne = 0;
+
+std::vector<Fault> OnEveryRequest(FaultAction action) {
+    std::vector<Fault> faults;
+    for (const RequestType type : {RequestType::IdentityRequest, RequestType::EnterUpdate,
+                                   RequestType::ReadMemory, RequestType::Erase,
+                                   RequestType::WriteBlock, RequestType::Finish}) {
+        faults.push_back(On(type, kEveryOne, 1, action));
+    }
+    return faults;
+}
+
+struct LinkCase {
+    const char* name;
+    std::vector<Fault> faults;
+    bool earlyCompletion = false;     // the device says it has finished before it is asked
+    bool verify = false;              // the read-back check after writing
+    std::uint32_t failSendsFrom = 0;  // the line refuses sends from this one on (1 = first)
+    std::uint32_t failSends = 0;
+    // What must happen: completion, or the failure's message and cause.
+    bool completes = true;
+    std::string message;
+    Cause cause = Cause::None;
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkFaults : public ::testing::TestWithParam<LinkCase> {};
+
+// Waits long enough that a loaded machine never times a reply out by itself: no case but the
+// lost block waits out a single one.
+engine::Timing Patient() {
+    engine::Timing t = test::ShortTiming();
+    t.replyWaitMs = 5000;
+    t.eraseReadWaitMs = 5000;
+    t.verifyReadWaitMs = 5000;
+    t.blockWaitMs = 1000;
+    return t;
+}
+
+TEST_P(LinkFaults, CompletesOnlyOverAFlashThatHoldsTheImages) {
+    const LinkCase& c = GetParam();
+    DeviceOptions options;
+    options.faults = c.faults;
+    options.earlyCompletionNotice = c.earlyCompletion;
+    DeviceRig rig(options, EmbeddedFirmware(), Patient());
+    rig.env.verifyFlash = c.verify;
+    rig.line.failFrom = c.failSendsFrom;
+    rig.line.failCount = c.failSends;
     rig.RunUpdate();
-    EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
-    ExpectFlashHoldsImages(rig);
+
+    const std::vector<Outcome> outcomes = rig.host.Outcomes();
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].completed, c.completes);
+    EXPECT_FALSE(rig.context.IsBusy());
+    if (c.completes) {
+        EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
+        EXPECT_TRUE(rig.host.Of("box").empty());
+        ExpectFlashHoldsImages(rig);
+    } else {
+        EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|" + c.message + "|error"});
+        EXPECT_EQ(outcomes[0].cause, c.cause);
+        EXPECT_NE(rig.host.Of("status").back(), kCompleted);
+    }
+}
+
+Fault LateCopy(std::uint32_t block, std::uint32_t delayMs) {
+    Fault f = On(RequestType::WriteBlock, block, 1, FaultAction::DuplicateLate);
+    f.delayMs = delayMs;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, LinkFaults,
+    ::testing::Values(
+        LinkCase{"RealTimeBytesInAndAroundEveryReply", OnEveryRequest(FaultAction::RealTimeBytes),
+                 false, false, 0, 0, true, "", Cause::None},
+        LinkCase{"EveryReplyInTwoPieces", OnEveryRequest(FaultAction::SplitReply), false, false, 0,
+                 0, true, "", Cause::None},
+        LinkCase{"ForeignMessageWithoutEndBeforeEveryReply",
+                 OnEveryRequest(FaultAction::ForeignUnterminated), false, true, 0, 0, true, "", Cause::None},
+        LinkCase{"CompletionNoticeBeforeTheFinishRequest", {}, true, false, 0, 0, true, "", Cause::None},
+        LinkCase{"CompletionNoticeBeforeTheReadBackCheck", {}, true, true, 0, 0, true, "", Cause::None},
+        LinkCase{"LostBlockIsSentAgain",
+                 {On(RequestType::WriteBlock, 3, 1, FaultAction::LoseRequest)}, false, false, 0, 0,
+                 true, "", Cause::None},
+        LinkCase{"OneSendFailsAndIsMadeAgain", {}, false, false, 10, 1, true, "", Cause::None},
+        LinkCase{"SendsFailForGood", {}, false, false, 10, 1000, false, "Time out error(2)",
+                 Cause::SendFailed},
+        LinkCase{"EveryAcknowledgementTwice",
+                 {On(RequestType::WriteBlock, kEveryOne, 1, FaultAction::DuplicateReply)}, false,
+                 false, 0, 0, false, "Transfer error occurred.", Cause::DuplicateReplies},
+        LinkCase{"OneAcknowledgementAgainLater", {LateCopy(5, 30)}, false, false, 0, 0, false,
+                 "Transfer error occurred.", Cause::DuplicateReplies},
+        LinkCase{"OneAcknowledgementAgainLaterWithTheCheck", {LateCopy(5, 30)}, false, true, 0, 0,
+                 false, "Transfer error occurred.", Cause::DuplicateReplies},
+        LinkCase{"BlockAcknowledgedButNeverWritten",
+                 {On(RequestType::WriteBlock, 7, 1, FaultAction::AnswerStatus, 0)}, false, true, 0,
+                 0, false, "Transfer error occurred.", Cause::Mismatch}),
+    [](const ::testing::TestParamInfo<LinkCase>& p) { return std::string(p.param.name); });
+
+// The check names the image and the first flash address that differs: a block acknowledged
+// without being written leaves erased flash where the image has other bytes.
+TEST(DeviceUpdate, ReadBackCheckNamesTheFirstDifference) {
+    DeviceRig rig(With({}, On(RequestType::WriteBlock, 7, 1, FaultAction::AnswerStatus, 0)));
+    rig.env.verifyFlash = true;
+    rig.RunUpdate();
+    // Block 7 is the main image's 6th: the preset image took the first.
+    const ImageRef main = *rig.firmware.Locate(kImageMain);
+    std::uint32_t first = 5 * 4096;
+    while (main.data[first] == 0xFF) ++first;
+    ASSERT_EQ(rig.host.Outcomes().size(), 1u);
+    const Outcome outcome = rig.host.Outcomes()[0];
+    EXPECT_EQ(outcome.phase, Phase::Verify);
+    EXPECT_EQ(outcome.imageId, kImageMain);
+    EXPECT_EQ(outcome.address, 0x33000u + first);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 0u);
 }
 
 // --- a device that never answers one kind of request ---------------------------------------

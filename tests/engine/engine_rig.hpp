@@ -98,6 +98,7 @@ inline engine::Timing ShortTiming() {
     t.blockWaitMs = 100;
     t.retryPauseMs = 2;
     t.enterPauseMs = 5;
+    t.verifyReadWaitMs = 300;
     return t;
 }
 

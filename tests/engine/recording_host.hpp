@@ -50,6 +50,16 @@ public:
         Record("post", std::to_string(result));
     }
 
+    // Kept apart from the calls above, which the window sees.
+    void ReportOutcome(const engine::Outcome& outcome) override {
+        std::lock_guard guard(lock_);
+        outcomes_.push_back(outcome);
+    }
+    std::vector<engine::Outcome> Outcomes() const {
+        std::lock_guard guard(lock_);
+        return outcomes_;
+    }
+
     // A marker of the test's own, e.g. the moment the window starts closing.
     void Mark(std::string_view what) { Record("mark", std::string(what)); }
 
@@ -91,6 +101,7 @@ private:
     engine::UpdateContext* context_;
     mutable std::mutex lock_;
     std::vector<std::string> events_;
+    std::vector<engine::Outcome> outcomes_;
 };
 
 }  // namespace tq5::test

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # UpdaterTestBench.exe under Wine on a virtual desktop in Xvfb: the updater's real window on a
-# virtual TQ-5. Version Check and its report; a whole update through the window (status line,
-# counter, the 32-bit progress range, the buttons at the end) with screenshots in the middle
-# and at the end; the closing of the window during an update and while a worker's error box
-# is up, each ending the program in order.
+# virtual TQ-5. Version Check and its report; a whole update started with Enter (status line,
+# counter, the 32-bit progress range, the buttons and the keyboard focus during the run and
+# at the end) with screenshots in the middle and at the end; Esc after an update and during
+# one; the closing of the window during an update and while a worker's error box is up; each
+# ending the program in order.
 #
 #   updater_update_window_test.sh <UpdaterTestBench.exe> <window_probe.exe> <out-dir>
 set -euo pipefail
@@ -77,12 +78,16 @@ expect_in "$reports/rest" '^id=1001 class=ComboBox enabled=1 count=2 selection=1
 version_report "1\\.05 -> 1\\.10"
 expect_line "$title" "^id=$execute class=Button enabled=1 text=Execute\$"
 
-probe click "$title" $execute
+# Back from the report, Execute has the focus again and Enter starts the update.
+expect_line "$title" "^focus=$execute default=$execute framed=$execute\$"
+key "$title" enter
 wait_status "^Data transmit  1646592 / 3297280 \$" "$reports/middle"
 shot updating
 expect_in "$reports/middle" '^id=1002 class=msctls_progress32 enabled=1 range=0\.\.3297280 position=16[0-9]{5} '
 expect_in "$reports/middle" '^id=1006 class=Edit enabled=1 text=9/10$'
 expect_controls "$reports/middle" 0 0 0 0
+# The focus left Execute for Exit; Execute, disabled, stays the default, so Enter is inert.
+expect_in "$reports/middle" "^focus=$exit_button default=$execute framed=$execute\$"
 
 wait_status "^Version update completed\\.\$" "$reports/completed"
 sleep 0.5  # the worker releases the controls right after the status line
@@ -91,15 +96,43 @@ shot completed
 expect_in "$reports/completed" '^id=1002 class=msctls_progress32 enabled=1 range=0\.\.4096 position=4096 '
 expect_in "$reports/completed" '^id=1006 class=Edit enabled=1 text=10/10$'
 expect_controls "$reports/completed" 1 0 1 0
+expect_in "$reports/completed" "^focus=$exit_button default=$execute "
 
-echo "=== Rescan Device, then the device reports the version it was given"
+echo "=== after the update the keyboard still works: Tab moves on from Exit to the MIDI IN list"
+key "$title" tab
+wait_line "$title" '^focus=1000 '
+shot completed-tab
+
+echo "=== Rescan Device, then the device reports the version it was given; Esc closes"
 probe click "$title" $rescan
 probe dump "$title" >"$reports/rescanned"
 expect_controls "$reports/rescanned" 1 1 1 1
 version_report "1\\.10 -> 1\\.10"
-probe click "$title" $exit_button
+key "$title" esc
 wait_gone "$title"
 expect_ended update
+
+echo "=== Esc straight after an update closes the window"
+start_bench esc-after-update
+key "$title" enter
+wait_status "^Version update completed\\.\$" "$reports/esc-after-update-completed"
+wait_line "$title" "^focus=$exit_button "
+shot esc-after-update
+key "$title" esc
+wait_gone "$title"
+expect_ended esc-after-update
+
+echo "=== Esc during an update closes the window"
+# A slow device (about 20 s for the largest image) keeps the update running past the key.
+start_bench esc-mid-update --write-ms 20
+key "$title" enter
+wait_status "^Data transmit  [0-9]+ / 3297280 \$" "$reports/esc-mid-update"
+expect_in "$reports/esc-mid-update" "^focus=$exit_button "
+shot esc-mid-update
+key "$title" esc
+wait_gone "$title"
+shot esc-mid-update-closed
+expect_ended esc-mid-update
 
 echo "=== closing the window during an update"
 start_bench closed-mid-update
@@ -109,11 +142,17 @@ probe close "$title"
 wait_gone "$title"
 expect_ended closed-mid-update
 
-echo "=== closing the window while a worker's error box is up"
+echo "=== a worker's error box: once dismissed, the focus is back on Execute; closing the window while it is up"
 start_bench closed-under-box --mode normal
-probe click "$title" $execute
+key "$title" enter
 wait_for "Error"
 expect_line "Error" '^id=65535 class=Static enabled=1 text=Please use the firmware update mode\.$'
+key "Error" enter
+wait_gone "Error"
+wait_line "$title" "^focus=$execute default=$execute framed=$execute\$"
+expect_line "$title" "^id=$execute class=Button enabled=1 text=Execute\$"
+key "$title" enter
+wait_for "Error"
 shot error-box
 probe close "$title"
 wait_gone "Error"

@@ -3,15 +3,24 @@
 //
 //   window_probe --desktop <name> wait <title> [ms]      0 once a visible window has it
 //   window_probe --desktop <name> wait-gone <title> [ms] 0 once none has it
-//   window_probe --desktop <name> dump <title>           one line per control
+//   window_probe --desktop <name> dump <title>           the window's place, its focus and
+//                                  default button, then one line per control
 //   window_probe --desktop <name> wait-item <title> <id> <regex> [ms]
 //                                  0 once control <id>'s text matches <regex>; prints the
 //                                  dump taken at that moment (the last one on a time-out)
 //   window_probe --desktop <name> click <title> <id>     a button click, posted
 //   window_probe --desktop <name> syscommand <title> <id>
 //   window_probe --desktop <name> close <title>          WM_CLOSE, posted
+//   window_probe --desktop <name> move <title> <x> <y>   moves the window's top-left corner
+//   window_probe --desktop <name> key <title> <key>...   brings the window to the front and
+//                                  types the keys (enter, esc, tab, space) as the keyboard does
 //   window_probe --desktop <name> titles                 the visible top-level windows
+//   window_probe --desktop <name> rect <title> <id>      control <id>'s left top right bottom
+//                                  on the screen, and for a combo box the height of its
+//                                  list's entries
+//   window_probe --desktop <name> items <title> <id>     the entries of combo box <id>
 //   window_probe hold <ms> <mutex name>...               holds named mutexes for a while
+//   window_probe --desktop <name> serve                  the commands above from stdin
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -64,6 +73,25 @@ bool WaitFor(const std::string& title, DWORD timeoutMs, bool gone) {
     }
 }
 
+std::string RectText(const RECT& rect) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld", rect.left, rect.top, rect.right,
+                  rect.bottom);
+    return text;
+}
+
+// The control of `dialog` that holds the keyboard focus (a combo box for its own edit), 0
+// when the focus is on none of them.
+int FocusedControlId(HWND dialog) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return 0;
+    for (HWND window = info.hwndFocus; window != nullptr; window = GetParent(window)) {
+        if (GetParent(window) == dialog) return GetDlgCtrlID(window);
+    }
+    return 0;
+}
+
 void Dump(HWND dialog) {
     std::vector<HWND> children;
     EnumChildWindows(
@@ -74,6 +102,29 @@ void Dump(HWND dialog) {
         },
         reinterpret_cast<LPARAM>(&children));
     std::printf("title=%s\n", TextOf(dialog).c_str());
+    RECT bounds{};
+    GetWindowRect(dialog, &bounds);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    std::printf("rect=%s workarea=%s\n", RectText(bounds).c_str(), RectText(monitor.rcWork).c_str());
+    // The default button the dialog manager answers Enter with, and the buttons that draw
+    // the default frame.
+    DWORD_PTR defId = 0;
+    SendMessageTimeoutA(dialog, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
+    std::string framed;
+    for (HWND child : children) {
+        char className[64] = {};
+        GetClassNameA(child, className, sizeof className);
+        if (GetParent(child) == dialog && _stricmp(className, "Button") == 0 &&
+            (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            if (!framed.empty()) framed += ',';
+            framed += std::to_string(GetDlgCtrlID(child));
+        }
+    }
+    std::printf("focus=%d default=%d framed=%s\n", FocusedControlId(dialog),
+                HIWORD(defId) == DC_HASDEFID ? static_cast<int>(LOWORD(defId)) : 0,
+                framed.c_str());
     for (HWND child : children) {
         if (GetParent(child) != dialog) continue;  // the combo boxes' own edit and list
         char className[64] = {};
@@ -111,28 +162,35 @@ bool WaitForItem(const std::string& title, int id, const std::regex& pattern, DW
     return false;
 }
 
+// Keyboard input as a user's: into the system's input queue, to the foreground window's focus.
+bool TypeKeys(HWND window, const std::vector<std::string>& names) {
+    std::vector<WORD> keys;
+    for (const auto& name : names) {
+        if (name == "enter") keys.push_back(VK_RETURN);
+        else if (name == "esc") keys.push_back(VK_ESCAPE);
+        else if (name == "tab") keys.push_back(VK_TAB);
+        else if (name == "space") keys.push_back(VK_SPACE);
+        else return false;
+    }
+    SetForegroundWindow(window);
+    for (int i = 0; i < 100 && GetForegroundWindow() != window; ++i) Sleep(20);
+    for (const WORD key : keys) {
+        INPUT strokes[2] = {};
+        strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+        strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+        strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, strokes, sizeof(INPUT));
+        Sleep(100);  // each key handled before the next, as typed
+    }
+    return true;
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: window_probe [--desktop <name>] <command> ...\n");
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() >= 2 && args[0] == "--desktop") {
-        // The desktop comes into being with the first program started on it.
-        HDESK desktop = nullptr;
-        for (int attempt = 0; attempt < 600 && desktop == nullptr; ++attempt) {
-            desktop = OpenDesktopA(args[1].c_str(), 0, FALSE, GENERIC_ALL);
-            if (desktop == nullptr) Sleep(50);
-        }
-        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
-            std::fprintf(stderr, "window_probe: no desktop %s\n", args[1].c_str());
-            return 2;
-        }
-        args.erase(args.begin(), args.begin() + 2);
-    }
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage();
     const std::string& command = args[0];
     const auto numberAt = [&](std::size_t i, long fallback) {
@@ -188,9 +246,95 @@ int main(int argc, char** argv) {
         PostMessageA(window, WM_SYSCOMMAND, static_cast<WPARAM>(numberAt(2, 0)), 0);
     } else if (command == "close") {
         PostMessageA(window, WM_CLOSE, 0, 0);
+    } else if (command == "move" && args.size() >= 4) {
+        SetWindowPos(window, nullptr, static_cast<int>(numberAt(2, 0)),
+                     static_cast<int>(numberAt(3, 0)), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (command == "key" && args.size() >= 3) {
+        if (!TypeKeys(window, std::vector<std::string>(args.begin() + 2, args.end()))) return Usage();
+    } else if (command == "rect" && args.size() >= 3) {
+        // Where a real mouse click lands (xdotool in the window tests): on the control, or on
+        // an entry of a combo box's list, which drops down right below it.
+        HWND control = GetDlgItem(window, static_cast<int>(numberAt(2, 0)));
+        RECT rect{};
+        if (!GetWindowRect(control, &rect)) return 1;
+        std::printf("%ld %ld %ld %ld", rect.left, rect.top, rect.right, rect.bottom);
+        char className[64] = {};
+        GetClassNameA(control, className, sizeof className);
+        if (_stricmp(className, "ComboBox") == 0) {
+            std::printf(" %d", static_cast<int>(SendMessageA(control, CB_GETITEMHEIGHT, 0, 0)));
+        }
+        std::printf("\n");
+    } else if (command == "items" && args.size() >= 3) {
+        HWND combo = GetDlgItem(window, static_cast<int>(numberAt(2, 0)));
+        const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            // Asked in UTF-16: the text crosses into this process as such.
+            wchar_t wide[260] = {};
+            char text[520] = {};
+            if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 260) {
+                SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+                WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+            }
+            std::printf("%s\n", text);
+        }
     } else {
         return Usage();
     }
     std::fflush(stdout);
     return 0;
+}
+
+// serve: one command a line on stdin, its arguments separated by tabs; after each, its
+// output and a line "=<exit code>". One process under Wine for a whole test: starting a
+// Windows program costs seconds under emulation.
+int Serve() {
+    std::string line;
+    int c = 0;
+    while ((c = std::getchar()) != EOF) {
+        if (c == '\r') continue;
+        if (c != '\n') {
+            line.push_back(static_cast<char>(c));
+            continue;
+        }
+        std::vector<std::string> args;
+        std::size_t from = 0;
+        while (true) {
+            const std::size_t tab = line.find('\t', from);
+            args.push_back(line.substr(from, tab == std::string::npos ? tab : tab - from));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        line.clear();
+        const int result = args.empty() || args[0].empty() ? Usage() : RunCommand(args);
+        std::printf("=%d\n", result);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "--desktop") {
+        // The desktop comes into being with the first program started on it, and goes away
+        // soon after the last one has ended: then it holds no windows, and neither waiting
+        // for them to go nor listing them needs to wait for it.
+        const bool goneMeansNoWindows =
+            args.size() >= 3 && (args[2] == "wait-gone" || args[2] == "titles");
+        HDESK desktop = nullptr;
+        for (int attempt = 0; attempt < 600 && desktop == nullptr; ++attempt) {
+            desktop = OpenDesktopA(args[1].c_str(), 0, FALSE, GENERIC_ALL);
+            if (desktop == nullptr && goneMeansNoWindows) return 0;
+            if (desktop == nullptr) Sleep(50);
+        }
+        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "window_probe: no desktop %s\n", args[1].c_str());
+            return 2;
+        }
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() == 1 && args[0] == "serve") return Serve();
+    return RunCommand(args);
 }

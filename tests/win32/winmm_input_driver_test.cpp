@@ -94,6 +94,23 @@ TEST_F(WinMmInputDriverTest, BufferReturnedWithAnErrorGoesBackSoReceptionContinu
     EXPECT_EQ(Blocks(), std::vector<Bytes>{reply});
 }
 
+// The buffers go through the reassembly every driver shares: a clock byte inside a reply is
+// removed, a message that lost its F7 is ended by the next status byte, whether that comes
+// as a short message or in the next buffer, and an error notice forgets a message's start.
+TEST_F(WinMmInputDriverTest, BuffersAreReassembledIntoCleanMessages) {
+    ASSERT_TRUE(Open(0));
+    const Bytes reply = {0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00, 0xF7};
+    EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x52, 0x00, 0xF8, 0x6E, 0x00, 0x00, 0xF7}));
+    EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x7D, 0x01}));  // a foreign message, cut off
+    fake.DeliverShort(0x00403C90);                      // note on ends it
+    EXPECT_TRUE(fake.DeliverSysEx({0x02, 0xF7}));
+    EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x52, 0x00}));
+    ASSERT_TRUE(fake.DeliverError({0x6E}));
+    EXPECT_TRUE(fake.DeliverSysEx({0x00, 0x00, 0xF7}));
+    EXPECT_TRUE(fake.DeliverSysEx(reply));
+    EXPECT_EQ(Blocks(), (std::vector<Bytes>{reply, reply}));
+}
+
 TEST_F(WinMmInputDriverTest, MinusOneGoesToThePlatformUnchangedAndIsRefused) {
     EXPECT_FALSE(Open(-1));
     EXPECT_EQ(fake.lastInputDevice, 0xFFFFFFFFu);

@@ -7,7 +7,7 @@
 #include "midi/drivers/rtmidi/jack_client.hpp"
 #include "midi/drivers/rtmidi/jack_output_driver.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
-#include "midi/sysex_blocks.hpp"
+#include "midi/sysex_assembler.hpp"
 
 namespace tq5::midi {
 namespace {
@@ -87,7 +87,7 @@ public:
         if (!input) return false;
         {
             std::lock_guard guard(deliveryLock_);
-            handler_ = std::move(handler);
+            assembler_ = std::make_unique<SysExAssembler>(std::move(handler));
             delivering_ = true;
         }
         const bool opened = input->Run([&](RtMidiIn& midi) {
@@ -143,7 +143,10 @@ private:
         try {
             std::lock_guard guard(self->deliveryLock_);
             if (!self->delivering_) return;
-            DeliverSysExBlocks(message->data(), message->size(), self->handler_);
+            // Every message goes through, short ones too: RtMidi joins the pieces of a SysEx
+            // but leaves real-time bytes in it, and a channel message ends one that lost its
+            // F7.
+            self->assembler_->Feed(message->data(), message->size());
         } catch (...) {  // nothing may be thrown into RtMidi's thread; the message is lost
         }
     }
@@ -151,7 +154,7 @@ private:
     void StopDelivery() {
         std::lock_guard guard(deliveryLock_);
         delivering_ = false;
-        handler_ = nullptr;
+        assembler_.reset();
     }
 
     const RtMidi::Api api_;
@@ -161,7 +164,7 @@ private:
     std::vector<std::string> listed_;
     std::unique_ptr<WatchedMidi<RtMidiIn>> input_;
     std::mutex deliveryLock_;  // once Close has taken it, no block is delivered any more
-    SysExBlockHandler handler_;
+    std::unique_ptr<SysExAssembler> assembler_;
     bool delivering_ = false;
 };
 

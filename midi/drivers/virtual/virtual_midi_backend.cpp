@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "midi/sysex_blocks.hpp"
+#include "midi/sysex_assembler.hpp"
 
 namespace tq5::midi {
 
@@ -61,7 +61,7 @@ public:
         auto pair = pairs_->At(index);
         if (!pair) return false;
         stopping_ = false;
-        handler_ = std::move(handler);
+        assembler_ = std::make_unique<SysExAssembler>(std::move(handler));
         thread_ = std::thread([this] { Run(); });
         const bool attached = pair->AttachInput([this](std::vector<std::uint8_t> bytes,
                                                        bool error) {
@@ -100,10 +100,12 @@ private:
             Arrival arrival = std::move(pending_.front());
             pending_.pop_front();
             guard.unlock();
-            // An error block is handed straight back: nothing is queued and reception goes
-            // on with the next message.
-            if (!arrival.error) {
-                DeliverSysExBlocks(arrival.bytes.data(), arrival.bytes.size(), handler_);
+            // An error block is handed straight back: nothing is queued, the broken message
+            // is forgotten, and reception goes on with the next message.
+            if (arrival.error) {
+                assembler_->Reset();
+            } else {
+                assembler_->Feed(arrival.bytes.data(), arrival.bytes.size());
             }
             guard.lock();
         }
@@ -117,12 +119,12 @@ private:
         }
         wake_.notify_one();
         if (thread_.joinable()) thread_.join();
-        handler_ = nullptr;
+        assembler_.reset();
     }
 
     const std::shared_ptr<detail::VirtualPairList> pairs_;
     std::shared_ptr<VirtualPortPair> pair_;
-    SysExBlockHandler handler_;
+    std::unique_ptr<SysExAssembler> assembler_;  // used on the delivery thread only
     std::thread thread_;
     std::mutex lock_;
     std::condition_variable wake_;

@@ -47,7 +47,7 @@ bool WinMmInputDriver::Open(std::int32_t index, SysExBlockHandler handler) {
     if (!AllocateBuffer()) return false;
     {
         std::lock_guard guard(callbackLock_);
-        handler_ = std::move(handler);
+        assembler_ = SysExAssembler(std::move(handler));
         accepting_ = true;
         bufferWithDriver_ = false;
     }
@@ -58,7 +58,7 @@ bool WinMmInputDriver::Open(std::int32_t index, SysExBlockHandler handler) {
         {
             std::lock_guard guard(callbackLock_);
             accepting_ = false;
-            handler_ = nullptr;
+            assembler_ = SysExAssembler(nullptr);
         }
         FreeBuffer();
         return false;
@@ -88,7 +88,7 @@ void WinMmInputDriver::StopAndRelease() {
     {
         std::lock_guard guard(callbackLock_);
         accepting_ = false;
-        handler_ = nullptr;
+        assembler_ = SysExAssembler(nullptr);
     }
     // Every step is tried even when one before it fails: a device left open would stay held.
     api_.inStop(handle_);
@@ -118,9 +118,13 @@ void WinMmInputDriver::StopAndRelease() {
 void CALLBACK WinMmInputDriver::InputCallback(HMIDIIN /*handle*/, UINT message,
                                               DWORD_PTR instance, DWORD_PTR param1,
                                               DWORD_PTR /*param2*/) {
-    // Short messages (MIM_DATA), open, close and the other notices carry no SysEx.
-    if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
     auto* self = reinterpret_cast<WinMmInputDriver*>(instance);
+    if (message == MIM_DATA) {
+        self->OnShortMessage(static_cast<DWORD>(param1));
+        return;
+    }
+    // Open, close and the other notices carry no SysEx.
+    if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
     self->OnBufferReturned(reinterpret_cast<MIDIHDR*>(param1), message == MIM_LONGDATA);
 }
 
@@ -132,13 +136,23 @@ void WinMmInputDriver::OnBufferReturned(MIDIHDR* header, bool isData) {
         return;
     }
     const DWORD recorded = header->dwBytesRecorded;
-    if (isData && (HeaderFlags(*header) & MHDR_DONE) != 0 && recorded > 0 && handler_) {
-        handler_(reinterpret_cast<const std::uint8_t*>(header->lpData), recorded);
+    if (!isData) {
+        assembler_.Reset();  // a broken message: what came of it so far is dropped too
+    } else if ((HeaderFlags(*header) & MHDR_DONE) != 0 && recorded > 0) {
+        assembler_.Feed(reinterpret_cast<const std::uint8_t*>(header->lpData), recorded);
     }
     // Every buffer that comes back while running goes back to the driver, an empty one and
     // one returned with an error notice (a broken SysEx message) included: with only one
     // buffer, keeping it would end SysEx reception until the port is opened again.
     HandBack(header);
+}
+
+void WinMmInputDriver::OnShortMessage(DWORD message) {
+    // Only its status byte matters: a channel or system message ends a SysEx message that
+    // lost its F7; a real-time byte changes nothing.
+    const auto status = static_cast<std::uint8_t>(message & 0xFF);
+    std::lock_guard guard(callbackLock_);
+    if (accepting_) assembler_.Feed(&status, 1);
 }
 
 void WinMmInputDriver::HandBack(MIDIHDR* header) {

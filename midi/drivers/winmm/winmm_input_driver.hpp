@@ -10,6 +10,7 @@
 
 #include "midi/driver.hpp"
 #include "midi/drivers/winmm/winmm_api.hpp"
+#include "midi/sysex_assembler.hpp"
 
 namespace tq5::midi::winmm {
 
@@ -32,6 +33,7 @@ private:
     static void CALLBACK InputCallback(HMIDIIN handle, UINT message, DWORD_PTR instance,
                                        DWORD_PTR param1, DWORD_PTR param2);
     void OnBufferReturned(MIDIHDR* header, bool isData);
+    void OnShortMessage(DWORD message);
     void HandBack(MIDIHDR* header);  // callbackLock_ held
     bool AllocateBuffer();
     void FreeBuffer();
@@ -46,7 +48,7 @@ private:
     // this lock, so once it has, no block is delivered and no buffer is handed back.
     std::mutex callbackLock_;
     std::condition_variable bufferReturned_;
-    SysExBlockHandler handler_;
+    SysExAssembler assembler_{nullptr};  // the port's handler while open
     bool accepting_ = false;
     bool bufferWithDriver_ = false;
 };

@@ -1,0 +1,47 @@
+#pragma once
+// What a procedure reports beside the window's texts: how far it has come and how it ended,
+// as data. The window shows its texts and needs neither; the command line reads these, so
+// no decision of its own hangs on the wording of a message.
+
+#include <cstdint>
+
+namespace tq5::engine {
+
+// The step a procedure is in.
+enum class Phase { Identify, EnterUpdate, BootVersion, Erase, Write, Verify, Finish, Versions };
+
+struct Progress {
+    Phase phase = Phase::Identify;
+    int row = 0;             // plan row 1..rows while the plan runs; 0 outside it
+    int rows = 0;            // rows of the plan
+    bool skipped = false;    // the plan passes this row without running it
+    std::int64_t done = 0;   // bytes of this step done: erased, acknowledged, compared
+    std::int64_t total = 0;  // bytes of this step
+};
+
+// Why a procedure failed.
+enum class Cause {
+    None,
+    TimedOut,          // no answer within the step's wait
+    SendFailed,        // the request could not be sent
+    DeviceStatus,      // the device answered with a failure status (`status`)
+    NotInUpdateMode,   // status 11 to the enter-update request
+    IllegalDevice,     // an id the updater does not serve
+    BrokenReply,       // a read answered by a failure status (`status`), a reply that failed
+                       // its checks, or an answer of the wrong kind
+    DuplicateReplies,  // more status replies than requests: the link delivers replies twice
+    Mismatch,          // the flash read back differs from the image (`imageId`, `address`)
+    MissingImage,      // an image the plan needs is not carried
+};
+
+struct Outcome {
+    bool completed = false;
+    int messageId = 0;  // the text the window shows (a string-table id); 0 for none
+    Phase phase = Phase::Identify;
+    Cause cause = Cause::None;
+    std::int32_t status = 0;    // DeviceStatus: the status the device sent
+    int imageId = 0;            // Write, Verify: the image concerned
+    std::uint32_t address = 0;  // Mismatch: the first flash address that differs
+};
+
+}  // namespace tq5::engine
