@@ -1,7 +1,5 @@
 #include "sim/devsim/device_endpoint.hpp"
 
-#include "midi/drivers/rtmidi/rtmidi_errors.hpp"
-
 namespace tq5::sim {
 
 DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
@@ -22,7 +20,8 @@ DeviceEndpoint::~DeviceEndpoint() {
 
 bool DeviceEndpoint::Open(std::string& error) {
     if (options_.system == midi::RtMidiSystem::Alsa) return OpenAlsa(error);
-    const RtMidi::Api api = midi::ToRtMidiApi(options_.system == midi::RtMidiSystem::Jack);
+    // JACK through RtMidi: its virtual ports are this client's own.
+    const RtMidi::Api api = RtMidi::UNIX_JACK;
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
     if (!out || !out->Run([&](RtMidiOut& midi) {
             midi.openVirtualPort(options_.portName + " out");
