@@ -88,8 +88,15 @@ void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void
 
 void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard guard(outLock_);
-    if (out_) out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); });
-    if (alsaOut_) alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs);
+    // A reply the MIDI system refuses is lost, as one on a real line would be: the updater
+    // finds out by its own time-out.
+    if (out_) {
+        static_cast<void>(out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); }));
+    }
+    if (alsaOut_) {
+        static_cast<void>(
+            alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
+    }
 }
 
 }  // namespace tq5::sim
