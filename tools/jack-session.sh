@@ -109,7 +109,8 @@ stop_jackd() {
 }
 
 # start_devsim NAME [tq5-devsim options...]: the virtual TQ-5 with ports "NAME in" and
-# "NAME out"; its flash report as it started is kept in "$state.start".
+# "NAME out"; its flash report as it started is kept in "$state.start". False, with the
+# device's stderr, when it is not ready within 30 s.
 start_devsim() {
   port=$1
   shift
@@ -117,7 +118,8 @@ start_devsim() {
   "$devsim" --api "$api" --client-name "$port" --port-name "$port" --state-file "$state" "$@" \
     >"$work/$port.devsim.out" 2>"$work/$port.devsim.err" &
   devsim_pid=$!
-  for _ in $(seq 100); do
+  # A loaded machine has taken over ten seconds to bring a JACK client up.
+  for _ in $(seq 300); do
     if grep -qx "tq5-devsim ready" "$work/$port.devsim.out" 2>/dev/null; then
       cp "$state" "$state.start"  # written before "ready"
       return 0

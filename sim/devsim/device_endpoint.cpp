@@ -1,6 +1,15 @@
 #include "sim/devsim/device_endpoint.hpp"
 
+#include <chrono>
+#include <thread>
+
 namespace tq5::sim {
+namespace {
+
+// Far longer than a JACK cycle (a few milliseconds).
+constexpr auto kCycleDrain = std::chrono::milliseconds(50);
+
+}  // namespace
 
 DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
     : device_(device),
@@ -14,6 +23,14 @@ DeviceEndpoint::~DeviceEndpoint() {
     in_.reset();
     alsaIn_.reset();
     std::lock_guard guard(outLock_);
+    if (out_) {
+        // RtMidi's JACK output frees its ring buffer before it closes its client, while a
+        // process cycle may still be reading the ring. With the port closed first and any
+        // cycle that began before given time to end, the cycles that follow read nothing.
+        // (If the close fails, the client goes below all the same.)
+        static_cast<void>(out_->Run([](RtMidiOut& midi) { midi.closePort(); }));
+        std::this_thread::sleep_for(kCycleDrain);
+    }
     out_.reset();
     alsaOut_.reset();
 }
