@@ -83,11 +83,11 @@ public:
             midi.sendMessage(message.data(), message.size());
         }));
     }
-    // A server that stops answering without dying; a cycle under way when it stopped has
-    // ended 50 ms later.
+    // A server that stops answering without dying. A cycle it had already started still
+    // runs in our client, late on a loaded machine; 200 ms leaves it time to end.
     void HoldSends() {
         PrivateJackd::server->Freeze();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         heldSince_ = std::chrono::steady_clock::now();
         cpuWhenHeld_ = ProcessCpu();
     }
