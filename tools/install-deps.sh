@@ -10,14 +10,24 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2 libcli11-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth xdotool imagemagick
+  emscripten chromium
 )
+# The page's browser tests run on node (20 or later for playwright-core). Machines that come
+# with Node.js and npm keep theirs; elsewhere Debian's are installed.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+install_web_test_packages() {
+  # playwright-core drives Debian's chromium; it never downloads a browser of its own.
+  (cd "$(dirname "$0")/../tests/web" && npm ci --no-audit --no-fund --loglevel=error)
+}
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"
+  install_web_test_packages
   exit 0
 fi
 echo "install-deps: installing ${missing[*]}"
@@ -28,3 +38,4 @@ export DEBIAN_FRONTEND=noninteractive
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq "${missing[@]}"
+install_web_test_packages

@@ -6,6 +6,7 @@
 #   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
 #   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
 #   e2e      tq5-updater against tq5-devsim through a private jackd
+#   web      the page (emscripten) in headless chromium against its virtual TQ-5
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +31,10 @@ passed=$((passed + 1))
 
 echo "=== e2e: tq5-updater against tq5-devsim through a private jackd"
 bash tools/e2e-jack.sh build/release
+passed=$((passed + 1))
+
+echo "=== web: the page in headless chromium"
+bash tools/web-test.sh
 passed=$((passed + 1))
 
 echo "=== all test suites passed"

@@ -3,6 +3,10 @@
 // the page's view object, Module.tq5View (web/page/updater-page.js). Texts arrive as the
 // dialog's 8-bit strings, Shift-JIS, with their length. None of them may throw: the thread
 // that waits for a proxied call would wait for ever.
+//
+// The texts and the progress bar, which a write step changes for every block, are queued
+// without waiting ("later": the caller goes on at once; its text is a copy that is freed
+// here). Calls from one thread still run in the order they were made.
 
 (function() {
 var library = {
@@ -47,13 +51,19 @@ var library = {
     TQ5VIEW.call('enableControl', [controlId, enabled !== 0]);
   },
 
-  tq5_view_set_text: function(controlId, text, length) {
-    TQ5VIEW.call('setText', [controlId, TQ5VIEW.text(text, length)]);
+  tq5_view_set_text_later: function(controlId, text, length) {
+    var decoded = TQ5VIEW.text(text, length);
+    _free(text);
+    TQ5VIEW.call('setText', [controlId, decoded]);
   },
 
-  tq5_view_set_progress_range: function(upper) { TQ5VIEW.call('setProgressRange', [upper]); },
+  tq5_view_set_progress_range_later: function(upper) {
+    TQ5VIEW.call('setProgressRange', [upper]);
+  },
 
-  tq5_view_set_progress_pos: function(position) { TQ5VIEW.call('setProgressPos', [position]); },
+  tq5_view_set_progress_pos_later: function(position) {
+    TQ5VIEW.call('setProgressPos', [position]);
+  },
 
   tq5_view_show_box: function(token, text, textLength, caption, captionLength, information) {
     // A box the page could not show is dismissed at once: its caller must not wait for it.
@@ -79,16 +89,24 @@ var library = {
   tq5_view_closed: function() { TQ5VIEW.call('closed', []); },
 };
 
-// Every function runs on the main thread: a thread of ours waits until it has run there.
+// Every function runs on the main thread: a thread of ours waits until it has run there
+// (sync), or goes on at once (the "later" ones).
+var later = {
+  tq5_view_set_text_later: 'viii',
+  tq5_view_set_progress_range_later: 'vi',
+  tq5_view_set_progress_pos_later: 'vi',
+};
+for (var name in later) {
+  library[name + '__deps'] = ['$TQ5VIEW', 'free'];
+  library[name + '__proxy'] = 'async';
+  library[name + '__sig'] = later[name];
+}
 var signatures = {
   tq5_view_reset_list: 'vi',
   tq5_view_add_list_entry: 'viii',
   tq5_view_set_list_selection: 'vii',
   tq5_view_get_list_selection: 'ii',
   tq5_view_enable: 'vii',
-  tq5_view_set_text: 'viii',
-  tq5_view_set_progress_range: 'vi',
-  tq5_view_set_progress_pos: 'vi',
   tq5_view_show_box: 'viiiiii',
   tq5_view_show_about: 'viii',
   tq5_view_add_system_menu_entry: 'viii',

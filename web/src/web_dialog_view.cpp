@@ -1,5 +1,8 @@
 #include "web/src/web_dialog_view.hpp"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "app/rk4_updator_dlg.hpp"
 #include "app/text_format.hpp"
 
@@ -11,9 +14,10 @@ void tq5_view_add_list_entry(int listId, const char* text, int length);
 void tq5_view_set_list_selection(int listId, int index);
 int tq5_view_get_list_selection(int listId);
 void tq5_view_enable(int controlId, int enabled);
-void tq5_view_set_text(int controlId, const char* text, int length);
-void tq5_view_set_progress_range(int upper);
-void tq5_view_set_progress_pos(int position);
+// Queued without waiting; the text is a copy that the library frees.
+void tq5_view_set_text_later(int controlId, char* text, int length);
+void tq5_view_set_progress_range_later(int upper);
+void tq5_view_set_progress_pos_later(int position);
 void tq5_view_show_box(std::uint32_t token, const char* text, int textLength, const char* caption,
                        int captionLength, int information);
 void tq5_view_show_about(std::uint32_t token, const char* text, int length);
@@ -44,6 +48,13 @@ int ControlId(app::Control control) {
 }
 
 int Length(std::string_view text) { return static_cast<int>(text.size()); }
+
+void SetTextLater(int controlId, std::string_view text) {
+    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy == nullptr) return;
+    std::memcpy(copy, text.data(), text.size());
+    tq5_view_set_text_later(controlId, copy, Length(text));
+}
 
 // The status line while the written flash is read back and compared, in the manner of the
 // write step's "Data transmit  %d / %d ".
@@ -127,25 +138,23 @@ void WebDialogView::EnableControl(app::Control control, bool enabled) {
 }
 
 void WebDialogView::SetStatusText(std::string_view text) {
-    if (!Closed()) {
-        tq5_view_set_text(static_cast<int>(app::kIdStatusLine), text.data(), Length(text));
-    }
+    if (!Closed()) SetTextLater(static_cast<int>(app::kIdStatusLine), text);
 }
 
 void WebDialogView::SetCounterText(std::string_view text) {
-    if (!Closed()) tq5_view_set_text(static_cast<int>(app::kIdCounter), text.data(), Length(text));
+    if (!Closed()) SetTextLater(static_cast<int>(app::kIdCounter), text);
 }
 
 void WebDialogView::SetProgressRange(std::int32_t upper) {
-    if (!Closed()) tq5_view_set_progress_range(upper);
+    if (!Closed()) tq5_view_set_progress_range_later(upper);
 }
 
 void WebDialogView::SetProgressPos(std::int32_t position) {
-    if (!Closed()) tq5_view_set_progress_pos(position);
+    if (!Closed()) tq5_view_set_progress_pos_later(position);
 }
 
 void WebDialogView::SetTitle(std::string_view title) {
-    if (!Closed()) tq5_view_set_text(kTitleId, title.data(), Length(title));
+    if (!Closed()) SetTextLater(kTitleId, title);
 }
 
 void WebDialogView::ShowMessageBox(std::string_view text, std::string_view caption,
@@ -189,9 +198,9 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
         const std::string text = app::FormatText(kVerifyingFormat,
                                                  static_cast<long long>(progress.done),
                                                  static_cast<long long>(progress.total));
-        tq5_view_set_text(static_cast<int>(app::kIdStatusLine), text.data(), Length(text));
-        tq5_view_set_progress_range(static_cast<int>(progress.total));
-        tq5_view_set_progress_pos(static_cast<int>(progress.done));
+        SetTextLater(static_cast<int>(app::kIdStatusLine), text);
+        tq5_view_set_progress_range_later(static_cast<int>(progress.total));
+        tq5_view_set_progress_pos_later(static_cast<int>(progress.done));
     }
 }
 

@@ -3,6 +3,8 @@
 // (dialog_view_library.js, which hands each call to the page's view object on the main
 // thread and returns when it is done). Calls come from the dialog thread and from workers.
 //
+// The texts and the progress bar are handed on without waiting for the page to draw them
+// (a write step changes them for every block); every other call returns once it is done.
 // Modal boxes (message boxes, the about box) are shown by the page; the caller waits until
 // the user dismisses its box: on the dialog thread while running posted tasks (as a Windows
 // message box's own loop does), on a worker plainly. Close lets every waiting caller go and
