@@ -98,11 +98,7 @@ void BM_UpdateOverJack(benchmark::State& state) {
     bool completed = true;
     const double periodMs = frames / kSampleRate * 1000.0;
     for (auto _ : state) {
-        sim::InstalledFirmware older;
-        older.bootVersion = "0.90";  // every row runs
-        device.InstallFirmware(older);
-        device.SetMode(sim::DeviceMode::UpdateReady);
-        device.ClearTranscript();
+        bench::PrepareFullUpdate(device);
         midi::RtMidiBackend backend(midi::RtMidiSystem::Jack);
 
         const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);

@@ -59,6 +59,14 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
     return run;
 }
 
+void PrepareFullUpdate(sim::VirtualDevice& device) {
+    sim::InstalledFirmware older;
+    older.bootVersion = "0.90";
+    device.InstallFirmware(older);
+    device.SetMode(sim::DeviceMode::UpdateReady);
+    device.ClearTranscript();
+}
+
 // --- the timer service ----------------------------------------------------------------------
 
 std::uint32_t CountingTimer::MinPeriod() { return midi::SystemTimerPlatform().MinPeriod(); }

@@ -17,6 +17,7 @@
 #include "midi/driver.hpp"
 #include "midi/timer_platform.hpp"
 #include "sim/transcript.hpp"
+#include "sim/virtual_device.hpp"
 
 namespace tq5::bench {
 
@@ -31,6 +32,10 @@ struct UpdateRun {
 // as by default; without it, as with --no-verify). `timer` is the poll's timer service.
 UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
                     const std::string& inputName, midi::TimerPlatform& timer, bool verify);
+
+// Sets the device up for a whole plan: an older boot loader (so every row runs), the update
+// mode, and an empty transcript.
+void PrepareFullUpdate(sim::VirtualDevice& device);
 
 // The system's timer service, with the early wake switched on or off, counting its ticks.
 class CountingTimer final : public midi::TimerPlatform {

@@ -46,18 +46,18 @@ Message StrayFor(const Fault& fault, std::uint8_t deviceByte) {
 // A foreign manufacturer's SysEx message that lost its F7 on the way.
 const Message kForeignUnterminated = {0xF0, 0x7D, 0x01, 0x02, 0x03};
 
-// Clock and active-sensing bytes, legal anywhere in a MIDI stream: one before the message,
-// three inside it and one after it.
+constexpr std::uint8_t kClock = 0xF8;
+constexpr std::uint8_t kSensing = 0xFE;
+
+// Clock and active-sensing bytes, legal anywhere in a MIDI stream: three inside the message.
+// (Those before and after it go as messages of their own, as a MIDI system carries them.)
 Message WithRealTimeBytes(const Message& m) {
-    constexpr std::uint8_t kClock = 0xF8;
-    constexpr std::uint8_t kSensing = 0xFE;
-    Message out{kClock};
+    Message out;
     for (std::size_t i = 0; i < m.size(); ++i) {
         if (i == 1 || i + 1 == m.size()) out.push_back(kClock);
         if (i == m.size() / 2) out.push_back(kSensing);
         out.push_back(m[i]);
     }
-    out.push_back(kSensing);
     return out;
 }
 
@@ -135,7 +135,13 @@ Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
     }
     replies.insert(replies.begin(), strays.begin(), strays.end());
     if (realTime) {
-        for (Message& m : replies) m = WithRealTimeBytes(m);
+        std::vector<Message> polluted;
+        for (const Message& m : replies) {
+            polluted.push_back({kClock});
+            polluted.push_back(WithRealTimeBytes(m));
+            polluted.push_back({kSensing});
+        }
+        replies = std::move(polluted);
     }
     if (splitAt != 0) {
         std::vector<Message> pieces;

@@ -2,6 +2,9 @@
 # server name of its own, and tq5-devsim on it as the TQ-5. Every process started here is
 # ended by its own pid. Used by tools/e2e-jack.sh and bench/update_rss.sh.
 #
+# With MIDI_API=alsa the device sits on the ALSA sequencer instead (no server to start;
+# the guest kernel of tools/guest/ has one).
+#
 # Before sourcing, set `build` (the folder holding app/cli/tq5-updater and
 # sim/devsim/tq5-devsim), `work` (a folder for logs and state files) and `label` (the prefix
 # of messages). Sourcing checks the programs (exit 2 when one is missing) and sets `updater`
@@ -16,8 +19,13 @@ for program in "$updater" "$devsim"; do
     exit 2
   fi
 done
-if ! command -v jackd >/dev/null; then
+api=${MIDI_API:-jack}
+if [ "$api" = jack ] && ! command -v jackd >/dev/null; then
   echo "$label: jackd is not installed (Debian package jackd2)" >&2
+  exit 2
+fi
+if [ "$api" = alsa ] && [ ! -e /dev/snd/seq ]; then
+  echo "$label: there is no ALSA sequencer (/dev/snd/seq); run through tools/guest/run-in-guest.sh" >&2
   exit 2
 fi
 
@@ -71,7 +79,7 @@ start_devsim() {
   port=$1
   shift
   state="$work/$port.state"
-  "$devsim" --api jack --client-name "$port" --port-name "$port" --state-file "$state" "$@" \
+  "$devsim" --api "$api" --client-name "$port" --port-name "$port" --state-file "$state" "$@" \
     >"$work/$port.devsim.out" 2>"$work/$port.devsim.err" &
   devsim_pid=$!
   for _ in $(seq 100); do

@@ -6,6 +6,9 @@
 #   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
 #   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
 #   e2e      tq5-updater against tq5-devsim through a private jackd
+#   package  the .deb and the .zip built (tools/package.sh) and checked (tools/package-test.sh)
+#   guest    in a guest kernel with the real ALSA sequencer (tools/guest/): the ALSA driver,
+#            tq5-updater against tq5-devsim, Updater.exe under Wine on WinMM (ctest label guest)
 #   web      the page (emscripten) in headless chromium against its virtual TQ-5
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,6 +34,15 @@ passed=$((passed + 1))
 
 echo "=== e2e: tq5-updater against tq5-devsim through a private jackd"
 bash tools/e2e-jack.sh build/release
+passed=$((passed + 1))
+
+echo "=== package: build the .deb and the .zip, then check them"
+bash tools/package.sh
+bash tools/package-test.sh
+passed=$((passed + 1))
+
+echo "=== guest: the ALSA sequencer and Updater.exe's WinMM in a guest kernel"
+ctest --preset guest
 passed=$((passed + 1))
 
 echo "=== web: the page in headless chromium"

@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "firmware/program_version.hpp"
+
 namespace tq5::app::cli {
 namespace {
 
@@ -53,6 +55,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         ->needs(simulate);
     app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
         ->needs(simulate);
+    app.set_version_flag("--version", engine::ProgramVersionText("tq5-updater"),
+                         "print the version and the firmware images' versions");
     auto* ports = app.add_subcommand("ports", "list the MIDI inputs and outputs");
     auto* update = app.add_subcommand("update", "update the TQ-5's firmware");
     auto* version = app.add_subcommand("version", "show the TQ-5's and this updater's versions");
@@ -61,6 +65,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         return ParseResult{std::nullopt, kExitSuccess, app.help(), false};
+    } catch (const CLI::CallForVersion& shown) {
+        return ParseResult{std::nullopt, kExitSuccess, std::string(shown.what()) + "\n", false};
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
     }

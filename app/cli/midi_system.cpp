@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/preferred_ports.hpp"
+#include "midi/drivers/alsa/alsa_backend.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 
@@ -40,13 +41,19 @@ private:
     int saved_ = -1;
 };
 
+// ALSA through the sequencer driver of our own (its receiving clients take the largest
+// messages); JACK through RtMidi.
 bool IsReachable(midi::RtMidiSystem system) {
     QuietStderr quiet;
+    if (system == midi::RtMidiSystem::Alsa) return midi::AlsaBackend::IsReachable();
     return midi::RtMidiBackend::IsReachable(system);
 }
 
 MidiSystem Reach(midi::RtMidiSystem system, const char* name) {
     if (!IsReachable(system)) return MidiSystem{nullptr, name, {}};
+    if (system == midi::RtMidiSystem::Alsa) {
+        return MidiSystem{std::make_unique<midi::AlsaBackend>(), name, {}};
+    }
     return MidiSystem{std::make_unique<midi::RtMidiBackend>(system), name, {}};
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The MIDI system a command talks through: ALSA or JACK through RtMidi, or the built-in
+// The MIDI system a command talks through: the ALSA sequencer, JACK through RtMidi, or the built-in
 // virtual TQ-5 on in-process ports that carry this instance's preferred names.
 
 #include <memory>

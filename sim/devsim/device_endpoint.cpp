@@ -14,11 +14,14 @@ DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& optio
 DeviceEndpoint::~DeviceEndpoint() {
     device_.SetReplySink(nullptr);
     in_.reset();
+    alsaIn_.reset();
     std::lock_guard guard(outLock_);
     out_.reset();
+    alsaOut_.reset();
 }
 
 bool DeviceEndpoint::Open(std::string& error) {
+    if (options_.system == midi::RtMidiSystem::Alsa) return OpenAlsa(error);
     const RtMidi::Api api = midi::ToRtMidiApi(options_.system == midi::RtMidiSystem::Jack);
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
     if (!out || !out->Run([&](RtMidiOut& midi) {
@@ -47,6 +50,35 @@ bool DeviceEndpoint::Open(std::string& error) {
     return true;
 }
 
+// Two clients named alike, one port each, as on JACK.
+bool DeviceEndpoint::OpenAlsa(std::string& error) {
+    auto out = midi::AlsaSequencer::Open(options_.clientName);
+    const int outPort = out ? out->CreateOutputPort(options_.portName + " out") : -1;
+    if (outPort < 0) {
+        error = "can't open the output port (is there an ALSA sequencer, /dev/snd/seq?)";
+        return false;
+    }
+    {
+        std::lock_guard guard(outLock_);
+        alsaOut_ = std::move(out);
+        alsaOutPort_ = outPort;
+    }
+    device_.SetReplySink(
+        [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
+
+    auto in = midi::AlsaSequencer::Open(options_.clientName);
+    if (!in || in->CreateInputPort(options_.portName + " in") < 0 ||
+        !in->StartReading(
+            [this](const std::uint8_t* bytes, std::size_t length) {
+                device_.Receive(bytes, length);
+            })) {
+        error = "can't open the input port";
+        return false;
+    }
+    alsaIn_ = std::move(in);
+    return true;
+}
+
 void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void* user) {
     if (message == nullptr || message->empty()) return;
     try {
@@ -58,6 +90,7 @@ void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void
 void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard guard(outLock_);
     if (out_) out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); });
+    if (alsaOut_) alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs);
 }
 
 }  // namespace tq5::sim

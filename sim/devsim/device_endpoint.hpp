@@ -1,12 +1,15 @@
 #pragma once
 // The virtual TQ-5 on two named virtual ports of a MIDI system: what arrives at "<name> in"
-// goes to the device, the device's replies leave through "<name> out".
+// goes to the device, the device's replies leave through "<name> out". On ALSA the ports
+// belong to sequencer clients of our own (their input pool takes the largest messages), on
+// JACK to RtMidi's.
 
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "midi/drivers/alsa/alsa_sequencer.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
 #include "midi/sysex_assembler.hpp"
 #include "sim/devsim/devsim_options.hpp"
@@ -25,6 +28,7 @@ public:
     bool Open(std::string& error);
 
 private:
+    bool OpenAlsa(std::string& error);
     static void OnMessage(double, std::vector<unsigned char>* message, void* user);
     void SendReply(const std::uint8_t* bytes, std::size_t length);
 
@@ -35,6 +39,9 @@ private:
     std::unique_ptr<midi::WatchedMidi<RtMidiIn>> in_;
     std::mutex outLock_;  // the device's thread sends; closing takes the port away
     std::unique_ptr<midi::WatchedMidi<RtMidiOut>> out_;
+    std::unique_ptr<midi::AlsaSequencer> alsaIn_;
+    std::unique_ptr<midi::AlsaSequencer> alsaOut_;  // guarded by outLock_, as out_
+    int alsaOutPort_ = -1;
 };
 
 }  // namespace tq5::sim

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "firmware/program_version.hpp"
 #include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
 
@@ -36,6 +37,8 @@ bool ParseDeviceId(const std::string& text, protocol::DeviceId& id) {
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
     DevsimOptions options;
     CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports"};
+    app.set_version_flag("--version", engine::ProgramVersionText("tq5-devsim"),
+                         "print the version and the firmware images' versions");
 
     const std::map<std::string, midi::RtMidiSystem> systems{
         {"jack", midi::RtMidiSystem::Jack}, {"alsa", midi::RtMidiSystem::Alsa}};

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/cli_options.hpp"
+#include "app/cli/console_host.hpp"
+#include "app/cli/failure_report.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "firmware/memory_firmware_store.hpp"
+#include "firmware/program_version.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -76,6 +79,17 @@ TEST(CliOptions, HelpGoesToStdoutWithSuccess) {
     EXPECT_EQ(parsed.exitCode, kExitSuccess);
     EXPECT_FALSE(parsed.toStderr);
     EXPECT_NE(parsed.output.find("update"), std::string::npos);
+}
+
+TEST(CliOptions, VersionGoesToStdoutWithSuccessWithOrWithoutACommand) {
+    for (const auto& args : {std::vector<std::string>{"--version"},
+                             std::vector<std::string>{"update", "--version"}}) {
+        const ParseResult parsed = Parse(args);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitSuccess);
+        EXPECT_FALSE(parsed.toStderr);
+        EXPECT_EQ(parsed.output, engine::ProgramVersionText("tq5-updater") + "\n");
+    }
 }
 
 TEST(CliOptions, DeviceIds) {
@@ -258,6 +272,71 @@ TEST(ProgressTracker, WhatALogNotes) {
     EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 4096, 8192)), Change::None);
     EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 3, 8192, 8192)), Change::Finished);
     EXPECT_EQ(p.OnProgress(Step(engine::Phase::Write, 5, 0, 204800, true)), Change::None);
+}
+
+// --- what a failure line says -----------------------------------------------------------------
+
+struct FailureCase {
+    engine::Outcome outcome;
+    int row;
+    std::string says;  // empty: no line of its own
+};
+
+TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
+    using engine::Cause;
+    using engine::Phase;
+    const std::vector<FailureCase> cases = {
+        {{false, 107, Phase::Write, Cause::DuplicateReplies, 0, 129, 0}, 7,
+         "the TQ-5's replies arrived twice, so it could not be told which request each one "
+         "answered. Check that only one MIDI route connects the TQ-5 and this program"},
+        {{false, 107, Phase::Verify, Cause::Mismatch, 0, 129, 0x38004}, 0,
+         "the read-back check found the TQ-5's flash different from image 129 at flash "
+         "address 0x038004."},
+        {{false, 0, Phase::BootVersion, Cause::TimedOut}, 0,
+         "the update stopped while reading the TQ-5's boot loader version: no answer came in "
+         "time."},
+        {{false, 0, Phase::BootVersion, Cause::BrokenReply, 1}, 0,
+         "the update stopped while reading the TQ-5's boot loader version: the answer carried "
+         "status 1 instead of the data."},
+        {{false, 103, Phase::Write, Cause::SendFailed, 0, 136}, 9,
+         "the update stopped while writing image 136 (9/10): the request could not be sent "
+         "through the MIDI output."},
+        {{false, 107, Phase::Erase, Cause::DeviceStatus, 5}, 6,
+         "the update stopped while erasing (6/10): the TQ-5 answered with status 5."},
+        {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
+        {{true, 108, Phase::Finish, Cause::None}, 10, ""},
+    };
+    for (const FailureCase& c : cases) {
+        engine::Progress last;
+        last.row = c.row;
+        last.rows = 10;
+        const std::string line = ExplainFailure(c.outcome, last);
+        if (c.says.empty()) {
+            EXPECT_EQ(line, "");
+        } else {
+            EXPECT_EQ(line.rfind(c.says, 0), 0u) << line;
+        }
+    }
+}
+
+// The console decides by the procedure's outcome: whatever the status line last said, and
+// however the texts are worded, only the outcome makes an update a success.
+TEST(ConsoleHost, AnUpdateSucceedsByItsOutcomeNotByItsTexts) {
+    const auto images = SizedImages();
+    std::FILE* null = std::fopen("/dev/null", "w");
+    ASSERT_NE(null, nullptr);
+    for (const bool completed : {true, false}) {
+        ConsoleHost host(null, null, false, images);
+        host.SetStatusText(completed ? "some other wording" : "Version update completed.");
+        engine::Outcome outcome;
+        outcome.completed = completed;
+        outcome.messageId = completed ? 0 : 107;
+        host.ReportOutcome(outcome);
+        host.ReleaseControls();
+        ASSERT_TRUE(host.UpdateOutcome().has_value());
+        EXPECT_EQ(host.UpdateOutcome()->completed, completed);
+    }
+    std::fclose(null);
 }
 
 TEST(ProgressTracker, Durations) {

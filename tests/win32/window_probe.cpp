@@ -15,7 +15,12 @@
 //   window_probe --desktop <name> key <title> <key>...   brings the window to the front and
 //                                  types the keys (enter, esc, tab, space) as the keyboard does
 //   window_probe --desktop <name> titles                 the visible top-level windows
+//   window_probe --desktop <name> rect <title> <id>      control <id>'s left top right bottom
+//                                  on the screen, and for a combo box the height of its
+//                                  list's entries
+//   window_probe --desktop <name> items <title> <id>     the entries of combo box <id>
 //   window_probe hold <ms> <mutex name>...               holds named mutexes for a while
+//   window_probe --desktop <name> serve                  the commands above from stdin
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -185,28 +190,7 @@ int Usage() {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() >= 2 && args[0] == "--desktop") {
-        // The desktop comes into being with the first program started on it, and goes away
-        // soon after the last one has ended: then it holds no windows, and neither waiting
-        // for them to go nor listing them needs to wait for it.
-        const bool goneMeansNoWindows =
-            args.size() >= 3 && (args[2] == "wait-gone" || args[2] == "titles");
-        HDESK desktop = nullptr;
-        for (int attempt = 0; attempt < 600 && desktop == nullptr; ++attempt) {
-            desktop = OpenDesktopA(args[1].c_str(), 0, FALSE, GENERIC_ALL);
-            if (desktop == nullptr && goneMeansNoWindows) return 0;
-            if (desktop == nullptr) Sleep(50);
-        }
-        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
-            std::fprintf(stderr, "window_probe: no desktop %s\n", args[1].c_str());
-            return 2;
-        }
-        args.erase(args.begin(), args.begin() + 2);
-    }
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage();
     const std::string& command = args[0];
     const auto numberAt = [&](std::size_t i, long fallback) {
@@ -268,9 +252,89 @@ int main(int argc, char** argv) {
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (command == "key" && args.size() >= 3) {
         if (!TypeKeys(window, std::vector<std::string>(args.begin() + 2, args.end()))) return Usage();
+    } else if (command == "rect" && args.size() >= 3) {
+        // Where a real mouse click lands (xdotool in the window tests): on the control, or on
+        // an entry of a combo box's list, which drops down right below it.
+        HWND control = GetDlgItem(window, static_cast<int>(numberAt(2, 0)));
+        RECT rect{};
+        if (!GetWindowRect(control, &rect)) return 1;
+        std::printf("%ld %ld %ld %ld", rect.left, rect.top, rect.right, rect.bottom);
+        char className[64] = {};
+        GetClassNameA(control, className, sizeof className);
+        if (_stricmp(className, "ComboBox") == 0) {
+            std::printf(" %d", static_cast<int>(SendMessageA(control, CB_GETITEMHEIGHT, 0, 0)));
+        }
+        std::printf("\n");
+    } else if (command == "items" && args.size() >= 3) {
+        HWND combo = GetDlgItem(window, static_cast<int>(numberAt(2, 0)));
+        const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            // Asked in UTF-16: the text crosses into this process as such.
+            wchar_t wide[260] = {};
+            char text[520] = {};
+            if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 260) {
+                SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+                WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+            }
+            std::printf("%s\n", text);
+        }
     } else {
         return Usage();
     }
     std::fflush(stdout);
     return 0;
+}
+
+// serve: one command a line on stdin, its arguments separated by tabs; after each, its
+// output and a line "=<exit code>". One process under Wine for a whole test: starting a
+// Windows program costs seconds under emulation.
+int Serve() {
+    std::string line;
+    int c = 0;
+    while ((c = std::getchar()) != EOF) {
+        if (c == '\r') continue;
+        if (c != '\n') {
+            line.push_back(static_cast<char>(c));
+            continue;
+        }
+        std::vector<std::string> args;
+        std::size_t from = 0;
+        while (true) {
+            const std::size_t tab = line.find('\t', from);
+            args.push_back(line.substr(from, tab == std::string::npos ? tab : tab - from));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        line.clear();
+        const int result = args.empty() || args[0].empty() ? Usage() : RunCommand(args);
+        std::printf("=%d\n", result);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "--desktop") {
+        // The desktop comes into being with the first program started on it, and goes away
+        // soon after the last one has ended: then it holds no windows, and neither waiting
+        // for them to go nor listing them needs to wait for it.
+        const bool goneMeansNoWindows =
+            args.size() >= 3 && (args[2] == "wait-gone" || args[2] == "titles");
+        HDESK desktop = nullptr;
+        for (int attempt = 0; attempt < 600 && desktop == nullptr; ++attempt) {
+            desktop = OpenDesktopA(args[1].c_str(), 0, FALSE, GENERIC_ALL);
+            if (desktop == nullptr && goneMeansNoWindows) return 0;
+            if (desktop == nullptr) Sleep(50);
+        }
+        if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "window_probe: no desktop %s\n", args[1].c_str());
+            return 2;
+        }
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() == 1 && args[0] == "serve") return Serve();
+    return RunCommand(args);
 }

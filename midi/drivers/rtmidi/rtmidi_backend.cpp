@@ -1,6 +1,8 @@
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -14,6 +16,9 @@ namespace {
 // can never fit; such a message is refused here instead.
 constexpr std::size_t kJackRingBytes = 16384;
 constexpr std::size_t kJackLengthPrefix = sizeof(int);
+// Far longer than a JACK cycle (a few milliseconds): what a closing output waits for the
+// cycle in progress to end.
+constexpr auto kCycleDrain = std::chrono::milliseconds(50);
 
 // RtMidi's JACK output client leaks its ring buffers when no server answers, so none is
 // made before an input client (which leaks nothing) has found the server.
@@ -166,6 +171,14 @@ public:
 
     void Close() override {
         std::lock_guard guard(lock_);
+        if (output_ && api_ == RtMidi::UNIX_JACK) {
+            // RtMidi's JACK output frees its ring buffer before it closes its client, while a
+            // process cycle that began before the port went may still be reading the ring.
+            // Closing the port first, then letting any such cycle end, leaves the cycles that
+            // follow nothing to read.
+            output_->Run([](RtMidiOut& midi) { midi.closePort(); });
+            std::this_thread::sleep_for(kCycleDrain);
+        }
         output_.reset();
     }
 
