@@ -189,11 +189,14 @@ TEST(DeviceUpdate, BootVersionReadWithBadChecksumEndsWithoutMessage) {
 }
 
 TEST(DeviceUpdate, LateAcknowledgementStillLandsEveryBlock) {
-    DeviceRig probe;
-    const int wait = static_cast<int>(probe.env.timing.blockWaitMs);
+    // A block wait long enough that no other block times out on a loaded machine, so that
+    // the one resend counted is the late block's.
+    engine::Timing timing = test::ShortTiming();
+    timing.blockWaitMs = 400;
     // The 5th block's answer comes after its resend has left; the resend's answer follows.
     DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 1, FaultAction::DelayReply, 0,
-                              static_cast<std::uint32_t>(wait * 3 / 2))));
+                              timing.blockWaitMs * 3 / 2)),
+                  EmbeddedFirmware(), timing);
     rig.RunUpdate();
     EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
     EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 878u);

@@ -201,7 +201,12 @@ struct Tally {
 TEST(UpdateSoak, FaultyUpdatesSucceedOrEndWithTheirFaultsMessageAndACleanUpdateFollows) {
     const int runs = EnvInt("TQ5_SOAK_RUNS", 200);
     const auto seed = static_cast<std::uint32_t>(EnvInt("TQ5_SOAK_SEED", 1));
-    const engine::Timing timing = test::ShortTiming();
+    // Short waits, with room for a 150 ms late reply to come in time on a loaded machine
+    // (under Wine on two busy cores it once came 150 ms later still), while 450 ms outlasts
+    // every wait.
+    engine::Timing timing = test::ShortTiming();
+    timing.replyWaitMs = 400;
+    timing.eraseReadWaitMs = 400;
     // The run's own choices; the device draws its faults from a seed of its own per run.
     std::mt19937 draw(seed);
     // Late replies that the update outwaits, that outlast only a block's wait, and that
