@@ -108,7 +108,9 @@ async function openDialog(page, query = '') {
   await waitForGate(page, 'ask');
   await page.click('#gate-button');
   await page.waitForSelector('#window:not([hidden])');
-  await page.waitForFunction(() => document.getElementById('c1001').options.length > 0);
+  // The dialog's initialisation fills the lists and sets the title last: once the title is
+  // there, everything before it has reached the page.
+  await page.waitForFunction(() => document.getElementById('title-text').textContent !== '');
 }
 
 const value = (page, id) => page.$eval('#' + id, (e) => e.value);

@@ -52,7 +52,7 @@ try {
     await page.waitForFunction(() => window.tq5Page && window.tq5Page.gate() === 'ask');
     loads.push(Date.now() - loadStart);
     await page.click('#gate-button');
-    await page.waitForFunction(() => document.getElementById('c1001').options.length > 0);
+    await page.waitForFunction(() => document.getElementById('title-text').textContent !== '');  // set last
 
     const checkStart = Date.now();
     await page.click('#c1007');
