@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tq5::app {
 namespace {
@@ -54,14 +55,32 @@ std::string PosixNamedLocks::LockFileName(const std::string& name) {
 
 bool PosixNamedLocks::FolderUsable() const { return EnsurePrivateFolder(folder_); }
 
+void PosixNamedLocks::NoteUnusable(const std::filesystem::path& file, const char* why) {
+    unusable_.push_back(file.string() + ": " + why);
+}
+
 bool PosixNamedLocks::TryTake(const std::string& name) {
     if (!EnsurePrivateFolder(folder_)) return false;
     const std::filesystem::path file = folder_ / LockFileName(name);
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    const int fd =
+        ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        NoteUnusable(file, errno == EISDIR ? "a folder"
+                           : errno == ELOOP ? "a symbolic link"
+                                            : std::strerror(errno));
         return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        NoteUnusable(file, "not a regular file");
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK) NoteUnusable(file, std::strerror(error));
+        return false;  // another instance holds it
     }
     held_.push_back(fd);
     return true;

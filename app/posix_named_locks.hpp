@@ -24,6 +24,10 @@ public:
     // false when the folder can't be made this user's own (another user's, a link, a file):
     // then no lock can be had and every instance number counts as taken.
     bool FolderUsable() const;
+    // The lock files that TryTake found but could not use as locks (a folder or a link in
+    // their place, no permission), each as "<path>: <why>". Their numbers count as taken
+    // although no instance holds them.
+    const std::vector<std::string>& UnusableFiles() const { return unusable_; }
     const std::filesystem::path& Folder() const { return folder_; }
 
     // $XDG_RUNTIME_DIR/tq5-updater, or /tmp/tq5-updater-<uid> when it is not set.
@@ -34,7 +38,10 @@ public:
 
 private:
     std::filesystem::path folder_;
+    void NoteUnusable(const std::filesystem::path& file, const char* why);
+
     std::vector<int> held_;  // descriptors kept open on purpose
+    std::vector<std::string> unusable_;
 };
 
 }  // namespace tq5::app

@@ -14,7 +14,8 @@ namespace tq5::midi {
 // Size of the one receive buffer: longer SysEx messages arrive as several blocks, only the
 // first beginning with 0xF0.
 inline constexpr std::size_t kInputBlockSize = 8192;
-// Port lists show device names bounded to this many bytes, terminator included.
+// The dialog's port lists show device names bounded to this many bytes, terminator
+// included (the command line lists them whole).
 inline constexpr std::size_t kDeviceNameSize = 40;
 // A send whose bytes the driver never finishes gives up after this long. 4,700 bytes need
 // about 1.5 s on a 31,250-baud line.

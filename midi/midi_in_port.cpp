@@ -21,6 +21,10 @@ void MidiInPort::GetDeviceName(std::uint32_t index, char* destination) {
     CopyDeviceName(driver_->GetDeviceName(index), destination);
 }
 
+std::string MidiInPort::GetFullDeviceName(std::uint32_t index) {
+    return WholeDeviceName(driver_->GetDeviceName(index));
+}
+
 int MidiInPort::Open() {
     std::lock_guard guard(lifecycleLock_);
     if (running_.load()) return 1;

@@ -32,6 +32,9 @@ public:
     // kDeviceNameSize - 1 bytes and always terminated; empty when the name can't be read.
     void GetDeviceName(std::uint32_t index, char* destination);
     std::string GetDeviceName(std::uint32_t index);
+    // The whole name, up to a NUL in it: JACK and ALSA names run longer than the bound, and
+    // two of them may differ only past it.
+    std::string GetFullDeviceName(std::uint32_t index);
 
     // The device that the next Open uses. A running port keeps its device until Close.
     void SetDeviceIndex(std::int32_t index) { deviceIndex_.store(index); }

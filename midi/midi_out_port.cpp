@@ -24,6 +24,10 @@ void MidiOutPort::GetDeviceName(std::uint32_t index, char* destination) {
     CopyDeviceName(driver_->GetDeviceName(index), destination);
 }
 
+std::string MidiOutPort::GetFullDeviceName(std::uint32_t index) {
+    return WholeDeviceName(driver_->GetDeviceName(index));
+}
+
 int MidiOutPort::Open(std::int32_t index) {
     std::lock_guard guard(lifecycleLock_);
     if (open_.load()) {

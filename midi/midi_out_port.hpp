@@ -29,6 +29,9 @@ public:
     // As MidiInPort::GetDeviceName: bounded to kDeviceNameSize bytes, terminator included.
     void GetDeviceName(std::uint32_t index, char* destination);
     std::string GetDeviceName(std::uint32_t index);
+    // The whole name, up to a NUL in it: JACK and ALSA names run longer than the bound, and
+    // two of them may differ only past it.
+    std::string GetFullDeviceName(std::uint32_t index);
 
     // 1 when device `index` is open: at once if it already was; otherwise any other open
     // device is closed first. The index is stored even when the open fails (then 0).

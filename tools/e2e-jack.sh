@@ -2,10 +2,12 @@
 # End to end over a real MIDI server: a private jackd (dummy backend, its own server name),
 # tq5-devsim on it as the TQ-5, and tq5-updater talking to it through JACK with the
 # product's own timings. A full update, the version check before and after, the device's own
-# report of its flash, then failure paths that end quickly; then, with the server in its
+# report of its flash, failure paths that end quickly; then, with the server in its
 # synchronous and in its asynchronous mode, a link that pollutes, splits, loses and
 # duplicates: every such update completes over a flash that holds the images, or fails
-# with a clear message, never anything else.
+# with a clear message, never anything else. Last, the server dying during an erase and
+# during writing (the updater's end, and its CPU while it waits), Ctrl-C at random moments
+# after the server died, and twenty updaters on one server interrupted at once.
 #
 #   tools/e2e-jack.sh [BUILD_DIR]     (default build/release; holds tq5-updater and tq5-devsim)
 #
@@ -24,7 +26,9 @@ label=e2e
 passed=0
 failed=0
 
+others=()  # more programs of ours that a case runs at once; ended with the session
 cleanup() {
+  for pid in "${others[@]}"; do kill -KILL "$pid" 2>/dev/null; done
   if declare -F stop_session >/dev/null; then stop_session; fi
   if [ "$failed" -eq 0 ]; then
     rm -rf "$work"
@@ -91,6 +95,68 @@ run_case() {  # run_case NAME FUNCTION
     sed 's/^/    /' <<<"$err" >&2
   fi
 }
+
+# start_updater COMMAND [options...]: tq5-updater in the background on the device's ports;
+# sets upd_pid, upd_out and upd_err (its logs).
+start_updater() {
+  local command=$1
+  shift
+  upd_out="$work/$port.$command.out"
+  upd_err="$work/$port.$command.err"
+  "$updater" --api jack --out "$port in" --in "$port out" "$@" "$command" \
+    >"$upd_out" 2>"$upd_err" &
+  upd_pid=$!
+}
+
+# wait_for_line TEXT SECONDS: true once the updater's stdout holds a line starting with TEXT.
+wait_for_line() {
+  for _ in $(seq "$(($2 * 10))"); do
+    grep -q "^$1" "$upd_out" 2>/dev/null && return 0
+    kill -0 "$upd_pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# CPU time of a process so far, in clock ticks (utime + stime of /proc/PID/stat).
+cpu_ticks() {
+  sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $12 + $13 }'
+}
+
+# await_updater SINCE BOUND: waits up to BOUND seconds for the updater to end, sampling its
+# CPU time; sets rc, out, err, seconds (from SINCE, a `now`) and cpu (% of one core from
+# SINCE to the last sample before its end).
+await_updater() {
+  local since=$1 bound=$2 first last ticks sampled=""
+  first=$(cpu_ticks "$upd_pid")
+  last=$first
+  while kill -0 "$upd_pid" 2>/dev/null; do
+    if [ "$(seconds_since "$since" | cut -d. -f1)" -ge "$bound" ]; then
+      kill -KILL "$upd_pid"
+      break
+    fi
+    ticks=$(cpu_ticks "$upd_pid")
+    if [ -n "$ticks" ]; then
+      last=$ticks
+      sampled=$(now)
+    fi
+    sleep 0.05
+  done
+  wait "$upd_pid"
+  rc=$?
+  seconds=$(seconds_since "$since")
+  cpu=0
+  if [ -n "$sampled" ] && [ -n "$first" ]; then
+    cpu=$(awk -v t="$((last - first))" -v hz="$(getconf CLK_TCK)" -v a="$since" -v b="$sampled" \
+      'BEGIN { printf "%.1f", (b - a > 0.5) ? 100 * t / hz / (b - a) : 0 }')
+  fi
+  out=$(cat "$upd_out")
+  err=$(cat "$upd_err")
+}
+
+below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+figures=()  # measured figures, printed at the end
 
 # Every region holds its image, and the three version fields read as the images' own.
 flash_holds_images() {
@@ -190,6 +256,146 @@ read_crc_error() {
   expect "says the reads failed" contains "$err" "did not answer the reads of its versions"
   expect "ends well before the 60 s read wait" \
     awk -v s="$(seconds_since "$started")" 'BEGIN { exit !(s < 30) }'
+}
+
+# The server dies while the device erases (its answer to the first erase would come 20 s
+# late): the erase's 60 s wait runs out with "Time out error(3)" and exit code 1, and the
+# updater sleeps while it waits.
+server_dies_erasing() {
+  start_devsim e2e-erase --fault erase:1:delay-reply:20000 || { problem="no device"; return; }
+  start_updater update
+  wait_for_line "1/10  erasing " 60 || { problem="no erase began"; return; }
+  sleep 1
+  kill_jackd
+  local killed
+  killed=$(now)
+  await_updater "$killed" 90
+  start_jackd || { problem="jackd did not come up again"; return; }
+  expect "exit code 1" test "$rc" -eq 1
+  expect "\"Time out error(3)\"" contains "$err" "Error: Time out error(3)"
+  expect "ends within the erase wait plus 10 s ($seconds s)" below "$seconds" 70
+  expect "a few % CPU while it waits ($cpu %)" below "$cpu" 5
+  figures+=("server killed during an erase: exit $rc after $seconds s, $cpu % CPU while waiting")
+}
+
+# The server dies while the updater writes (a device on a DIN line at ten times its speed,
+# so that the row takes some seconds): every block's wait runs out, "Time out error(2)".
+server_dies_writing() {
+  start_devsim e2e-write --din-timing --time-scale 0.1 || { problem="no device"; return; }
+  start_updater update
+  wait_for_line "[0-9]*/10  writing " 120 || { problem="no write began"; return; }
+  sleep 1
+  kill_jackd
+  local killed
+  killed=$(now)
+  await_updater "$killed" 90
+  start_jackd || { problem="jackd did not come up again"; return; }
+  expect "exit code 1" test "$rc" -eq 1
+  expect "\"Time out error(2)\"" contains "$err" "Error: Time out error(2)"
+  # A block's 32 attempts wait 1000 ms each and 100 ms between them.
+  expect "ends within the block waits plus 10 s ($seconds s)" below "$seconds" 45.2
+  expect "a few % CPU while it waits ($cpu %)" below "$cpu" 5
+  figures+=("server killed while writing: exit $rc after $seconds s, $cpu % CPU while waiting")
+}
+
+# Ctrl-C at five random moments of the wait after the server died during an erase: exit
+# code 130 within a second, with the line that says the TQ-5 was left mid-update.
+ctrl_c_after_the_server_died() {
+  local run moment slowest=0 moments=""
+  for run in 1 2 3 4 5; do
+    start_devsim "e2e-ctrl-c-$run" --fault erase:1:delay-reply:20000 ||
+      { problem="no device"; return; }
+    start_updater update
+    wait_for_line "1/10  erasing " 60 || { problem="run $run: no erase began"; return; }
+    kill_jackd
+    moment=$(awk -v seed="$RANDOM" 'BEGIN { srand(seed); printf "%.2f", 4 * rand() }')
+    moments+=" $moment"
+    sleep "$moment"
+    kill -INT "$upd_pid"
+    await_updater "$(now)" 10
+    stop_devsim
+    start_jackd || { problem="jackd did not come up again"; return; }
+    expect "run $run (Ctrl-C $moment s after): exit code 130" test "$rc" -eq 130
+    expect "run $run: the mid-update line" contains "$err" "left in the middle of its update"
+    expect "run $run: ends within 1 s ($seconds s)" below "$seconds" 1
+    below "$slowest" "$seconds" && slowest=$seconds
+  done
+  figures+=("Ctrl-C at$moments s after the server died: exit 130, slowest end $slowest s")
+}
+
+# Twenty updaters on one server, each updating its own device (on a DIN line at ten times
+# its speed), interrupted at once: every one ends within 5 s, with exit code 130 and its line.
+twenty_at_once() {
+  local i pids=() devices=() slowest=0 under_way writing
+  for i in $(seq 20); do
+    "$devsim" --api jack --client-name "e2e-many-$i" --port-name "e2e-many-$i" --din-timing \
+      --time-scale 0.1 >"$work/many-$i.devsim.out" 2>"$work/many-$i.devsim.err" &
+    devices+=($!)
+    others+=($!)
+  done
+  for _ in $(seq 300); do
+    [ "$(grep -lx "tq5-devsim ready" "$work"/many-*.devsim.out 2>/dev/null | wc -l)" -eq 20 ] &&
+      break
+    sleep 0.1
+  done
+  for i in $(seq 20); do
+    "$updater" --api jack --out "e2e-many-$i in" --in "e2e-many-$i out" update \
+      >"$work/many-$i.out" 2>"$work/many-$i.err" &
+    pids+=($!)
+    others+=($!)
+  done
+  local launched
+  launched=$(now)
+  for _ in $(seq 600); do
+    under_way=$(grep -l "  erasing " "$work"/many-*.out 2>/dev/null | wc -l)
+    [ "$under_way" -eq 20 ] && break
+    sleep 0.1
+  done
+  local to_under_way
+  to_under_way=$(seconds_since "$launched")
+  sleep 3
+  writing=$(grep -l "  writing " "$work"/many-*.out 2>/dev/null | wc -l)
+  kill -INT "${pids[@]}" 2>/dev/null
+  # Each one's end (in microseconds), seen by a loop that starts no process of its own.
+  local started_us=${EPOCHREALTIME/[.,]/} ended=() left=20 now_us
+  while [ "$left" -gt 0 ]; do
+    now_us=${EPOCHREALTIME/[.,]/}
+    [ $((now_us - started_us)) -lt 10000000 ] || break
+    left=0
+    for ((i = 0; i < 20; i++)); do
+      [ -n "${ended[$i]:-}" ] && continue
+      if kill -0 "${pids[$i]}" 2>/dev/null; then
+        left=$((left + 1))
+      else
+        ended[$i]=$((now_us - started_us))
+      fi
+    done
+    sleep 0.02
+  done
+  for i in $(seq 20); do
+    kill -KILL "${pids[$((i - 1))]}" 2>/dev/null
+    wait "${pids[$((i - 1))]}"
+    rc=$?
+    seconds=$(awk -v us="${ended[$((i - 1))]:-}" 'BEGIN { printf "%.2f", us == "" ? 99 : us / 1e6 }')
+    expect "updater $i: exit code 130" test "$rc" -eq 130
+    expect "updater $i: its line" contains "$(cat "$work/many-$i.err")" \
+      "run \`tq5-updater update\` again"
+    below "$slowest" "$seconds" && slowest=$seconds
+  done
+  # The devices end together: SIGTERM to each, SIGKILL to those left after five seconds.
+  kill -TERM "${devices[@]}" 2>/dev/null
+  for _ in $(seq 50); do
+    local alive=0
+    for pid in "${devices[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" -eq 0 ] && break
+    sleep 0.1
+  done
+  kill -KILL "${devices[@]}" 2>/dev/null
+  wait "${devices[@]}" 2>/dev/null
+  others=()
+  expect "all 20 under way before the interruption ($under_way)" test "$under_way" -eq 20
+  expect "all ended within 5 s (the last after $slowest s)" below "$slowest" 5
+  figures+=("20 updaters on one server ($under_way under way after $to_under_way s, $writing writing), Ctrl-C: all ended within $slowest s")
 }
 
 # --- a faulty link ------------------------------------------------------------------------
@@ -334,9 +540,15 @@ run_case "block refused three times, an acknowledgement lost: update completes" 
 run_case "read reply with a bad CRC: no report, exit 1" read_crc_error
 run_case "boot loader version unreadable: exit 1, says so" boot_read_fails
 run_link_cases
-# The same link faults with JACK in its asynchronous mode, where a late client loses MIDI
-# instead of holding up the cycle: the procedures' resends cover what it loses.
 if [ "$api" = jack ]; then
+  # The server's death, and many updaters on one server.
+  run_case "server killed during an erase: \"Time out error(3)\", exit 1" server_dies_erasing
+  run_case "server killed while writing: \"Time out error(2)\", exit 1" server_dies_writing
+  run_case "Ctrl-C at 5 random moments after the server died: 130 within 1 s" \
+    ctrl_c_after_the_server_died
+  run_case "20 updaters on one server interrupted at once: all end within 5 s" twenty_at_once
+  # The same link faults with JACK in its asynchronous mode, where a late client loses MIDI
+  # instead of holding up the cycle: the procedures' resends cover what it loses.
   mode=async
   stop_pid "$jackd_pid"
   if start_jackd --timeout 5000; then
@@ -346,5 +558,6 @@ if [ "$api" = jack ]; then
   fi
 fi
 
+for figure in "${figures[@]}"; do echo "e2e: $figure"; done
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

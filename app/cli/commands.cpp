@@ -13,6 +13,7 @@
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_system.hpp"
 #include "app/cli/port_choice.hpp"
+#include "app/cli/printable_text.hpp"
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
 #include "app/posix_named_locks.hpp"
@@ -23,6 +24,34 @@
 
 namespace tq5::app::cli {
 namespace {
+
+constexpr const char* kBeforeUpdateNotice =
+    "tq5-updater: interrupted before the TQ-5's flash was changed; run `tq5-updater update` "
+    "again to update it.\n";
+constexpr const char* kMidUpdateNotice =
+    "tq5-updater: interrupted. The TQ-5 was left in the middle of its update; run "
+    "`tq5-updater update` again to complete it.\n";
+
+// Closing the MIDI clients at the end may wait for a busy server; past this bound the
+// program ends without waiting for them.
+constexpr int kTeardownMs = 3000;
+
+// libjack waits without end for a server that has stopped answering without ending; an
+// open of the MIDI system or of the ports that takes this long is given up.
+constexpr int kMidiStallMs = 20000;
+constexpr const char* kMidiStalled =
+    "tq5-updater: the MIDI system did not answer within 20 seconds (a JACK server that has "
+    "stopped?); nothing was sent to the TQ-5.\n";
+
+int Finish(int exitCode) {
+    FinishWithin(exitCode, kTeardownMs);
+    return exitCode;
+}
+
+int EndInterrupted() {
+    PrintInterruptNotice();
+    return Finish(kExitInterrupted);
+}
 
 void PrintList(std::FILE* out, const char* heading, const std::vector<std::string>& names,
                int instanceNumber) {
@@ -36,7 +65,7 @@ void PrintList(std::FILE* out, const char* heading, const std::vector<std::strin
         const char* mark = static_cast<std::int32_t>(i) == chosen ? "  [preferred, default]"
                            : isPreferred                          ? "  [preferred]"
                                                                   : "";
-        std::fprintf(out, "  %zu  %s%s\n", i, names[i].c_str(), mark);
+        std::fprintf(out, "  %zu  %s%s\n", i, PrintableText(names[i]).c_str(), mark);
     }
 }
 
@@ -44,8 +73,8 @@ int ListPorts(const MidiSystem& system, int instanceNumber, std::FILE* out) {
     midi::MidiInPort input(system.backend->CreateInput());
     midi::MidiOutPort output(system.backend->CreateOutput());
     std::fprintf(out, "MIDI system: %s; instance %d\n", system.name.c_str(), instanceNumber);
-    PrintList(out, "MIDI inputs:", ListDeviceNames(input), instanceNumber);
-    PrintList(out, "MIDI outputs:", ListDeviceNames(output), instanceNumber);
+    PrintList(out, "MIDI inputs:", ListFullDeviceNames(input), instanceNumber);
+    PrintList(out, "MIDI outputs:", ListFullDeviceNames(output), instanceNumber);
     return kExitSuccess;
 }
 
@@ -64,29 +93,38 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     UpdaterCore core(settings, host);
     host.Attach(core.Context());
 
-    const auto outputs = ListDeviceNames(core.Output());
-    const auto inputs = ListDeviceNames(core.Input());
+    const auto outputs = ListFullDeviceNames(core.Output());
+    const auto inputs = ListFullDeviceNames(core.Input());
     const PortChoice output = ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
     const PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
+    if (Interrupted()) return EndInterrupted();
     for (const PortChoice* choice : {&output, &input}) {
         if (!choice->error.empty()) {
             std::fprintf(err, "tq5-updater: %s\n", choice->error.c_str());
-            return kExitUsage;
+            return Finish(kExitUsage);
         }
     }
     host.Select(output.index, input.index);
     std::fprintf(err, "%s: MIDI out %d \"%s\", MIDI in %d \"%s\" (%s)\n",
                  InstanceTitle(instanceNumber).c_str(), output.index,
-                 outputs[static_cast<std::size_t>(output.index)].c_str(), input.index,
-                 inputs[static_cast<std::size_t>(input.index)].c_str(), system.name.c_str());
+                 PrintableText(outputs[static_cast<std::size_t>(output.index)]).c_str(),
+                 input.index, PrintableText(inputs[static_cast<std::size_t>(input.index)]).c_str(),
+                 system.name.c_str());
 
     core.StartPolling();
-    CatchInterrupts();
-    if (core.OpenSelectedPorts() != 0) return kExitFailure;
+    int opened = -1;
+    {
+        const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
+        opened = core.OpenSelectedPorts();
+    }
+    if (opened != 0) return Interrupted() ? EndInterrupted() : Finish(kExitFailure);
+    if (Interrupted()) return EndInterrupted();
     host.LockControls();
     const bool update = options.command == Command::Update;
     bool ended = false;
     if (update) {
+        // From the first status line on, the device has been asked into its update mode.
+        host.OnFirstStatus([] { SetInterruptNotice(kMidUpdateNotice); });
         core.StartUpdate();
         ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, Interrupted);
     } else {
@@ -100,37 +138,31 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
         core.Close();
         core.WaitForWorkers();
         host.EndLine();
-        if (update && host.StatusSeen()) {
-            std::fprintf(err,
-                         "tq5-updater: interrupted. The TQ-5 was left in the middle of its "
-                         "update; run `tq5-updater update` again to complete it.\n");
-        } else {
-            std::fprintf(err, "tq5-updater: interrupted.\n");
-        }
-        return kExitInterrupted;
+        return EndInterrupted();
     }
     core.WaitForWorkers();
     host.EndLine();
     if (update) {
         const std::optional<engine::Outcome> outcome = host.UpdateOutcome();
-        if (outcome && outcome->completed) return kExitSuccess;
+        if (outcome && outcome->completed) return Finish(kExitSuccess);
         const std::string why = outcome ? ExplainFailure(*outcome, host.LastProgress()) : "";
         if (!why.empty()) std::fprintf(err, "tq5-updater: %s\n", why.c_str());
-        return kExitFailure;
+        return Finish(kExitFailure);
     }
 
     const std::int32_t result = *host.VersionCheckResult();
     engine::OnVersionCheckDone(host, core.Versions(), result);
-    if (result == 0) return kExitSuccess;
+    if (result == 0) return Finish(kExitSuccess);
     if (!host.ErrorShown()) {
         std::fprintf(err, "tq5-updater: the TQ-5 did not answer the reads of its versions.\n");
     }
-    return kExitFailure;
+    return Finish(kExitFailure);
 }
 
 }  // namespace
 
 int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+    if (options.command == Command::Update) SetInterruptNotice(kBeforeUpdateNotice);
     PosixNamedLocks locks(PosixNamedLocks::DefaultFolder());
     const int instanceNumber = ClaimInstanceNumber(locks);
     if (instanceNumber == 0) {
@@ -142,11 +174,25 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
                          "of this user's own.\n",
                          locks.Folder().c_str());
         }
-        return kExitFailure;
     }
+    const std::vector<std::string>& unusable = locks.UnusableFiles();
+    if (!unusable.empty()) {
+        // Numbers whose lock files are broken count as taken although nothing holds them.
+        std::fprintf(err,
+                     "tq5-updater: %zu instance lock file(s) can't be used, so their numbers "
+                     "count as taken although no updater holds them; remove them:\n",
+                     unusable.size());
+        for (const std::string& file : unusable) std::fprintf(err, "  %s\n", file.c_str());
+    }
+    if (instanceNumber == 0) return kExitFailure;
 
-    const MidiSystem system = options.simulate ? OpenSimulation(options, instanceNumber)
-                                               : OpenMidiSystem(options.api);
+    MidiSystem system;
+    {
+        const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
+        system = options.simulate ? OpenSimulation(options, instanceNumber)
+                                  : OpenMidiSystem(options.api);
+    }
+    if (Interrupted()) return EndInterrupted();
     if (!system.backend) {
         if (options.command == Command::Ports) {
             std::fprintf(out, "%s; there are no MIDI ports to list.\n", system.problem.c_str());
@@ -158,7 +204,7 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
                      system.problem.c_str());
         return kExitFailure;
     }
-    if (options.command == Command::Ports) return ListPorts(system, instanceNumber, out);
+    if (options.command == Command::Ports) return Finish(ListPorts(system, instanceNumber, out));
     return RunProcedure(options, system, instanceNumber, out, err);
 }
 

@@ -78,6 +78,7 @@ void ConsoleHost::ShowMessageBox(std::string_view text, std::string_view caption
 
 void ConsoleHost::SetStatusText(std::string_view text) {
     Change([&] {
+        if (!statusSeen_ && onFirstStatus_) onFirstStatus_();
         statusSeen_ = true;
         tracker_.OnStatus(text);
         if (live_) Redraw(false);

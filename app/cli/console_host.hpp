@@ -30,6 +30,9 @@ public:
     // The state whose busy flag Lock/ReleaseControls set; attach before any procedure.
     void Attach(engine::UpdateContext& context) { context_ = &context; }
     void Select(std::int32_t output, std::int32_t input);
+    // Called once, on the procedure's thread, when the first status line arrives and before
+    // it is shown: an update has then asked the device into its update mode.
+    void OnFirstStatus(std::function<void()> hook) { onFirstStatus_ = std::move(hook); }
 
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         engine::MessageIcon icon) override;
@@ -87,6 +90,7 @@ private:
     bool errorShown_ = false;
     bool statusSeen_ = false;
     std::optional<std::int32_t> posted_;
+    std::function<void()> onFirstStatus_;
     std::optional<engine::Outcome> outcome_;
 };
 

@@ -5,9 +5,11 @@
 
 #include "app/cli/cli_options.hpp"
 #include "app/cli/commands.hpp"
+#include "app/cli/interrupt.hpp"
 
 int main(int argc, char** argv) {
     using namespace tq5::app::cli;
+    CatchInterrupts();
     try {
         const ParseResult parsed = ParseCommandLine(argc, argv);
         if (!parsed.options) {

@@ -15,7 +15,8 @@ namespace {
 
 // While a MIDI system is probed, the libraries under RtMidi (alsa-lib, libjack) print their
 // own complaints straight to stderr when the system is not there. The answer is all we need,
-// and we say it in our own words; the program runs no other thread yet.
+// and we say it in our own words. (Only the interrupt watcher runs beside it, and it writes
+// to a copy of stderr of its own.)
 class QuietStderr {
 public:
     QuietStderr() {
@@ -42,19 +43,17 @@ private:
 };
 
 // ALSA through the sequencer driver of our own (its receiving clients take the largest
-// messages); JACK through RtMidi.
-bool IsReachable(midi::RtMidiSystem system) {
-    QuietStderr quiet;
-    if (system == midi::RtMidiSystem::Alsa) return midi::AlsaBackend::IsReachable();
-    return midi::RtMidiBackend::IsReachable(system);
-}
-
+// messages); JACK through the backend's own client, which answers the question and stays
+// to list the ports.
 MidiSystem Reach(midi::RtMidiSystem system, const char* name) {
-    if (!IsReachable(system)) return MidiSystem{nullptr, name, {}};
+    QuietStderr quiet;
     if (system == midi::RtMidiSystem::Alsa) {
+        if (!midi::AlsaBackend::IsReachable()) return MidiSystem{nullptr, name, {}};
         return MidiSystem{std::make_unique<midi::AlsaBackend>(), name, {}};
     }
-    return MidiSystem{std::make_unique<midi::RtMidiBackend>(system), name, {}};
+    auto backend = std::make_unique<midi::RtMidiBackend>(system);
+    if (!backend->Reachable()) return MidiSystem{nullptr, name, {}};
+    return MidiSystem{std::move(backend), name, {}};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/cli/printable_text.hpp"
 #include "app/preferred_ports.hpp"
 
 namespace tq5::app::cli {
@@ -20,6 +21,14 @@ PortChoice Chosen(std::size_t index) { return PortChoice{static_cast<std::int32_
 
 PortChoice Refused(std::string error) { return PortChoice{-1, std::move(error)}; }
 
+// A name in double quotes, printable on a terminal.
+std::string Quoted(const std::string& name) {
+    std::string quoted(1, '"');
+    quoted += PrintableText(name);
+    quoted += '"';
+    return quoted;
+}
+
 }  // namespace
 
 PortChoice ChoosePort(const std::vector<std::string>& names, const std::string& wanted,
@@ -36,23 +45,28 @@ PortChoice ChoosePort(const std::vector<std::string>& names, const std::string& 
         if (index < names.size()) return Chosen(index);
         return Refused("there is no MIDI " + kind + " " + wanted + kSeePorts);
     }
+    // A name is found as it is and as `tq5-updater ports` prints it (with escapes).
     std::vector<std::size_t> exact;
     std::vector<std::size_t> partial;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == wanted) exact.push_back(i);
-        if (names[i].find(wanted) != std::string::npos) partial.push_back(i);
+        const std::string printed = PrintableText(names[i]);
+        if (names[i] == wanted || printed == wanted) exact.push_back(i);
+        if (names[i].find(wanted) != std::string::npos ||
+            printed.find(wanted) != std::string::npos) {
+            partial.push_back(i);
+        }
     }
     const std::vector<std::size_t>& matches = exact.empty() ? partial : exact;
     if (matches.size() == 1) return Chosen(matches[0]);
+    const std::string quoted = Quoted(wanted);
     if (matches.empty()) {
-        return Refused("no MIDI " + kind + " is named \"" + wanted + "\" or contains it" +
-                       kSeePorts);
+        return Refused("no MIDI " + kind + " is named " + quoted + " or contains it" + kSeePorts);
     }
     std::string listed;
     for (const std::size_t i : matches) {
-        listed += (listed.empty() ? "" : ", ") + std::to_string(i) + " \"" + names[i] + "\"";
+        listed += (listed.empty() ? "" : ", ") + std::to_string(i) + " " + Quoted(names[i]);
     }
-    return Refused("\"" + wanted + "\" matches several MIDI " + kind + "s: " + listed +
+    return Refused(quoted + " matches several MIDI " + kind + "s: " + listed +
                    "; give an index with " + option + kSeePorts);
 }
 

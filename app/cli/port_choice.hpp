@@ -14,7 +14,8 @@ struct PortChoice {
 };
 
 // `kind` names the list in messages ("input", "output"); `option` the option that picks one.
-// `wanted`: a decimal index, else an exact name, else a part of exactly one name. Empty:
+// `wanted`: a decimal index, else an exact name, else a part of exactly one name (names as
+// they are or as `tq5-updater ports` prints them, escapes and all). Empty:
 // the last entry carrying one of the instance's preferred names.
 PortChoice ChoosePort(const std::vector<std::string>& names, const std::string& wanted,
                       int instanceNumber, const std::string& kind, const std::string& option);

@@ -1,8 +1,17 @@
 #include "sim/devsim/device_endpoint.hpp"
 
+#include <chrono>
+#include <thread>
+
 #include "midi/drivers/rtmidi/rtmidi_errors.hpp"
 
 namespace tq5::sim {
+namespace {
+
+// Far longer than a JACK cycle (a few milliseconds).
+constexpr auto kCycleDrain = std::chrono::milliseconds(50);
+
+}  // namespace
 
 DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& options)
     : device_(device),
@@ -16,6 +25,13 @@ DeviceEndpoint::~DeviceEndpoint() {
     in_.reset();
     alsaIn_.reset();
     std::lock_guard guard(outLock_);
+    if (out_) {
+        // RtMidi's JACK output frees its ring buffer before it closes its client, while a
+        // process cycle may still be reading the ring. With the port closed first and any
+        // cycle that began before given time to end, the cycles that follow read nothing.
+        out_->Run([](RtMidiOut& midi) { midi.closePort(); });
+        std::this_thread::sleep_for(kCycleDrain);
+    }
     out_.reset();
     alsaOut_.reset();
 }

@@ -2,11 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <map>
+#include <sstream>
 
 #include "firmware/program_version.hpp"
 #include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
+#include "sim/devsim/state_file.hpp"
 
 namespace tq5::sim {
 namespace {
@@ -32,6 +35,24 @@ bool ParseDeviceId(const std::string& text, protocol::DeviceId& id) {
     return true;
 }
 
+// A number that is finite (CLI11 reads "nan" and "inf" as numbers, and every comparison
+// with nan is false) and lies above `low` (or at it, when `lowIncluded`) and at most `high`.
+CLI::Validator FiniteIn(double low, bool lowIncluded, double high) {
+    return CLI::Validator(
+        [=](const std::string& text) {
+            double value = 0.0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) ||
+                value < low || (!lowIncluded && value == low) || value > high) {
+                std::ostringstream range;
+                range << (lowIncluded ? "from " : "above ") << low
+                      << (lowIncluded ? " to " : ", at most ") << high << ": " << text;
+                return range.str();
+            }
+            return std::string();
+        },
+        "NUMBER");
+}
+
 }  // namespace
 
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
@@ -47,7 +68,11 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     app.add_option("--client-name", options.clientName, "client name on the MIDI system");
     app.add_option("--port-name", options.portName, "ports are '<name> in' and '<name> out'");
     app.add_option("--state-file", options.stateFile,
-                   "file with the flash state, rewritten at start, on SIGUSR1 and at exit");
+                   "file with the flash state, rewritten at start, on SIGUSR1 and at exit")
+        ->check([](const std::string& path) {
+            const std::string problem = StateFileProblem(path);
+            return problem.empty() ? std::string() : path + ": " + problem;
+        });
 
     std::string id = "6E:00:05:00";
     app.add_option("--id", id, "device id: four hex bytes, e.g. 6E:00:05:00")
@@ -76,8 +101,8 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     app.add_flag("--din-timing", dinTiming,
                  "a 31,250-baud line and typical flash times (default: instant)");
     double scale = 1.0;
-    app.add_option("--time-scale", scale, "multiplies every device time")
-        ->check(CLI::PositiveNumber);
+    app.add_option("--time-scale", scale, "multiplies every device time (above 0, at most 1000)")
+        ->check(FiniteIn(0.0, false, kMaxTimeScale));
     std::vector<std::string> faults;
     app.add_option("--fault", faults, FaultOptionHelp())->check([](const std::string& text) {
         return ParseFaultOption(text) ? std::string() : "not a fault: " + text;
@@ -85,13 +110,14 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     double faultProbability = 0.0;
     app.add_option("--random-faults", faultProbability,
                    "probability (0 to 1) of a random fault on each request")
-        ->check(CLI::Range(0.0, 1.0));
+        ->check(FiniteIn(0.0, true, 1.0));
     app.add_option("--seed", options.device.seed, "seed for random faults");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        exitCode = app.exit(error);
+        // Help is a success; every other stop is bad usage.
+        exitCode = app.exit(error) == 0 ? 0 : kDevsimUsageError;
         return std::nullopt;
     }
     ParseDeviceId(id, options.device.id);

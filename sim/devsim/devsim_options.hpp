@@ -18,8 +18,13 @@ struct DevsimOptions {
     DeviceOptions device;
 };
 
+// The largest --time-scale: the device's times become clock durations in nanoseconds, and
+// a larger scale could overflow them for the longest --fault delay (2^32 ms).
+inline constexpr double kMaxTimeScale = 1000.0;
+inline constexpr int kDevsimUsageError = 2;
+
 // Parses the command line. On --help or an error it prints what CLI11 prints and returns
-// the exit code in `exitCode` with no options.
+// the exit code in `exitCode` (0 for --help, kDevsimUsageError otherwise) with no options.
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode);
 
 }  // namespace tq5::sim

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -15,6 +14,7 @@
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/devsim/devsim_options.hpp"
 #include "sim/devsim/fault_option.hpp"
+#include "sim/devsim/state_file.hpp"
 #include "sim/installed_firmware.hpp"
 #include "sim/virtual_device.hpp"
 
@@ -22,17 +22,6 @@ namespace {
 
 using tq5::sim::DevsimOptions;
 using tq5::sim::VirtualDevice;
-
-// Writes to a neighbour file first, so a reader never sees half a report.
-bool WriteStateFile(const std::string& path, const std::string& report) {
-    const std::string partial = path + ".partial";
-    {
-        std::ofstream file(partial, std::ios::trunc);
-        file << report;
-        if (!file.flush()) return false;
-    }
-    return std::rename(partial.c_str(), path.c_str()) == 0;
-}
 
 void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     device.WaitIdle();  // a report between two requests, never in the middle of one
@@ -47,8 +36,10 @@ void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     }
     report += "\n";
     std::cout << report << std::flush;
-    if (!options.stateFile.empty() && !WriteStateFile(options.stateFile, report)) {
-        std::cerr << "tq5-devsim: can't write " << options.stateFile << '\n';
+    std::string problem;
+    if (!options.stateFile.empty() &&
+        !tq5::sim::WriteStateFile(options.stateFile, report, problem)) {
+        std::cerr << "tq5-devsim: can't write " << options.stateFile << ": " << problem << '\n';
     }
 }
 

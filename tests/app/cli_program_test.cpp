@@ -1,6 +1,7 @@
 // tq5-updater as a user runs it: exit codes, what goes to stdout and stderr, Ctrl-C, instance
 // numbers. Every run gets a runtime folder of its own, so it never meets a real instance.
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -149,13 +150,83 @@ TEST_F(CliProgramTest, AnUnusableLockFolderIsNamedBesideTheRefusal) {
         << r.err;
 }
 
-TEST_F(CliProgramTest, CtrlCLeavesTheDeviceMidUpdateAndSaysSo) {
-    const ProgramResult r = Run({"--simulate", "update"}, {"9/10  writing", SIGINT});
-    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
-    EXPECT_NE(r.err.find("left in the middle of its update"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("tq5-updater update"), std::string::npos);
-    EXPECT_EQ(r.out.find("completed"), std::string::npos);
-    EXPECT_EQ(r.err.find("Error:"), std::string::npos) << r.err;  // it ends quietly
+TEST_F(CliProgramTest, BrokenLockFilesAreNamedBesideTheRefusal) {
+    PosixNamedLocks running(runtime_ / "tq5-updater");
+    for (int n = 1; n <= kMaxInstances; ++n) {
+        const fs::path file =
+            runtime_ / "tq5-updater" / PosixNamedLocks::LockFileName(InstanceTitle(n));
+        if (n % 5 == 0) {
+            fs::create_directory(file);  // numbers 5, 10, 15, 20 can never be had
+        } else {
+            ASSERT_TRUE(running.TryTake(InstanceTitle(n)));
+        }
+    }
+    const ProgramResult r = Run({"--simulate", "ports"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("It is forbidden to launch more than 20 instance of this application."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("4 instance lock file(s) can't be used"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(PosixNamedLocks::LockFileName(InstanceTitle(20)) + ": a folder"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(PosixNamedLocks::LockFileName(InstanceTitle(19))), std::string::npos)
+        << "a number held by an instance is not broken: " << r.err;
+}
+
+// How the updater ends when it is told to stop, or when its output goes away, at several
+// moments of a simulated update and a version check.
+TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
+    const std::string midUpdate =
+        "tq5-updater: interrupted. The TQ-5 was left in the middle of its update; run "
+        "`tq5-updater update` again to complete it.\n";
+    const std::string runAgain = "run `tq5-updater update` again";
+    const std::string erasing = "1/10  erasing ";
+    const std::string portsOpen = "MIDI out 0 \"VARN TQ Series\"";  // printed just before
+    const auto seen = [](std::string text, int signal, int times = 1) {
+        return test::SignalWhen{std::move(text), signal, {}, times, false};
+    };
+    struct Row {
+        const char* what;
+        std::string command;
+        test::SignalWhen when;
+        int exitCode;
+        std::string said;  // in stderr
+    };
+    const std::vector<Row> rows = {
+        {"Ctrl-C during the first erase", "update", seen(erasing, SIGINT), 130, midUpdate},
+        {"SIGTERM during the first erase", "update", seen(erasing, SIGTERM), 130, midUpdate},
+        {"SIGHUP (terminal closed) during the first erase", "update", seen(erasing, SIGHUP), 130,
+         midUpdate},
+        {"SIGHUP while writing", "update", seen("9/10  writing", SIGHUP), 130, midUpdate},
+        {"Ctrl-C twice", "update", seen(erasing, SIGINT, 2), 130, midUpdate},
+        {"Ctrl-C while the ports open", "update", {{}, SIGINT, portsOpen, 1, false}, 130, runAgain},
+        {"stdout closed after the first line (| head -1)", "update",
+         {erasing, SIGINT, {}, 1, true}, 0, ""},
+    };
+    double slowest = 0;
+    for (const Row& row : rows) {
+        const ProgramResult r = Run({"--simulate", row.command}, row.when);
+        if (!row.when.closeStdout) slowest = std::max(slowest, r.msAfterSignal);
+        EXPECT_EQ(r.killedBy, 0) << row.what << ": the signal's own action ended it";
+        EXPECT_EQ(r.exitCode, row.exitCode) << row.what << "\n" << r.out << r.err;
+        if (!row.said.empty()) {
+            EXPECT_NE(r.err.find(row.said), std::string::npos) << row.what << "\n" << r.err;
+        }
+        // One notice, even when a second signal or the watcher could have added one.
+        const std::size_t notice = r.err.find("tq5-updater: interrupted");
+        if (row.exitCode == 130) {
+            EXPECT_EQ(r.err.find("tq5-updater: interrupted", notice + 1), std::string::npos)
+                << row.what << "\n" << r.err;
+        } else {
+            EXPECT_EQ(notice, std::string::npos) << row.what << "\n" << r.err;
+        }
+        EXPECT_EQ(r.out.find("completed"), std::string::npos) << row.what;
+        EXPECT_EQ(r.err.find("Error:"), std::string::npos) << row.what << "\n" << r.err;
+        EXPECT_LT(r.msAfterSignal, 5000) << row.what << ": the program did not end";
+        ExpectNoCrashText(r);
+    }
+    std::printf("slowest end after a signal: %.1f ms\n", slowest);
 }
 
 TEST_F(CliProgramTest, WithoutAMidiSystemPortsListsNothing) {

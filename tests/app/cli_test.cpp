@@ -1,6 +1,14 @@
 // The command line's own logic: parsing, choosing ports, following an update's progress.
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -9,7 +17,9 @@
 #include "app/cli/cli_options.hpp"
 #include "app/cli/console_host.hpp"
 #include "app/cli/failure_report.hpp"
+#include "app/cli/interrupt.hpp"
 #include "app/cli/port_choice.hpp"
+#include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "firmware/program_version.hpp"
@@ -138,6 +148,226 @@ TEST(PortChoice, RefusesWhatIsMissingOrAmbiguous) {
     const PortChoice ambiguous = ChoosePort(kPorts, "VARN", 1, "output", "--out");
     EXPECT_NE(ambiguous.error.find("2 \"VARN TQ Series\""), std::string::npos);
     EXPECT_NE(ambiguous.error.find("3 \"VARN TQ Series (2)\""), std::string::npos);
+}
+
+TEST(PortChoice, LongNamesThatDifferOnlyAtTheirEndsAreToldApart) {
+    // JACK names: the client's name, a colon, the port's; alike for their first 40 bytes.
+    const std::string head = "a2j:USB MIDI Interface with a long name [20] (capture): ";
+    const std::vector<std::string> names = {head + "Port 1", head + "Port 2"};
+    EXPECT_EQ(ChoosePort(names, head + "Port 2", 1, "input", "--in").index, 1);
+    EXPECT_EQ(ChoosePort(names, "Port 1", 1, "input", "--in").index, 0);
+    const PortChoice both = ChoosePort(names, "a2j:USB", 1, "input", "--in");
+    EXPECT_EQ(both.index, -1);
+    EXPECT_NE(both.error.find("0 \"" + head + "Port 1\", 1 \"" + head + "Port 2\""),
+              std::string::npos)
+        << both.error;
+}
+
+TEST(PortChoice, NamesWithControlBytesAreFoundRawOrAsPrintedAndShownEscaped) {
+    const std::vector<std::string> names = {"evil:\x1b[2J\x1b]0;owned\x07", "plain:port"};
+    EXPECT_EQ(ChoosePort(names, "evil:\\x1B[2J", 1, "output", "--out").index, 0);
+    EXPECT_EQ(ChoosePort(names, "\x1b[2J", 1, "output", "--out").index, 0);
+    const PortChoice none = ChoosePort(names, "nothing\x1b[31m", 1, "output", "--out");
+    EXPECT_EQ(none.error.find('\x1b'), std::string::npos) << none.error;
+    EXPECT_NE(none.error.find("nothing\\x1B[31m"), std::string::npos) << none.error;
+    const PortChoice two = ChoosePort(names, ":", 1, "output", "--out");
+    EXPECT_EQ(two.error.find('\x1b'), std::string::npos) << two.error;
+    EXPECT_NE(two.error.find("evil:\\x1B[2J\\x1B]0;owned\\x07"), std::string::npos) << two.error;
+}
+
+// --- printing names -----------------------------------------------------------------------------
+
+TEST(PrintableText, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"VARN TQ Series (2)", "VARN TQ Series (2)"},
+        {"Gerät: Ausgang", "Gerät: Ausgang"},                   // UTF-8 stays
+        {"\xe6\x97\xa5\xe6\x9c\xac", "\xe6\x97\xa5\xe6\x9c\xac"},  // so do CJK characters
+        {"\xf0\x9f\x8e\xb9 keys", "\xf0\x9f\x8e\xb9 keys"},      // and four-byte ones
+        {"a\x1b[31mred", "a\\x1B[31mred"},
+        {"tab\there\nnew\rline", "tab\\x09here\\x0Anew\\x0Dline"},
+        {std::string("nul\0end", 7), "nul\\x00end"},
+        {"del\x7f", "del\\x7F"},
+        {"back\\slash", "back\\\\slash"},               // so that an escape can't be faked
+        {"\xc2\x9b" "2J", "\\u009B2J"},                     // C1 CSI
+        {"\xe2\x80\xae" "txt.exe", "\\u202Etxt.exe"},       // right-to-left override
+        {"\xe2\x80\xa8", "\\u2028"},                        // line separator
+        {"latin1 \xe9t\xe9", "latin1 \\xE9t\\xE9"},         // not UTF-8
+        {"\xc0\xaf", "\\xC0\\xAF"},                         // overlong
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},             // a surrogate
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},   // past U+10FFFF
+        {"cut \xe2\x82", "cut \\xE2\\x82"},                 // a sequence cut short
+        {"\x80lone", "\\x80lone"},                           // a stray continuation byte
+    };
+    for (const auto& [raw, printed] : rows) EXPECT_EQ(PrintableText(raw), printed) << printed;
+}
+
+// --- ending on signals, bounds ------------------------------------------------------------------
+
+struct ChildEnd {
+    int exitCode = -1;  // -1 when a signal ended it
+    std::string err;
+    double ms = 0;  // from the fork to the end
+};
+
+// Runs `body` in a child process whose stderr comes back; the child ends by _exit only, or
+// is killed after ten seconds (a hang).
+ChildEnd RunChild(const std::function<void()>& body) {
+    int err[2];
+    if (pipe(err) != 0) return {};
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], STDERR_FILENO);
+        close(err[0]);
+        close(err[1]);
+        body();
+        _exit(0);
+    }
+    close(err[1]);
+    ChildEnd end;
+    char buffer[256];
+    for (;;) {
+        pollfd ready{err[0], POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        const ssize_t got = read(err[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        end.err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    end.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                 .count();
+    if (WIFEXITED(status)) end.exitCode = WEXITSTATUS(status);
+    return end;
+}
+
+void SleepForever() {
+    for (;;) pause();
+}
+
+TEST(Interrupts, TheWatcherEndsWhatTheProgramDoesNotAndBoundsWhatMayNotReturn) {
+    struct Row {
+        const char* what;
+        std::function<void()> body;
+        int exitCode;
+        std::string err;  // exactly this on stderr
+        bool atOnce;      // well before the grace runs out
+    };
+    const std::vector<Row> rows = {
+        {"Ctrl-C while the program never looks",
+         [] {
+             SetInterruptNotice("left as it was\n");
+             kill(getpid(), SIGINT);
+             SleepForever();
+         },
+         130, "left as it was\n", false},
+        {"SIGHUP, the notice of the moment",
+         [] {
+             SetInterruptNotice("first\n");
+             SetInterruptNotice("second\n");
+             kill(getpid(), SIGHUP);
+             SleepForever();
+         },
+         130, "second\n", false},
+        {"a second signal ends it at once",
+         [] {
+             kill(getpid(), SIGTERM);
+             kill(getpid(), SIGINT);
+             SleepForever();
+         },
+         130, "tq5-updater: interrupted.\n", true},
+        {"the program says it itself, once",
+         [] {
+             kill(getpid(), SIGINT);
+             PrintInterruptNotice();
+             PrintInterruptNotice();
+             SleepForever();
+         },
+         130, "tq5-updater: interrupted.\n", false},
+        {"a teardown that does not end",
+         [] {
+             FinishWithin(7, 100);
+             SleepForever();
+         },
+         7, "", true},
+        {"Ctrl-C once the result is known",
+         [] {
+             FinishWithin(3, 60000);
+             kill(getpid(), SIGINT);
+             SleepForever();
+         },
+         3, "", false},
+        {"a MIDI call that never returns",
+         [] {
+             const StallGuard guard(100, 1, "no answer\n");
+             SleepForever();
+         },
+         1, "no answer\n", true},
+        {"a MIDI call that returns in time",
+         [] {
+             { const StallGuard guard(100, 1, "no answer\n"); }
+             usleep(400000);
+         },
+         0, "", true},
+        {"output to a pipe whose reader has gone",
+         [] {
+             int out[2];
+             if (pipe(out) != 0) _exit(9);
+             close(out[0]);
+             const ssize_t wrote = write(out[1], "x", 1);
+             _exit(wrote < 0 && errno == EPIPE ? 0 : 9);
+         },
+         0, "", true},
+        {"handlers that restart system calls; SIGPIPE ignored",
+         [] {
+             for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+                 struct sigaction current {};
+                 sigaction(signal, nullptr, &current);
+                 if ((current.sa_flags & SA_RESTART) == 0) _exit(5);
+             }
+             struct sigaction pipe {};
+             sigaction(SIGPIPE, nullptr, &pipe);
+             _exit(pipe.sa_handler == SIG_IGN ? 0 : 6);
+         },
+         0, "", true},
+        {"a signal does not make a blocking call fail",
+         [] {
+             int in[2];
+             if (pipe(in) != 0) _exit(9);
+             std::thread([in] {
+                 usleep(100000);
+                 kill(getpid(), SIGHUP);  // while the read below waits
+                 usleep(20000);
+                 if (write(in[1], "x", 1) != 1) _exit(9);
+             }).detach();
+             char byte = 0;
+             const ssize_t got = read(in[0], &byte, 1);
+             // The watcher ends it, with this code and no notice (4: the read failed).
+             FinishWithin(got == 1 ? 0 : 4, 60000);
+             SleepForever();
+         },
+         0, "", false},
+    };
+    // What a child that does nothing takes (much more under ThreadSanitizer than without).
+    const double baseMs = RunChild([] { CatchInterrupts(); }).ms;
+    for (const Row& row : rows) {
+        const ChildEnd end = RunChild([&] {
+            CatchInterrupts();
+            row.body();
+        });
+        EXPECT_EQ(end.exitCode, row.exitCode) << row.what << "\n" << end.err;
+        EXPECT_EQ(end.err, row.err) << row.what;
+        if (row.atOnce) {
+            EXPECT_LT(end.ms, baseMs + kInterruptGraceMs) << row.what;
+        } else {
+            EXPECT_GE(end.ms, kInterruptGraceMs) << row.what;
+        }
+        EXPECT_LT(end.ms, baseMs + 10000) << row.what;
+    }
 }
 
 // --- progress ---------------------------------------------------------------------------------

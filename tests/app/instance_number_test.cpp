@@ -3,6 +3,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +111,29 @@ TEST_F(PosixNamedLocksTest, AFolderThatIsNotOursHoldsNoLock) {
     fs::create_directory_symlink(root_ / "elsewhere", folder);
     PosixNamedLocks locks(folder);
     EXPECT_EQ(ClaimInstanceNumber(locks), 0);
+}
+
+TEST_F(PosixNamedLocksTest, LockFilesThatCannotBeUsedAreNamedAndOnlyTheyAreSkipped) {
+    PosixNamedLocks running(folder);
+    ASSERT_TRUE(running.TryTake(InstanceTitle(2)));  // held by a real instance
+    // Numbers 1, 3 and 4 have things in place of their lock files.
+    fs::create_directory(folder / PosixNamedLocks::LockFileName(InstanceTitle(1)));
+    fs::create_symlink(root_ / "elsewhere",
+                       folder / PosixNamedLocks::LockFileName(InstanceTitle(3)));
+    ASSERT_EQ(mkfifo((folder / PosixNamedLocks::LockFileName(InstanceTitle(4))).c_str(), 0600),
+              0);
+
+    PosixNamedLocks starting(folder);
+    EXPECT_EQ(ClaimInstanceNumber(starting), 5);
+    const std::vector<std::string> expected = {
+        (folder / PosixNamedLocks::LockFileName(InstanceTitle(1))).string() + ": a folder",
+        (folder / PosixNamedLocks::LockFileName(InstanceTitle(3))).string() +
+            ": a symbolic link",
+        (folder / PosixNamedLocks::LockFileName(InstanceTitle(4))).string() +
+            ": not a regular file",
+    };
+    EXPECT_EQ(starting.UnusableFiles(), expected);  // number 2 is held, not unusable
+    EXPECT_FALSE(fs::exists(root_ / "elsewhere"));  // the link was not followed
 }
 
 // Runs a child that claims a number in `folder`, reports it through a pipe and then waits to

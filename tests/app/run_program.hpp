@@ -1,6 +1,7 @@
 #pragma once
 // Runs a program with arguments and extra environment, collecting its exit code, stdout and
-// stderr. Optionally watches stdout while it runs and sends a signal once a text appears.
+// stderr. Optionally watches its output while it runs and, once a text appears, sends it
+// signals or stops reading its stdout.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -17,13 +19,18 @@ namespace tq5::test {
 
 struct ProgramResult {
     int exitCode = -1;  // 128 + signal when a signal ended it
+    int killedBy = 0;   // that signal
     std::string out;
     std::string err;
+    double msAfterSignal = -1;  // from the signal (or the closing of stdout) to the end
 };
 
 struct SignalWhen {
-    std::string seenInStdout;  // empty: never
+    std::string seenInStdout;  // empty: never (unless seenInStderr)
     int signal = SIGINT;
+    std::string seenInStderr;  // the same, watching stderr
+    int times = 1;             // how many signals are sent at that moment
+    bool closeStdout = false;  // instead: stop reading stdout and close it, as `head` does
 };
 
 inline ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
@@ -51,7 +58,8 @@ inline ProgramResult RunProgram(const std::string& path, const std::vector<std::
     close(errPipe[1]);
 
     ProgramResult result;
-    bool signalled = when.seenInStdout.empty();
+    bool signalled = when.seenInStdout.empty() && when.seenInStderr.empty();
+    std::chrono::steady_clock::time_point signalledAt{};
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
     while (open > 0) {
@@ -68,14 +76,34 @@ inline ProgramResult RunProgram(const std::string& path, const std::vector<std::
             }
             (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
         }
-        if (!signalled && result.out.find(when.seenInStdout) != std::string::npos) {
-            kill(pid, when.signal);
+        const auto holds = [](const std::string& text, const std::string& part) {
+            return !part.empty() && text.find(part) != std::string::npos;
+        };
+        const bool seen =
+            holds(result.out, when.seenInStdout) || holds(result.err, when.seenInStderr);
+        if (!signalled && seen) {
             signalled = true;
+            signalledAt = std::chrono::steady_clock::now();
+            if (when.closeStdout) {
+                if (fds[0].fd >= 0) {
+                    close(fds[0].fd);
+                    fds[0].fd = -1;
+                    --open;
+                }
+            } else {
+                for (int i = 0; i < when.times; ++i) kill(pid, when.signal);
+            }
         }
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    if (signalledAt != std::chrono::steady_clock::time_point{}) {
+        result.msAfterSignal = std::chrono::duration<double, std::milli>(
+                                   std::chrono::steady_clock::now() - signalledAt)
+                                   .count();
+    }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (WIFSIGNALED(status)) result.killedBy = WTERMSIG(status);
     return result;
 }
 

@@ -80,6 +80,7 @@ public:
         }
         pid_ = child;
         stdout_ = out[0];
+        output_.clear();  // what an earlier run printed says nothing about this one
         return true;
     }
 

@@ -2,6 +2,7 @@
 // running flag and device index do across Open and Close.
 
 #include "midi/midi_in_port.hpp"
+#include "midi/midi_out_port.hpp"
 
 #include <gtest/gtest.h>
 
@@ -228,7 +229,7 @@ TEST_F(MidiInPortTest, DestroyingThePortClosesTheDeviceAndFreesQueuedEntries) {
     EXPECT_FALSE(first_->InputIsOpen());
 }
 
-TEST(MidiDeviceNames, LongNamesAreCutToTheBoundAndAlwaysTerminated) {
+TEST(MidiDeviceNames, LongNamesAreCutToTheBoundAndAlwaysTerminatedOrGivenWhole) {
     VirtualMidiBackend backend;
     const std::string longName(60, 'N');
     backend.AddPair(longName, longName);
@@ -240,6 +241,12 @@ TEST(MidiDeviceNames, LongNamesAreCutToTheBoundAndAlwaysTerminated) {
     EXPECT_EQ(std::strlen(buffer), kDeviceNameSize - 1);
     EXPECT_EQ(buffer[kDeviceNameSize], 'x');  // nothing written past the bound
     EXPECT_EQ(in.GetDeviceName(0), std::string(kDeviceNameSize - 1, 'N'));
+    // Lists without the dialog's bound take the whole name.
+    EXPECT_EQ(in.GetFullDeviceName(0), longName);
+    MidiOutPort out(backend.CreateOutput());
+    EXPECT_EQ(out.GetDeviceName(0), std::string(kDeviceNameSize - 1, 'N'));
+    EXPECT_EQ(out.GetFullDeviceName(0), longName);
+    EXPECT_EQ(out.GetFullDeviceName(5), "");
 
     in.GetDeviceName(5, buffer);  // no such device
     EXPECT_STREQ(buffer, "");

@@ -1,96 +1,88 @@
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 
-#include <chrono>
 #include <mutex>
-#include <thread>
-#include <type_traits>
+#include <stdexcept>
 #include <vector>
 
+#include "midi/drivers/rtmidi/jack_client.hpp"
+#include "midi/drivers/rtmidi/jack_output_driver.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
 #include "midi/sysex_assembler.hpp"
 
 namespace tq5::midi {
 namespace {
 
-// RtMidi's JACK output keeps messages in a ring of this size and silently drops one that
-// can never fit; such a message is refused here instead.
-constexpr std::size_t kJackRingBytes = 16384;
-constexpr std::size_t kJackLengthPrefix = sizeof(int);
-// Far longer than a JACK cycle (a few milliseconds): what a closing output waits for the
-// cycle in progress to end.
-constexpr auto kCycleDrain = std::chrono::milliseconds(50);
-
-// RtMidi's JACK output client leaks its ring buffers when no server answers, so none is
-// made before an input client (which leaks nothing) has found the server.
-bool ServerAnswers(RtMidi::Api api) {
-    if (api != RtMidi::UNIX_JACK) return true;
-    auto probe = WatchedMidi<RtMidiIn>::Create(api, "tq5-probe");
-    return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
-}
-
-template <typename Midi>
-std::unique_ptr<WatchedMidi<Midi>> CreateClient(RtMidi::Api api, const std::string& clientName) {
-    if (std::is_same_v<Midi, RtMidiOut> && !ServerAnswers(api)) return nullptr;
-    return WatchedMidi<Midi>::Create(api, clientName);
-}
-
-template <typename Midi>
-std::uint32_t CountPorts(WatchedMidi<Midi>* lister) {
-    unsigned int count = 0;
-    if (lister == nullptr || !lister->Run([&](Midi& midi) { count = midi.getPortCount(); })) {
-        return 0;
-    }
-    return count;
-}
-
-template <typename Midi>
-std::string PortName(WatchedMidi<Midi>* lister, std::uint32_t index) {
-    std::string name;
-    if (lister == nullptr || !lister->Run([&](Midi& midi) { name = midi.getPortName(index); })) {
-        return std::string();
-    }
-    return name;
-}
-
-// Listing uses a client of its own, so the list stays readable while a port is open.
-template <typename Midi>
-class PortLister {
+// Where a driver's device list comes from.
+class PortDirectory {
 public:
-    PortLister(RtMidi::Api api, std::string clientName)
+    virtual ~PortDirectory() = default;
+    // Every device's full name, in the system's order; empty without a MIDI system.
+    virtual std::vector<std::string> Names() = 0;
+    // The lists have been read: a client kept only for them may go.
+    virtual void Release() {}
+};
+
+// ALSA: a client of its own, kept until a port opens, so that the list stays readable
+// while nothing is open and costs nothing afterwards.
+template <typename Midi>
+class RtMidiPortDirectory final : public PortDirectory {
+public:
+    RtMidiPortDirectory(RtMidi::Api api, std::string clientName)
         : api_(api), clientName_(std::move(clientName)) {}
 
-    std::uint32_t Count() {
+    std::vector<std::string> Names() override {
         std::lock_guard guard(lock_);
-        return CountPorts(Lister());
+        std::vector<std::string> names;
+        if (!lister_) lister_ = WatchedMidi<Midi>::Create(api_, clientName_);
+        if (!lister_) return names;
+        lister_->Run([&](Midi& midi) {
+            const unsigned int count = midi.getPortCount();
+            for (unsigned int i = 0; i < count; ++i) names.push_back(midi.getPortName(i));
+        });
+        return names;
     }
-    std::string Name(std::uint32_t index) {
+
+    void Release() override {
         std::lock_guard guard(lock_);
-        return PortName(Lister(), index);
+        lister_.reset();
     }
 
 private:
-    WatchedMidi<Midi>* Lister() {
-        if (!lister_) lister_ = CreateClient<Midi>(api_, clientName_);
-        return lister_.get();
-    }
-
     const RtMidi::Api api_;
     const std::string clientName_;
     std::mutex lock_;
     std::unique_ptr<WatchedMidi<Midi>> lister_;
 };
 
+// JACK: the client the backend's drivers share.
+class JackPortDirectory final : public PortDirectory {
+public:
+    JackPortDirectory(std::shared_ptr<JackClient> client, unsigned long flags)
+        : client_(std::move(client)), flags_(flags) {}
+    std::vector<std::string> Names() override { return client_->MidiPorts(flags_); }
+
+private:
+    const std::shared_ptr<JackClient> client_;
+    const unsigned long flags_;
+};
+
 class RtMidiInputDriver final : public InputDriver {
 public:
-    RtMidiInputDriver(RtMidi::Api api, std::string clientName)
-        : api_(api), clientName_(std::move(clientName)), lister_(api, clientName_) {}
+    RtMidiInputDriver(RtMidi::Api api, std::string clientName,
+                      std::unique_ptr<PortDirectory> directory)
+        : api_(api), clientName_(std::move(clientName)), directory_(std::move(directory)) {}
     ~RtMidiInputDriver() override { Close(); }
 
-    std::uint32_t GetDeviceCount() override { return lister_.Count(); }
-    std::string GetDeviceName(std::uint32_t index) override { return lister_.Name(index); }
+    std::uint32_t GetDeviceCount() override { return static_cast<std::uint32_t>(List().size()); }
+    std::string GetDeviceName(std::uint32_t index) override {
+        const std::vector<std::string> names = List();
+        return index < names.size() ? names[index] : std::string();
+    }
 
     bool Open(std::int32_t index, SysExBlockHandler handler) override {
         if (input_ || index < 0) return false;
+        const std::string wanted = ListedName(index);
+        directory_->Release();
         auto input = WatchedMidi<RtMidiIn>::Create(api_, clientName_);
         if (!input) return false;
         {
@@ -101,7 +93,7 @@ public:
         const bool opened = input->Run([&](RtMidiIn& midi) {
             midi.ignoreTypes(false, true, true);  // SysEx in; timing and active sensing out
             midi.setCallback(&RtMidiInputDriver::OnMessage, this);
-            midi.openPort(static_cast<unsigned int>(index), "in");
+            midi.openPort(CurrentIndex(midi, wanted), "in");
         });
         if (!opened) {
             StopDelivery();
@@ -118,6 +110,33 @@ public:
     }
 
 private:
+    std::vector<std::string> List() {
+        std::vector<std::string> names = directory_->Names();
+        std::lock_guard guard(listLock_);
+        listed_ = names;
+        return names;
+    }
+
+    // The name at `index` in the list as it was last read (the list the user chose from).
+    std::string ListedName(std::int32_t index) {
+        {
+            std::lock_guard guard(listLock_);
+            if (static_cast<std::size_t>(index) < listed_.size()) return listed_[index];
+        }
+        const std::vector<std::string> names = List();
+        return static_cast<std::size_t>(index) < names.size() ? names[index] : std::string();
+    }
+
+    // Ports come and go (our own output port among them), so the chosen one is looked up
+    // again by its name in RtMidi's own list just before it opens.
+    static unsigned int CurrentIndex(RtMidiIn& midi, const std::string& wanted) {
+        const unsigned int count = midi.getPortCount();
+        for (unsigned int i = 0; i < count; ++i) {
+            if (midi.getPortName(i) == wanted) return i;
+        }
+        throw std::runtime_error("the chosen port is gone");
+    }
+
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
         auto* self = static_cast<RtMidiInputDriver*>(user);
         if (message == nullptr || message->empty()) return;
@@ -140,26 +159,36 @@ private:
 
     const RtMidi::Api api_;
     const std::string clientName_;
-    PortLister<RtMidiIn> lister_;
+    const std::unique_ptr<PortDirectory> directory_;
+    std::mutex listLock_;
+    std::vector<std::string> listed_;
     std::unique_ptr<WatchedMidi<RtMidiIn>> input_;
     std::mutex deliveryLock_;  // once Close has taken it, no block is delivered any more
     std::unique_ptr<SysExAssembler> assembler_;
     bool delivering_ = false;
 };
 
+// ALSA output. RtMidi's ALSA client does not block: a message that the sequencer can't take
+// fails the send at once.
 class RtMidiOutputDriver final : public OutputDriver {
 public:
     RtMidiOutputDriver(RtMidi::Api api, std::string clientName)
-        : api_(api), clientName_(std::move(clientName)), lister_(api, clientName_) {}
+        : api_(api), clientName_(std::move(clientName)), directory_(api, clientName_) {}
     ~RtMidiOutputDriver() override { Close(); }
 
-    std::uint32_t GetDeviceCount() override { return lister_.Count(); }
-    std::string GetDeviceName(std::uint32_t index) override { return lister_.Name(index); }
+    std::uint32_t GetDeviceCount() override {
+        return static_cast<std::uint32_t>(directory_.Names().size());
+    }
+    std::string GetDeviceName(std::uint32_t index) override {
+        const std::vector<std::string> names = directory_.Names();
+        return index < names.size() ? names[index] : std::string();
+    }
 
     bool Open(std::int32_t index) override {
         std::lock_guard guard(lock_);
         if (output_ || index < 0) return false;
-        auto output = CreateClient<RtMidiOut>(api_, clientName_);
+        directory_.Release();
+        auto output = WatchedMidi<RtMidiOut>::Create(api_, clientName_);
         if (!output || !output->Run([&](RtMidiOut& midi) {
                 midi.openPort(static_cast<unsigned int>(index), "out");
             })) {
@@ -171,55 +200,66 @@ public:
 
     void Close() override {
         std::lock_guard guard(lock_);
-        if (output_ && api_ == RtMidi::UNIX_JACK) {
-            // RtMidi's JACK output frees its ring buffer before it closes its client, while a
-            // process cycle that began before the port went may still be reading the ring.
-            // Closing the port first, then letting any such cycle end, leaves the cycles that
-            // follow nothing to read.
-            output_->Run([](RtMidiOut& midi) { midi.closePort(); });
-            std::this_thread::sleep_for(kCycleDrain);
-        }
         output_.reset();
     }
 
-    // RtMidi copies the message before sendMessage returns (ALSA drains it to the
-    // sequencer, JACK queues it for the next cycle), so the caller's bytes are free then.
+    // RtMidi hands the message to the sequencer before sendMessage returns, so the caller's
+    // bytes are free then.
     bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t) override {
         std::lock_guard guard(lock_);
         if (!output_ || bytes == nullptr || length == 0) return false;
-        if (api_ == RtMidi::UNIX_JACK && length + kJackLengthPrefix > kJackRingBytes) {
-            return false;
-        }
         return output_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); });
     }
 
 private:
     const RtMidi::Api api_;
     const std::string clientName_;
-    PortLister<RtMidiOut> lister_;
+    RtMidiPortDirectory<RtMidiOut> directory_;
     std::mutex lock_;
     std::unique_ptr<WatchedMidi<RtMidiOut>> output_;
 };
 
+bool AlsaAnswers() {
+    auto probe = WatchedMidi<RtMidiIn>::Create(RtMidi::LINUX_ALSA, "tq5-probe");
+    return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
+}
+
 }  // namespace
 
 RtMidiBackend::RtMidiBackend(RtMidiSystem system, std::string clientName)
-    : system_(system), clientName_(std::move(clientName)) {}
+    : system_(system), clientName_(std::move(clientName)) {
+    if (system_ == RtMidiSystem::Jack) {
+        JackClient::SilenceLibrary();
+        jack_ = std::make_shared<JackClient>(clientName_);
+    }
+}
+
+RtMidiBackend::~RtMidiBackend() = default;
 
 std::unique_ptr<InputDriver> RtMidiBackend::CreateInput() {
-    return std::make_unique<RtMidiInputDriver>(ToRtMidiApi(system_ == RtMidiSystem::Jack),
-                                               clientName_);
+    if (system_ == RtMidiSystem::Jack) {
+        return std::make_unique<RtMidiInputDriver>(
+            RtMidi::UNIX_JACK, clientName_,
+            std::make_unique<JackPortDirectory>(jack_, JackPortIsOutput));
+    }
+    return std::make_unique<RtMidiInputDriver>(
+        RtMidi::LINUX_ALSA, clientName_,
+        std::make_unique<RtMidiPortDirectory<RtMidiIn>>(RtMidi::LINUX_ALSA, clientName_));
 }
 
 std::unique_ptr<OutputDriver> RtMidiBackend::CreateOutput() {
-    return std::make_unique<RtMidiOutputDriver>(ToRtMidiApi(system_ == RtMidiSystem::Jack),
-                                                clientName_);
+    if (system_ == RtMidiSystem::Jack) return std::make_unique<JackOutputDriver>(jack_);
+    return std::make_unique<RtMidiOutputDriver>(RtMidi::LINUX_ALSA, clientName_);
+}
+
+bool RtMidiBackend::Reachable() {
+    return system_ == RtMidiSystem::Jack ? jack_->Connect() : AlsaAnswers();
 }
 
 bool RtMidiBackend::IsReachable(RtMidiSystem system) {
-    const RtMidi::Api api = ToRtMidiApi(system == RtMidiSystem::Jack);
-    auto probe = WatchedMidi<RtMidiIn>::Create(api, "tq5-probe");
-    return probe && probe->Run([](RtMidiIn& midi) { midi.getPortCount(); });
+    if (system == RtMidiSystem::Alsa) return AlsaAnswers();
+    JackClient::SilenceLibrary();
+    return JackClient("tq5-probe").Connect();
 }
 
 }  // namespace tq5::midi
