@@ -15,7 +15,7 @@ public:
     virtual ~NamedLocks() = default;
     // Takes the lock of this name for the rest of the process's life. False when another
     // holder has it, or when it can't be had for any other reason: either way it is taken.
-    virtual bool TryTake(const std::string& name) = 0;
+    [[nodiscard]] virtual bool TryTake(const std::string& name) = 0;
 };
 
 // The title of instance n, which is also the name of its lock: the plain title for 1,

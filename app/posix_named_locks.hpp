@@ -19,7 +19,7 @@ public:
     // The locks stay held: their descriptors are only closed by the process's end.
     ~PosixNamedLocks() override = default;
 
-    bool TryTake(const std::string& name) override;
+    [[nodiscard]] bool TryTake(const std::string& name) override;
 
     // false when the folder can't be made this user's own (another user's, a link, a file):
     // then no lock can be had and every instance number counts as taken.

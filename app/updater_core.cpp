@@ -32,8 +32,8 @@ UpdaterCore::~UpdaterCore() {
     context_.reset();
 }
 
-engine::Procedures UpdaterCore::Env() {
-    return engine::Procedures{*context_, host_,    firmware_,    timing_,
+engine::ProcedureEnv UpdaterCore::Env() {
+    return engine::ProcedureEnv{*context_, host_,    firmware_,    timing_,
                               session_,  versions_, verifyFlash_, nullptr};
 }
 

@@ -55,7 +55,7 @@ public:
     engine::VersionStrings& Versions() { return versions_; }
     // The host the procedures act through (the window, until Close disconnects it).
     engine::Host& ProcedureHost() { return host_; }
-    engine::Procedures Env();
+    engine::ProcedureEnv Env();
 
     // Starts the 1 ms poll that runs the reply dispatcher; a reply that arrives also wakes it
     // at once. Runs until destruction.

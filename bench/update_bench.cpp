@@ -141,7 +141,7 @@ void BM_FullUpdate(benchmark::State& state) {
         context->SetOutput(&line);
         device->SetReplySink(
             [&queue](const std::uint8_t* bytes, std::size_t length) { queue.Push(bytes, length); });
-        const engine::Procedures env{*context,         host,    engine::EmbeddedFirmware(),
+        const engine::ProcedureEnv env{*context,         host,    engine::EmbeddedFirmware(),
                                      engine::Timing{}, session, versions};
         Poll poll{*context, queue};
         midi::CDxMTimer timer;

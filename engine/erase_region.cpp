@@ -4,7 +4,7 @@
 
 namespace tq5::engine {
 
-int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size) {
+int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     host.SetProgressRange(10);

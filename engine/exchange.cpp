@@ -44,7 +44,7 @@ void Pause(const UpdateContext& context, std::uint32_t ms) {
     }
 }
 
-void ReportStep(const Procedures& env, Phase phase, std::int64_t done, std::int64_t total,
+void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::int64_t total,
                 bool skipped) {
     Progress progress;
     progress.phase = phase;

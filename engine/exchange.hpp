@@ -40,7 +40,7 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
 void Pause(const UpdateContext& context, std::uint32_t ms);
 
 // Tells the host how far a step has come, under the plan row it runs for.
-void ReportStep(const Procedures& env, Phase phase, std::int64_t done, std::int64_t total,
+void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::int64_t total,
                 bool skipped = false);
 
 // What a step that fails tells the window and its host.

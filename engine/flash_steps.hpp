@@ -19,22 +19,22 @@ inline constexpr std::int32_t kBlockBytes = 4096;
 // Reads the device's boot version, then runs the ten rows of the flash plan, skipping the
 // boot rows when the device's boot version equals the boot image's. `bootRowsRan`, when
 // given, tells whether they ran.
-int RunFlashPlan(const Procedures& env, bool* bootRowsRan = nullptr);
+int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan = nullptr);
 
 // Reads back every region the plan wrote (the boot image's only when the boot rows ran) and
 // compares it with its image. The first difference, or a region that can't be read, fails
 // with "Transfer error occurred.".
-int VerifyFlash(const Procedures& env, bool bootRowsRan);
+int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan);
 
-int EraseRegion(const Procedures& env, std::uint32_t address, std::uint32_t size);
+int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size);
 
 // Writes image `resourceId` at `address` in blocks of 4096 bytes; `size` 0 = the whole image.
-int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
+int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
                std::uint32_t resourceId);
 
 // Reads `length` bytes of device memory at `address`; on success copies exactly four bytes
 // to `out`. Shows nothing and touches no control.
-int ReadDeviceMemory(const Procedures& env, std::uint32_t address, std::uint32_t length,
+int ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
                      std::uint8_t* out);
 
 }  // namespace tq5::engine

@@ -7,7 +7,7 @@
 
 namespace tq5::engine {
 
-int IdentifyDevice(const Procedures& env) {
+int IdentifyDevice(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     std::array<std::uint8_t, protocol::kIdentityRequestLength> request{};
     const std::size_t length = protocol::BuildIdentityRequest(request.data());

@@ -18,6 +18,6 @@ inline constexpr std::array<DeviceId, 3> kAcceptedDeviceIds = {{
 // 0 when the device is accepted (nothing shown, controls left locked); -1 after a message and
 // ReleaseControls, or quietly when the window is closing. The reported id becomes the current
 // device id before the comparison, so a rejected id stays current too.
-int IdentifyDevice(const Procedures& env);
+int IdentifyDevice(const ProcedureEnv& env);
 
 }  // namespace tq5::engine

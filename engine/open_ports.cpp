@@ -12,7 +12,7 @@ int Refuse(Host& host, int stringId) {
 
 }  // namespace
 
-int OpenSelectedPorts(const Procedures& env) {
+int OpenSelectedPorts(const ProcedureEnv& env) {
     if (env.context.IsBusy()) return Refuse(env.host, IDS_IN_PROGRESS);
     if (env.ports.ReopenOutput(env.host.GetSelectedOutput()) != 1) {
         return Refuse(env.host, IDS_CANT_OPEN_OUT);

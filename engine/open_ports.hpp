@@ -9,7 +9,7 @@ namespace tq5::engine {
 // MIDI OUT selection, then the input on the MIDI IN selection. 0 when both are open, -1 after
 // an error message (an output opened before an input failure stays open). The new port
 // generation is env.ports.Generation() afterwards.
-int OpenSelectedPorts(const Procedures& env);
+int OpenSelectedPorts(const ProcedureEnv& env);
 
 // Closes the output, then the input. Returns 0.
 int ClosePorts(PortSession& ports);

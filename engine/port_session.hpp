@@ -25,7 +25,7 @@ public:
     // Closes the output, then the input, whoever opened them.
     void Close();
     // Closes both ports only while `generation` is still the current one; true if it closed.
-    bool CloseIfCurrent(PortGeneration generation);
+    [[nodiscard]] bool CloseIfCurrent(PortGeneration generation);
     // The generation of the ports opened last (0 before the first opening).
     PortGeneration Generation() const;
 

@@ -1,7 +1,8 @@
 #pragma once
 // Everything a procedure (identification, flash steps, update, version check) works with.
 // The owner of the window keeps these objects alive for as long as any worker may run; a
-// procedure receives them as one small struct of references, copied into its thread.
+// procedure receives them as one small struct of references (its environment), copied
+// into its thread.
 
 #include "engine/firmware_images.hpp"
 #include "engine/host.hpp"
@@ -12,7 +13,7 @@
 
 namespace tq5::engine {
 
-struct Procedures {
+struct ProcedureEnv {
     UpdateContext& context;
     Host& host;
     const FirmwareStore& firmware;

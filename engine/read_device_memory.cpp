@@ -5,7 +5,7 @@
 
 namespace tq5::engine {
 
-ReadResult ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
+ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
                         std::uint32_t count, std::uint32_t waitMs) {
     UpdateContext& context = env.context;
     std::uint8_t* request = context.WorkerSendBuffer();
@@ -47,7 +47,7 @@ Failure ReadFailure(int messageId, Phase phase, const ReadResult& result) {
     return {messageId, phase, Cause::None};
 }
 
-int ReadDeviceMemory(const Procedures& env, std::uint32_t address, std::uint32_t length,
+int ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
                      std::uint8_t* out) {
     const ReadResult result =
         ExchangeRead(env, address, length, kVersionFieldLength, env.timing.eraseReadWaitMs);

@@ -26,7 +26,7 @@ struct ReadResult {
 // Sends one ReadMemoryRequest for `length` bytes and waits up to `waitMs` for each reply,
 // until `count` bytes have been read (a device may answer one request with several
 // replies). The data is at the start of the read buffer.
-ReadResult ExchangeRead(const Procedures& env, std::uint32_t address, std::uint32_t length,
+ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
                         std::uint32_t count, std::uint32_t waitMs);
 
 // The failure a read that did not end in Read (nor Closing) reports, with `messageId`.

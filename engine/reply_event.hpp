@@ -25,7 +25,7 @@ public:
     }
 
     // Waits at most `timeoutMs` milliseconds; true when the signal was taken.
-    bool Wait(std::uint32_t timeoutMs) {
+    [[nodiscard]] bool Wait(std::uint32_t timeoutMs) {
         std::unique_lock guard(lock_);
         if (!cv_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return signalled_; })) {
             return false;

@@ -12,7 +12,7 @@ namespace {
 enum class BootCheck { RunBootRows, SkipBootRows, Failed };
 
 // Reads the device's boot version once and compares it with the boot image's field.
-BootCheck CheckBootVersion(const Procedures& env) {
+BootCheck CheckBootVersion(const ProcedureEnv& env) {
     std::array<std::uint8_t, kVersionFieldLength> imageField{};
     // Without the boot image there is nothing to compare with: nothing is sent.
     if (ReadImageBytes(env.firmware, kBootVersion.imageId, kBootVersion.imageOffset,
@@ -35,7 +35,7 @@ BootCheck CheckBootVersion(const Procedures& env) {
     return BootCheck::Failed;
 }
 
-std::int64_t RowBytes(const Procedures& env, const FlashPlanRow& row) {
+std::int64_t RowBytes(const ProcedureEnv& env, const FlashPlanRow& row) {
     if (row.type == FlashStepType::Erase || row.size != 0) return row.size;
     const auto image = env.firmware.Locate(static_cast<int>(row.resourceId));
     return image ? image->size : 0;
@@ -43,7 +43,7 @@ std::int64_t RowBytes(const Procedures& env, const FlashPlanRow& row) {
 
 }  // namespace
 
-int RunFlashPlan(const Procedures& env, bool* bootRowsRan) {
+int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan) {
     bool runBootRows = true;
     if (std::any_of(kFlashPlan.begin(), kFlashPlan.end(), IsBootRow)) {
         const BootCheck check = CheckBootVersion(env);
@@ -54,7 +54,7 @@ int RunFlashPlan(const Procedures& env, bool* bootRowsRan) {
 
     // The steps report their progress under the row they run for.
     int rowNumber = 0;
-    Procedures rowEnv = env;
+    ProcedureEnv rowEnv = env;
     rowEnv.planRow = &rowNumber;
     const auto rowCount = static_cast<std::int64_t>(kFlashPlan.size());
     for (std::size_t i = 0; i < kFlashPlan.size(); ++i) {

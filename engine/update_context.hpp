@@ -61,7 +61,7 @@ public:
     void NoteCompletionNotice();
     std::int32_t SurplusReplies() const;
     // Worker: true (once) when a completion notice came while no answer was owed.
-    bool TakeUnaskedCompletion();
+    [[nodiscard]] bool TakeUnaskedCompletion();
     // Worker: how long a request waited for its answer; the longest is kept.
     void NoteAnswerTime(std::uint32_t ms);
     std::uint32_t LongestAnswerMs() const;
@@ -85,11 +85,11 @@ public:
     void ResetReadCount();
     std::int32_t ReadCount() const;
     // Copies `count` bytes from the start of the read buffer; false if fewer were read.
-    bool CopyReadData(std::uint8_t* out, std::size_t count) const;
+    [[nodiscard]] bool CopyReadData(std::uint8_t* out, std::size_t count) const;
     // Appends one read reply's data (dispatcher): unpacks, checks the CRC, advances the read
     // count. Returns true when the reply passed. Data that would not fit fails the reply and
     // writes nothing.
-    bool AppendReadReply(const std::uint8_t* packed, std::int32_t packedCount,
+    [[nodiscard]] bool AppendReadReply(const std::uint8_t* packed, std::int32_t packedCount,
                          std::int32_t dataCount, std::uint32_t expectedCrc);
 
     // --- output ---------------------------------------------------------------------------

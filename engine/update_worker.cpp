@@ -11,7 +11,7 @@ namespace tq5::engine {
 namespace {
 
 // Asks the device into its flash-writing mode. 0, or -1 once reported (or closing).
-int EnterUpdateMode(const Procedures& env) {
+int EnterUpdateMode(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     ReportStep(env, Phase::EnterUpdate, 0, 0);
@@ -47,7 +47,7 @@ int EnterUpdateMode(const Procedures& env) {
 // completion notice the device sent on its own after the last block counts as that answer.
 // Then the link is watched a little longer: a reply that came twice earlier on shifted every
 // answer by one, and the finish request's own answer would now come as a surplus reply.
-int Finish(const Procedures& env) {
+int Finish(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     ReportStep(env, Phase::Finish, 0, 0);
     std::uint8_t* request = context.WorkerSendBuffer();
@@ -80,7 +80,7 @@ int Finish(const Procedures& env) {
     return 0;
 }
 
-int RunUpdate(const Procedures& env) {
+int RunUpdate(const ProcedureEnv& env) {
     Host& host = env.host;
     // Replies are counted from the first status request on; identification counts nothing.
     env.context.CloseReplyLedger();
@@ -109,7 +109,7 @@ int RunUpdate(const Procedures& env) {
 
 }  // namespace
 
-int UpdateWorker(const Procedures& env) {
+int UpdateWorker(const ProcedureEnv& env) {
     RunUpdate(env);
     return 0;
 }

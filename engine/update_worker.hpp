@@ -7,6 +7,6 @@
 namespace tq5::engine {
 
 // Identification, update mode, flash plan, finish. Returns 0 whatever the outcome.
-int UpdateWorker(const Procedures& env);
+int UpdateWorker(const ProcedureEnv& env);
 
 }  // namespace tq5::engine

@@ -27,7 +27,7 @@ constexpr int kMaxReadAttempts = 8;
 // lost or broken reply. Before it returns Read, the late answers to earlier sends of the
 // chunk are waited for (one wait each): taken for the next chunk's, they would be compared
 // with the wrong bytes.
-ReadResult ReadChunk(const Procedures& env, std::uint32_t address, std::uint32_t length) {
+ReadResult ReadChunk(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length) {
     UpdateContext& context = env.context;
     int unanswered = 0;
     for (int attempt = 1;; ++attempt) {
@@ -73,7 +73,7 @@ struct Region {
 
 }  // namespace
 
-int VerifyFlash(const Procedures& env, bool bootRowsRan) {
+int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
     std::vector<Region> regions;
     std::int64_t total = 0;
     for (const FlashPlanRow& row : kFlashPlan) {

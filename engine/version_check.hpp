@@ -21,7 +21,7 @@ int SanitizeVersion(VersionBuffer& text);
 // reply event. `ports` is the generation that OpenSelectedPorts opened for this check: the
 // worker closes the ports at its end only while they are still that generation. Posts the
 // result (0 / -1) through PostVersionCheckDone, except when the window is closing. Returns 0.
-int VersionCheckThread(const Procedures& env, PortGeneration ports);
+int VersionCheckThread(const ProcedureEnv& env, PortGeneration ports);
 
 // The report's text from the six slots.
 std::string VersionReportText(const VersionStrings& versions);

@@ -14,7 +14,7 @@ std::string TextOf(const VersionBuffer& buffer) {
 
 // Reads one version field from the device into the device slot and the image's field into
 // the image slot. false (slots untouched) when the device read fails.
-bool ReadVersionField(const Procedures& env, const VersionField& field, VersionSlot slot) {
+bool ReadVersionField(const ProcedureEnv& env, const VersionField& field, VersionSlot slot) {
     VersionBuffer device{};
     if (ReadDeviceMemory(env, field.flashAddress, kVersionFieldLength, device.data()) != 0) {
         return false;
@@ -29,7 +29,7 @@ bool ReadVersionField(const Procedures& env, const VersionField& field, VersionS
     return true;
 }
 
-std::int32_t ReadVersions(const Procedures& env) {
+std::int32_t ReadVersions(const ProcedureEnv& env) {
     if (IdentifyDevice(env) != 0) return -1;
     if (!ReadVersionField(env, kSystemVersion, VersionSlot::System)) return -1;
     // A failed preset read keeps the preset texts of the last check; the check goes on.
@@ -40,7 +40,7 @@ std::int32_t ReadVersions(const Procedures& env) {
 
 }  // namespace
 
-int VersionCheckThread(const Procedures& env, PortGeneration ports) {
+int VersionCheckThread(const ProcedureEnv& env, PortGeneration ports) {
     env.context.CloseReplyLedger();  // a check sends no status request: nothing is counted
     const std::int32_t result = ReadVersions(env);
     // A closing window has closed its ports and wants nothing more from this worker.

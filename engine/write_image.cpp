@@ -38,7 +38,7 @@ std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 
 }  // namespace
 
-int WriteImage(const Procedures& env, std::uint32_t address, std::uint32_t size,
+int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
                std::uint32_t resourceId) {
     UpdateContext& context = env.context;
     Host& host = env.host;

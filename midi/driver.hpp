@@ -32,7 +32,7 @@ public:
     virtual std::string GetDeviceName(std::uint32_t index) = 0;
     // Opens device `index` (-1 and other out-of-range values are passed on unchanged and
     // normally refused) and starts delivering SysEx blocks. Short messages are dropped here.
-    virtual bool Open(std::int32_t index, SysExBlockHandler handler) = 0;
+    [[nodiscard]] virtual bool Open(std::int32_t index, SysExBlockHandler handler) = 0;
     // Stops delivery; once it returns the handler is never called again.
     virtual void Close() = 0;
 };
@@ -44,13 +44,14 @@ public:
     virtual ~OutputDriver() = default;
     virtual std::uint32_t GetDeviceCount() = 0;
     virtual std::string GetDeviceName(std::uint32_t index) = 0;
-    virtual bool Open(std::int32_t index) = 0;
+    [[nodiscard]] virtual bool Open(std::int32_t index) = 0;
     virtual void Close() = 0;
     // Sends one whole SysEx message and returns when the driver has finished with the bytes
     // (the caller may then reuse them); false on failure, when no device is open, or when the
     // driver has not finished within timeoutMs. Close() on another thread ends a waiting send
     // (false); the driver must not go on reading the caller's bytes after Send returns.
-    virtual bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) = 0;
+    [[nodiscard]] virtual bool Send(const std::uint8_t* bytes, std::uint32_t length,
+                                    std::uint32_t timeoutMs) = 0;
 };
 
 // One MIDI backend (virtual, ALSA, JACK, WinMM): makes the drivers for the two ports.

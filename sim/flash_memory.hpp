@@ -28,11 +28,11 @@ public:
     Result Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n);
 
     // Copies n bytes out; false, copying nothing, when the range leaves the flash.
-    bool Read(std::uint32_t address, std::uint32_t n, std::uint8_t* out) const;
+    [[nodiscard]] bool Read(std::uint32_t address, std::uint32_t n, std::uint8_t* out) const;
 
     // Factory access: stores bytes as they are, whatever the flash held. False, storing
     // nothing, when the range leaves the flash.
-    bool Load(std::uint32_t address, const std::uint8_t* data, std::uint32_t n);
+    [[nodiscard]] bool Load(std::uint32_t address, const std::uint8_t* data, std::uint32_t n);
     void EraseAll();
 
     // The whole flash, kSize bytes, for inspection.

@@ -1,6 +1,7 @@
 #include "sim/installed_firmware.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -20,12 +21,16 @@ void PutVersion(FlashMemory& flash, const VersionField& field, const std::string
     for (std::size_t i = 0; i < bytes.size() && i < text.size(); ++i) {
         bytes[i] = static_cast<std::uint8_t>(text[i]);
     }
-    flash.Load(field.flashAddress, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    [[maybe_unused]] const bool loaded =
+        flash.Load(field.flashAddress, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    assert(loaded);  // the version fields lie inside the flash
 }
 
 VersionBytes ReadVersion(const FlashMemory& flash, const VersionField& field) {
     VersionBytes bytes{};
-    flash.Read(field.flashAddress, static_cast<std::uint32_t>(bytes.size()), bytes.data());
+    [[maybe_unused]] const bool read =
+        flash.Read(field.flashAddress, static_cast<std::uint32_t>(bytes.size()), bytes.data());
+    assert(read);
     return bytes;
 }
 
@@ -60,7 +65,9 @@ void InstallFirmware(FlashMemory& flash, const InstalledFirmware& installed) {
     for (const ImageRegion& region : engine::kImageRegions) {
         const auto image = images.Locate(region.imageId);
         if (!image || image->data == nullptr) continue;
-        flash.Load(region.address, image->data, std::min(image->size, region.eraseSize));
+        [[maybe_unused]] const bool loaded =
+            flash.Load(region.address, image->data, std::min(image->size, region.eraseSize));
+        assert(loaded);  // the regions lie inside the flash
     }
     PutVersion(flash, engine::kBootVersion, installed.bootVersion);
     PutVersion(flash, engine::kPresetVersion, installed.presetVersion);

@@ -91,7 +91,7 @@ public:
     std::vector<std::uint8_t> ReadFlash(std::uint32_t address, std::uint32_t length) const;
     // Factory write: stores the bytes as they are (no erase needed). False, writing nothing,
     // when the range leaves the flash.
-    bool WriteFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
+    [[nodiscard]] bool WriteFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     // Erases the flash and installs `firmware` on it.
     void InstallFirmware(const InstalledFirmware& firmware);
     // Version fields and the state of each image region, compared with `images`.
@@ -118,7 +118,8 @@ public:
     // replies), in order of arrival.
     std::vector<std::vector<std::uint8_t>> UpdaterAnswers() const;
     // Waits until at least `count` answers have arrived, or `limit` has passed; true if so.
-    bool WaitForUpdaterAnswers(std::size_t count, std::chrono::milliseconds limit) const;
+    [[nodiscard]] bool WaitForUpdaterAnswers(std::size_t count,
+                                             std::chrono::milliseconds limit) const;
 
     // --- transcript -----------------------------------------------------------------------
     std::vector<TranscriptEntry> Transcript() const;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test suite, stopping at the first failure:
+#   layers   protocol/ and engine/ include nothing above them (tools/check-layers.sh)
 #   dev      Debug with ASan+UBSan       (unit, engine, device, transport, dialog, CLI, JACK)
 #   tsan     ThreadSanitizer             (the same suites)
 #   release  Release                     (the same suites, the soak test, the benchmarks build)
@@ -16,6 +17,11 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 passed=0
+
+echo "=== layers: the includes of protocol/ and engine/"
+bash tools/check-layers.sh
+passed=$((passed + 1))
+
 for preset in dev tsan release; do
   echo "=== ${preset}: configure and build"
   cmake --preset "$preset" >/dev/null

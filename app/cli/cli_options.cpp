@@ -3,18 +3,28 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <vector>
 
+#include "app/cli/midi_backends.hpp"
 #include "firmware/program_version.hpp"
 
 namespace tq5::app::cli {
 namespace {
 
 ParseResult UsageError(const std::string& message) {
-    return ParseResult{std::nullopt, kExitUsage, "tq5-updater: " + message + "\n" + kUsageLine,
+    return ParseResult{std::nullopt, kExitUsage, "tq5-updater: " + message + "\n" + UsageLine(),
                        true};
 }
 
 }  // namespace
+
+std::string UsageLine() {
+    return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
+           "                   [--api " +
+           JoinMidiBackends(&MidiBackendEntry::option, "|", "|") +
+           "] [--in PORT] [--out PORT] [--no-verify]\n"
+           "                   ports|update|version\n";
+}
 
 std::optional<protocol::DeviceId> ParseDeviceId(const std::string& text) {
     if (text.size() != 8) return std::nullopt;
@@ -38,13 +48,15 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     app.fallthrough();  // the options may also follow the command
 
     CliOptions options;
-    std::string api;
     std::string mode;
     std::string deviceId;
     app.add_option("--in", options.inPort, "MIDI input: index or name (default: preferred)");
     app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
-    app.add_option("--api", api, "MIDI system: alsa or jack")
-        ->check(CLI::IsMember({"alsa", "jack"}));
+    std::vector<std::string> apis;
+    for (const MidiBackendEntry& entry : MidiBackends()) apis.emplace_back(entry.option);
+    app.add_option("--api", options.api,
+                   "MIDI system: " + JoinMidiBackends(&MidiBackendEntry::option, ", ", " or "))
+        ->check(CLI::IsMember(apis));
     bool noVerify = false;
     app.add_flag("--no-verify", noVerify,
                  "update: skip reading the written flash back and comparing it with the images");
@@ -75,8 +87,6 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     if (update->parsed()) options.command = Command::Update;
     if (version->parsed()) options.command = Command::Version;
     options.verify = !noVerify;
-    if (api == "alsa") options.api = MidiApi::Alsa;
-    if (api == "jack") options.api = MidiApi::Jack;
     if (mode == "normal") options.deviceMode = sim::DeviceMode::Normal;
     if (!deviceId.empty()) {
         const auto id = ParseDeviceId(deviceId);
@@ -86,7 +96,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         }
         options.deviceId = *id;
     }
-    if (options.simulate && options.api != MidiApi::Any) {
+    if (options.simulate && !options.api.empty()) {
         return UsageError("--api chooses a real MIDI system; --simulate uses none");
     }
     return ParseResult{options, kExitSuccess, {}, false};

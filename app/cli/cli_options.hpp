@@ -10,13 +10,12 @@
 namespace tq5::app::cli {
 
 enum class Command { Ports, Update, Version };
-enum class MidiApi { Any, Alsa, Jack };
 
 struct CliOptions {
     Command command = Command::Ports;
     std::string inPort;   // index or name; empty = this instance's preferred port
     std::string outPort;
-    MidiApi api = MidiApi::Any;
+    std::string api;  // a MIDI system's --api value (midi_backends.hpp); empty = the first found
     bool simulate = false;
     // Read the written flash back and compare it with the images before finishing.
     bool verify = true;
@@ -38,10 +37,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
-inline constexpr const char* kUsageLine =
-    "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
-    "                   [--api alsa|jack] [--in PORT] [--out PORT] [--no-verify]\n"
-    "                   ports|update|version\n";
+// "Usage: tq5-updater [--simulate ...] [--api alsa|jack] ...", three lines.
+std::string UsageLine();
 
 ParseResult ParseCommandLine(int argc, const char* const* argv);
 

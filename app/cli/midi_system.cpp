@@ -6,8 +6,7 @@
 #include <cstdio>
 
 #include "app/preferred_ports.hpp"
-#include "midi/drivers/alsa/alsa_backend.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "app/cli/midi_backends.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 
 namespace tq5::app::cli {
@@ -42,40 +41,30 @@ private:
     int saved_ = -1;
 };
 
-// ALSA through the sequencer driver of our own (its receiving clients take the largest
-// messages); JACK through the backend's own client, which answers the question and stays
-// to list the ports.
-MidiSystem Reach(midi::RtMidiSystem system, const char* name) {
+MidiSystem Reach(const MidiBackendEntry& entry) {
     QuietStderr quiet;
-    if (system == midi::RtMidiSystem::Alsa) {
-        if (!midi::AlsaBackend::IsReachable()) return MidiSystem{nullptr, name, {}};
-        return MidiSystem{std::make_unique<midi::AlsaBackend>(), name, {}};
-    }
-    auto backend = std::make_unique<midi::RtMidiBackend>(system);
-    if (!backend->Reachable()) return MidiSystem{nullptr, name, {}};
-    return MidiSystem{std::move(backend), name, {}};
+    return MidiSystem{entry.open(), std::string(entry.name), {}};
 }
 
 }  // namespace
 
-MidiSystem OpenMidiSystem(MidiApi api) {
-    if (api == MidiApi::Alsa) {
-        MidiSystem alsa = Reach(midi::RtMidiSystem::Alsa, "ALSA");
-        if (!alsa.backend) alsa.problem = "there is no ALSA sequencer (/dev/snd/seq)";
-        return alsa;
+MidiSystem OpenMidiSystem(std::string_view api) {
+    if (!api.empty()) {
+        const MidiBackendEntry* entry = FindMidiBackend(api);
+        if (entry == nullptr) {
+            return MidiSystem{nullptr, {}, "no MIDI system is called " + std::string(api)};
+        }
+        MidiSystem chosen = Reach(*entry);
+        if (!chosen.backend) chosen.problem = entry->absent;
+        return chosen;
     }
-    if (api == MidiApi::Jack) {
-        MidiSystem jack = Reach(midi::RtMidiSystem::Jack, "JACK");
-        if (!jack.backend) jack.problem = "no JACK server is running";
-        return jack;
+    for (const MidiBackendEntry& entry : MidiBackends()) {
+        MidiSystem system = Reach(entry);
+        if (system.backend) return system;
     }
-    MidiSystem alsa = Reach(midi::RtMidiSystem::Alsa, "ALSA");
-    if (alsa.backend) return alsa;
-    MidiSystem jack = Reach(midi::RtMidiSystem::Jack, "JACK");
-    if (jack.backend) return jack;
     return MidiSystem{nullptr, {},
-                      "no MIDI system found: no ALSA sequencer (/dev/snd/seq) and no JACK "
-                      "server running"};
+                      "no MIDI system found: " +
+                          JoinMidiBackends(&MidiBackendEntry::absentInList, ", ", " and ")};
 }
 
 MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber) {

@@ -1,9 +1,10 @@
 #pragma once
-// The MIDI system a command talks through: the ALSA sequencer, JACK through RtMidi, or the built-in
-// virtual TQ-5 on in-process ports that carry this instance's preferred names.
+// The MIDI system a command talks through: one of midi_backends.hpp (the ALSA sequencer, JACK),
+// or the built-in virtual TQ-5 on in-process ports that carry this instance's preferred names.
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/cli/cli_options.hpp"
 #include "midi/driver.hpp"
@@ -16,9 +17,9 @@ struct MidiSystem {
     std::string problem;                         // why there is none
 };
 
-// ALSA or JACK as asked; with no choice, the ALSA sequencer when there is one, else a
-// running JACK server.
-MidiSystem OpenMidiSystem(MidiApi api);
+// The system of the --api value `api` (midi_backends.hpp); with none, the first of the list
+// that answers.
+MidiSystem OpenMidiSystem(std::string_view api);
 
 // One virtual cable pair, named after the instance's preferred port, with a virtual TQ-5
 // in the given mode and id at its far end.

@@ -21,7 +21,7 @@ public:
 
     // False when the name exists already, or when no mutex can be had under it (a name held
     // by another kind of object, for one): either way the name counts as taken.
-    bool TryTake(const std::string& name) override;
+    [[nodiscard]] bool TryTake(const std::string& name) override;
 
 private:
     std::vector<void*> held_;  // HANDLEs kept open on purpose

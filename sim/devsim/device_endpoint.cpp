@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "midi/drivers/rtmidi/rtmidi_errors.hpp"
-
 namespace tq5::sim {
 namespace {
 
@@ -29,7 +27,8 @@ DeviceEndpoint::~DeviceEndpoint() {
         // RtMidi's JACK output frees its ring buffer before it closes its client, while a
         // process cycle may still be reading the ring. With the port closed first and any
         // cycle that began before given time to end, the cycles that follow read nothing.
-        out_->Run([](RtMidiOut& midi) { midi.closePort(); });
+        // (If the close fails, the client goes below all the same.)
+        static_cast<void>(out_->Run([](RtMidiOut& midi) { midi.closePort(); }));
         std::this_thread::sleep_for(kCycleDrain);
     }
     out_.reset();
@@ -38,7 +37,8 @@ DeviceEndpoint::~DeviceEndpoint() {
 
 bool DeviceEndpoint::Open(std::string& error) {
     if (options_.system == midi::RtMidiSystem::Alsa) return OpenAlsa(error);
-    const RtMidi::Api api = midi::ToRtMidiApi(options_.system == midi::RtMidiSystem::Jack);
+    // JACK through RtMidi: its virtual ports are this client's own.
+    const RtMidi::Api api = RtMidi::UNIX_JACK;
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
     if (!out || !out->Run([&](RtMidiOut& midi) {
             midi.openVirtualPort(options_.portName + " out");
@@ -105,8 +105,15 @@ void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void
 
 void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     std::lock_guard guard(outLock_);
-    if (out_) out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); });
-    if (alsaOut_) alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs);
+    // A reply the MIDI system refuses is lost, as one on a real line would be: the updater
+    // finds out by its own time-out.
+    if (out_) {
+        static_cast<void>(out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); }));
+    }
+    if (alsaOut_) {
+        static_cast<void>(
+            alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
+    }
 }
 
 }  // namespace tq5::sim

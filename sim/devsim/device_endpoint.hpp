@@ -25,7 +25,7 @@ public:
     DeviceEndpoint& operator=(const DeviceEndpoint&) = delete;
 
     // False, with a reason in `error`, when the MIDI system or its ports can't be had.
-    bool Open(std::string& error);
+    [[nodiscard]] bool Open(std::string& error);
 
 private:
     bool OpenAlsa(std::string& error);

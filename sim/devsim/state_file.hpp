@@ -13,6 +13,7 @@ namespace tq5::sim {
 std::string StateFileProblem(const std::string& path);
 
 // Writes `report` to `path` as described. False, with the reason in `problem`, when it can't.
-bool WriteStateFile(const std::string& path, const std::string& report, std::string& problem);
+[[nodiscard]] bool WriteStateFile(const std::string& path, const std::string& report,
+                                  std::string& problem);
 
 }  // namespace tq5::sim

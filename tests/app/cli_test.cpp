@@ -18,6 +18,7 @@
 #include "app/cli/console_host.hpp"
 #include "app/cli/failure_report.hpp"
 #include "app/cli/interrupt.hpp"
+#include "app/cli/midi_backends.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
@@ -56,7 +57,20 @@ TEST(CliOptions, PortsApiAndDeviceId) {
     EXPECT_EQ(parsed.options->inPort, "2");
     EXPECT_EQ(parsed.options->outPort, "VARN");
     EXPECT_EQ(parsed.options->deviceId, (protocol::DeviceId{0x6E, 0x00, 0x06, 0x00}));
-    EXPECT_EQ(Parse({"--api", "jack", "ports"}).options->api, MidiApi::Jack);
+    EXPECT_EQ(Parse({"--api", "jack", "ports"}).options->api, "jack");
+}
+
+// The --api values, their help and the usage line are the backend list's, in its order.
+TEST(CliOptions, TheMidiSystemsOfferedAreTheBackendList) {
+    for (const MidiBackendEntry& entry : MidiBackends()) {
+        const ParseResult parsed = Parse({"--api", std::string(entry.option), "ports"});
+        ASSERT_TRUE(parsed.options) << entry.option << ": " << parsed.output;
+        EXPECT_EQ(parsed.options->api, entry.option);
+        EXPECT_EQ(FindMidiBackend(entry.option), &entry);
+    }
+    EXPECT_EQ(FindMidiBackend("coreaudio"), nullptr);
+    EXPECT_NE(Parse({"--help"}).output.find("MIDI system: alsa or jack"), std::string::npos);
+    EXPECT_NE(UsageLine().find("[--api alsa|jack] [--in PORT]"), std::string::npos);
 }
 
 TEST(CliOptions, BadUsageEndsWithExitTwoAndTheUsageLine) {

@@ -23,7 +23,7 @@ protected:
     bool Signalled() { return context.Event().Wait(0); }
     std::array<std::uint8_t, 4> ReadData() {
         std::array<std::uint8_t, 4> out{};
-        context.CopyReadData(out.data(), 4);
+        EXPECT_TRUE(context.CopyReadData(out.data(), 4));
         return out;
     }
 
@@ -175,7 +175,7 @@ TEST_F(DispatcherTest, TwoReadRepliesAppendInOrder) {
     Run();
     EXPECT_EQ(context.ReadCount(), 8);
     std::uint8_t all[8];
-    context.CopyReadData(all, 8);
+    ASSERT_TRUE(context.CopyReadData(all, 8));
     EXPECT_EQ(Bytes(all, all + 8), Hex("10 80 7F FF DE AD BE EF"));
 }
 

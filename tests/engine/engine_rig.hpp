@@ -4,6 +4,8 @@
 // it every millisecond like the product's poll, a recording host, fake ports and short
 // timings.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -84,8 +86,8 @@ inline engine::MemoryFirmwareStore CarriedImages() {
     for (const auto& [field, text] : {std::pair{engine::kSystemVersion, "1.10"},
                                       std::pair{engine::kPresetVersion, "1.00"},
                                       std::pair{engine::kBootVersion, "1.00"}}) {
-        store.Overwrite(field.imageId, field.imageOffset,
-                        reinterpret_cast<const std::uint8_t*>(text), 4);
+        EXPECT_TRUE(store.Overwrite(field.imageId, field.imageOffset,
+                                    reinterpret_cast<const std::uint8_t*>(text), 4));
     }
     return store;
 }
@@ -146,7 +148,7 @@ struct RigCore {
     engine::PortSession session{ports};
     engine::VersionStrings versions;
     const engine::FirmwareStore& firmware;
-    engine::Procedures env;
+    engine::ProcedureEnv env;
 };
 
 // The procedures against a scripted device.

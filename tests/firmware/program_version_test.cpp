@@ -27,12 +27,12 @@ MemoryFirmwareStore ImagesWithVersions() {
     for (const VersionField& field : {kSystemVersion, kPresetVersion, kBootVersion}) {
         images.Set(field.imageId, std::vector<std::uint8_t>(field.imageOffset + 4, 0));
     }
-    images.Overwrite(kSystemVersion.imageId, kSystemVersion.imageOffset,
-                     reinterpret_cast<const std::uint8_t*>("2.31"), 4);
-    images.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset,
-                     reinterpret_cast<const std::uint8_t*>("1.07"), 4);
-    images.Overwrite(kBootVersion.imageId, kBootVersion.imageOffset,
-                     reinterpret_cast<const std::uint8_t*>("0.99"), 4);
+    EXPECT_TRUE(images.Overwrite(kSystemVersion.imageId, kSystemVersion.imageOffset,
+                                 reinterpret_cast<const std::uint8_t*>("2.31"), 4));
+    EXPECT_TRUE(images.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset,
+                                 reinterpret_cast<const std::uint8_t*>("1.07"), 4));
+    EXPECT_TRUE(images.Overwrite(kBootVersion.imageId, kBootVersion.imageOffset,
+                                 reinterpret_cast<const std::uint8_t*>("0.99"), 4));
     return images;
 }
 
@@ -53,12 +53,13 @@ TEST(ProgramVersion, NamesTheProgramAndTheImagesVersionFields) {
          "The images are generated placeholders, not released TQ-5 firmware."},
         {"an erased field",
          [&](MemoryFirmwareStore& s) {
-             s.Overwrite(kBootVersion.imageId, kBootVersion.imageOffset, erased, 4);
+             EXPECT_TRUE(s.Overwrite(kBootVersion.imageId, kBootVersion.imageOffset, erased, 4));
          },
          false, "Firmware images: system 2.31, preset 1.07, boot *.**"},
         {"a control character",
          [&](MemoryFirmwareStore& s) {
-             s.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset, control, 4);
+             EXPECT_TRUE(
+                 s.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset, control, 4));
          },
          false, "Firmware images: system 2.31, preset *.**, boot 0.99"},
         {"a missing image", [](MemoryFirmwareStore& s) { s.Remove(kPresetVersion.imageId); }, false,

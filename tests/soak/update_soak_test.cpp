@@ -201,17 +201,18 @@ struct Tally {
 TEST(UpdateSoak, FaultyUpdatesSucceedOrEndWithTheirFaultsMessageAndACleanUpdateFollows) {
     const int runs = EnvInt("TQ5_SOAK_RUNS", 200);
     const auto seed = static_cast<std::uint32_t>(EnvInt("TQ5_SOAK_SEED", 1));
-    // Short waits, with room for a 150 ms late reply to come in time on a loaded machine
-    // (under Wine on two busy cores it once came 150 ms later still), while 450 ms outlasts
-    // every wait.
+    // Waits far shorter than the product's, yet long enough that a loaded machine (two busy
+    // cores under Wine held replies back by over 250 ms) does not turn an answer that comes
+    // in time into a time-out that no fault explains.
     engine::Timing timing = test::ShortTiming();
-    timing.replyWaitMs = 400;
-    timing.eraseReadWaitMs = 400;
+    timing.replyWaitMs = 1000;
+    timing.eraseReadWaitMs = 1000;
+    timing.verifyReadWaitMs = 1000;
     // The run's own choices; the device draws its faults from a seed of its own per run.
     std::mt19937 draw(seed);
     // Late replies that the update outwaits, that outlast only a block's wait, and that
     // outlast every wait.
-    constexpr std::uint32_t kDelaysMs[] = {30, 150, 450};
+    constexpr std::uint32_t kDelaysMs[] = {30, 300, 1200};
 
     Tally tally;
     std::vector<std::string> problems;

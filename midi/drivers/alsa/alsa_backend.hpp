@@ -19,7 +19,7 @@ public:
     std::unique_ptr<OutputDriver> CreateOutput() override;
 
     // True when the sequencer (/dev/snd/seq) can be opened.
-    static bool IsReachable();
+    [[nodiscard]] static bool IsReachable();
 
 private:
     std::string clientName_;

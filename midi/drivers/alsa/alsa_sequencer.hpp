@@ -50,7 +50,7 @@ public:
     AlsaSequencer(const AlsaSequencer&) = delete;
     AlsaSequencer& operator=(const AlsaSequencer&) = delete;
 
-    static bool IsReachable();
+    [[nodiscard]] static bool IsReachable();
 
     // This client's number on the sequencer.
     int ClientId();
@@ -62,13 +62,13 @@ public:
     // A port of this client; its number, or -1.
     int CreateInputPort(const std::string& name);   // receives: others may write to it
     int CreateOutputPort(const std::string& name);  // sends: others may subscribe to it
-    bool ConnectFrom(AlsaPortAddress source, int ownPort);
-    bool ConnectTo(int ownPort, AlsaPortAddress destination);
+    [[nodiscard]] bool ConnectFrom(AlsaPortAddress source, int ownPort);
+    [[nodiscard]] bool ConnectTo(int ownPort, AlsaPortAddress destination);
 
     // Sends one whole SysEx message as one event to the port's subscribers. A receiver whose
     // input pool is full for the moment is tried again every millisecond for up to
     // `timeoutMs`, unless `cancel` becomes true; false when it never took the message.
-    bool SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_t length,
+    [[nodiscard]] bool SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_t length,
                    std::uint32_t timeoutMs, const std::atomic<bool>* cancel = nullptr);
 
     // Starts the reader thread. Each SysEx message is handed over as midi::SysExAssembler
@@ -76,7 +76,7 @@ public:
     // 0xF0. Other events are ignored, but all except real-time ones (clock, active sensing)
     // end an unfinished message, which is then dropped, as is one that lost events to an
     // overflow.
-    bool StartReading(SysExHandler handler);
+    [[nodiscard]] bool StartReading(SysExHandler handler);
     // Ends the reader; once this returns the handler is never called again.
     void StopReading();
 

@@ -37,7 +37,7 @@ public:
 
     // True when a server answers. Opens the client when there is none, and again when the
     // server has gone away since (unless the output still runs on the old one).
-    bool Connect();
+    [[nodiscard]] bool Connect();
 
     // Full names ("client:port") of the server's MIDI ports with `flags`, in the server's
     // order: JackPortIsOutput lists the ports that can be read from, JackPortIsInput those
@@ -46,7 +46,7 @@ public:
 
     // Registers the output port, activates the client with `processor` and connects the port
     // to `destination` (a full port name). False, with nothing left running, on failure.
-    bool StartOutput(const std::string& destination, Processor& processor);
+    [[nodiscard]] bool StartOutput(const std::string& destination, Processor& processor);
     // Deactivates the client, so that the processor is never called again once this
     // returns, and drops the port (and the whole client, when its server has gone).
     void StopOutput();

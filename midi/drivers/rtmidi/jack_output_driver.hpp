@@ -35,9 +35,10 @@ public:
     std::string GetDeviceName(std::uint32_t index) override;
     // Connects to the port of that index in the list as it was last read (the list the user
     // chose from), by its name.
-    bool Open(std::int32_t index) override;
+    [[nodiscard]] bool Open(std::int32_t index) override;
     void Close() override;
-    bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) override;
+    [[nodiscard]] bool Send(const std::uint8_t* bytes, std::uint32_t length,
+                            std::uint32_t timeoutMs) override;
 
 private:
     // Where the one message in flight stands between the sender and the process thread.

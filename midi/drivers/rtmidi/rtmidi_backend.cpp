@@ -35,10 +35,11 @@ public:
         std::vector<std::string> names;
         if (!lister_) lister_ = WatchedMidi<Midi>::Create(api_, clientName_);
         if (!lister_) return names;
-        lister_->Run([&](Midi& midi) {
+        // A call that fails part way lists the names read before it.
+        static_cast<void>(lister_->Run([&](Midi& midi) {
             const unsigned int count = midi.getPortCount();
             for (unsigned int i = 0; i < count; ++i) names.push_back(midi.getPortName(i));
-        });
+        }));
         return names;
     }
 

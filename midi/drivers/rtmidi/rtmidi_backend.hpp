@@ -27,9 +27,9 @@ public:
 
     // True when the MIDI system answers. On JACK this opens the client that the drivers
     // list through, so that asking costs no client of its own.
-    bool Reachable();
+    [[nodiscard]] bool Reachable();
     // The same with a client made and dropped only for the question.
-    static bool IsReachable(RtMidiSystem system);
+    [[nodiscard]] static bool IsReachable(RtMidiSystem system);
 
 private:
     RtMidiSystem system_;

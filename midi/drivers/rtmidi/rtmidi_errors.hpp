@@ -26,7 +26,4 @@ private:
     std::atomic<bool> raised_{false};
 };
 
-// RtMidi's API for each system.
-inline RtMidi::Api ToRtMidiApi(bool jack) { return jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA; }
-
 }  // namespace tq5::midi

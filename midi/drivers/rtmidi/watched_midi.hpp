@@ -36,7 +36,7 @@ public:
 
     // Runs `call(midi)`; false if it threw or RtMidi reported an error meanwhile.
     template <typename Call>
-    bool Run(Call&& call) {
+    [[nodiscard]] bool Run(Call&& call) {
         errors_.Clear();
         try {
             std::forward<Call>(call)(*midi_);

@@ -23,7 +23,7 @@ public:
 
     std::uint32_t GetDeviceCount() override;
     std::string GetDeviceName(std::uint32_t index) override;
-    bool Open(std::int32_t index, SysExBlockHandler handler) override;
+    [[nodiscard]] bool Open(std::int32_t index, SysExBlockHandler handler) override;
     void Close() override;
 
     // How long Close waits for the driver to return the buffer after the reset.

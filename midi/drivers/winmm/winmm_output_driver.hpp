@@ -25,9 +25,10 @@ public:
     std::uint32_t GetDeviceCount() override;
     std::string GetDeviceName(std::uint32_t index) override;
     // -1 is passed on unchanged: on WinMM that is MIDI_MAPPER, the system's MIDI mapper.
-    bool Open(std::int32_t index) override;
+    [[nodiscard]] bool Open(std::int32_t index) override;
     void Close() override;
-    bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) override;
+    [[nodiscard]] bool Send(const std::uint8_t* bytes, std::uint32_t length,
+                            std::uint32_t timeoutMs) override;
 
     // After a send gave up, how long the driver gets to return the block after the reset.
     static constexpr DWORD kReclaimWaitMs = 1000;

@@ -1,0 +1,35 @@
+#pragma once
+// The MIDI systems tq5-updater talks through, in the order it tries them when none is chosen.
+// The --api values, their help, the usage line, the choice without --api and the words for a
+// system that is not there all come from this one list: another backend is one more entry.
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "midi/driver.hpp"
+
+namespace tq5::app::cli {
+
+struct MidiBackendEntry {
+    std::string_view option;        // its --api value: "alsa"
+    std::string_view name;          // how the program names it: "ALSA"
+    std::string_view absent;        // when it was chosen: "there is no ALSA sequencer ..."
+    std::string_view absentInList;  // among all: "no ALSA sequencer (/dev/snd/seq)"
+    // Makes the backend if its system answers, else null. Asking and making are one step:
+    // on JACK the question is answered by the client the backend keeps to list the ports.
+    std::unique_ptr<midi::MidiBackend> (*open)();
+};
+
+std::span<const MidiBackendEntry> MidiBackends();
+
+// The entry whose --api value is `option`, or null.
+const MidiBackendEntry* FindMidiBackend(std::string_view option);
+
+// One text field of every entry, in order, joined: the --api values for people ("alsa or
+// jack": separator ", ", lastSeparator " or ") or for the usage line ("alsa|jack").
+std::string JoinMidiBackends(std::string_view MidiBackendEntry::*field, std::string_view separator,
+                             std::string_view lastSeparator);
+
+}  // namespace tq5::app::cli
