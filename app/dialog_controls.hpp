@@ -67,6 +67,11 @@ public:
     // [any thread] Posts WM_VERSION_CHECK_DONE (0x8001, wParam 0, lParam result). When the
     // GUI thread receives it, the view calls CRk4UpdatorDlg::OnVersionCheckDone(0, result).
     virtual void PostVersionCheckDone(std::int32_t result) = 0;
+
+    // [any thread] The procedures' progress and outcome as data (engine/outcome.hpp), for a
+    // view that shows more than the dialog's texts; the Win32 view takes neither.
+    virtual void ReportProgress(const engine::Progress& /*progress*/) {}
+    virtual void ReportOutcome(const engine::Outcome& /*outcome*/) {}
 };
 
 }  // namespace tq5::app

@@ -136,4 +136,12 @@ void CRk4UpdatorDlg::PostVersionCheckDone(std::int32_t result) {
     view_.PostVersionCheckDone(result);
 }
 
+void CRk4UpdatorDlg::ReportProgress(const engine::Progress& progress) {
+    view_.ReportProgress(progress);
+}
+
+void CRk4UpdatorDlg::ReportOutcome(const engine::Outcome& outcome) {
+    view_.ReportOutcome(outcome);
+}
+
 }  // namespace tq5::app

@@ -81,6 +81,8 @@ public:
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
     void PostVersionCheckDone(std::int32_t result) override;
+    void ReportProgress(const engine::Progress& progress) override;
+    void ReportOutcome(const engine::Outcome& outcome) override;
 
     int InstanceNumber() const { return instanceNumber_; }
     UpdaterCore& Core() { return core_; }

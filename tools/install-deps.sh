@@ -11,7 +11,12 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth xdotool imagemagick
   dpkg-dev help2man lintian man-db
+  emscripten chromium
 )
+# The page's browser tests run on node (20 or later for playwright-core). Machines that come
+# with Node.js and npm keep theirs; elsewhere Debian's are installed.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 # The guest kernel that runs the tests through the real ALSA sequencer (tools/guest/), and
 # what unpacks its kernel (kmod, xz-utils); qemu's recommendations (its GUI, firmware for
 # other machines) are not needed.
@@ -40,3 +45,6 @@ else
 fi
 # Debian's kernel for the guest, unpacked into /var/cache/tq5-guest (never installed).
 $SUDO bash "$(dirname "$0")/guest/fetch-kernel.sh"
+# playwright-core for the page's browser tests; it drives Debian's chromium and never
+# downloads a browser of its own.
+(cd "$(dirname "$0")/../tests/web" && npm ci --no-audit --no-fund --loglevel=error)

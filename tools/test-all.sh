@@ -8,8 +8,10 @@
 #   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
 #   e2e      tq5-updater against tq5-devsim through a private jackd
 #   package  the .deb and the .zip built (tools/package.sh) and checked (tools/package-test.sh)
+#   web      the page (emscripten) in headless chromium against its virtual TQ-5
 #   guest    in a guest kernel with the real ALSA sequencer (tools/guest/): the ALSA driver,
-#            tq5-updater against tq5-devsim, Updater.exe under Wine on WinMM (ctest label guest)
+#            tq5-updater against tq5-devsim, Updater.exe under Wine on WinMM, the page in
+#            chromium over Web MIDI (ctest label guest; after win and web, whose builds it runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,7 +48,11 @@ bash tools/package.sh
 bash tools/package-test.sh
 passed=$((passed + 1))
 
-echo "=== guest: the ALSA sequencer and Updater.exe's WinMM in a guest kernel"
+echo "=== web: the page in headless chromium"
+bash tools/web-test.sh
+passed=$((passed + 1))
+
+echo "=== guest: the ALSA sequencer, Updater.exe's WinMM and the page's Web MIDI in a guest kernel"
 ctest --preset guest
 passed=$((passed + 1))
 

@@ -2,8 +2,9 @@
 # The guest's first process (busybox sh from the initramfs). Mounts the host's / read-only
 # over 9p with a throw-away tmpfs layer on top, the run folder and the writable folders
 # over 9p at their host paths, loads the ALSA sequencer with its dummy ("Midi Through") and
-# virtual MIDI ("VirMIDI") ports, runs the command that tools/guest/run-in-guest.sh left in
-# the run folder, stores its exit code there and powers off.
+# virtual MIDI ("VirMIDI") ports (no VirMIDI card with tq5.no_virmidi on the kernel's command
+# line), runs the command that tools/guest/run-in-guest.sh left in the run folder, stores
+# its exit code there and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -12,7 +13,11 @@ mount -t devtmpfs devtmpfs /dev
 
 say() { echo "guest: $*" >/dev/console; }
 say "init $(cat /proc/uptime)"
+cmdline=" $(cat /proc/cmdline) "
 while read -r module; do
+  case "$cmdline" in
+    *" tq5.no_virmidi "*) [ "$module" = snd-virmidi.ko ] && continue ;;
+  esac
   insmod "/modules/$module" || say "insmod $module failed"
 done </modules/order
 say "modules $(cat /proc/uptime)"

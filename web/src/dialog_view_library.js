@@ -1,0 +1,122 @@
+// The main-thread side of the page's dialog view (an emscripten JS library): each function
+// takes a call of WebDialogView, made on the dialog thread or a worker and carried here, to
+// the page's view object, Module.tq5View (web/page/updater-page.js). Texts arrive as the
+// dialog's 8-bit strings, Shift-JIS, with their length. None of them may throw: the thread
+// that waits for a proxied call would wait for ever.
+//
+// The texts and the progress bar, which a write step changes for every block, are queued
+// without waiting ("later": the caller goes on at once; its text is a copy that is freed
+// here). Calls from one thread still run in the order they were made.
+
+(function() {
+var library = {
+  $TQ5VIEW: {
+    decoder: null,
+    text: function(pointer, length) {
+      var bytes = HEAPU8.slice(pointer, pointer + length);  // the decoder reads no shared memory
+      try {
+        if (!TQ5VIEW.decoder) TQ5VIEW.decoder = new TextDecoder('shift_jis');
+        return TQ5VIEW.decoder.decode(bytes);
+      } catch (e) {
+        return String.fromCharCode.apply(null, bytes);
+      }
+    },
+    // Calls the page's view; a failure in the page is logged and answered with `fallback`.
+    call: function(method, args, fallback) {
+      try {
+        var view = Module['tq5View'];
+        return view ? view[method].apply(view, args) : fallback;
+      } catch (e) {
+        err('page view ' + method + ': ' + e);
+        return fallback;
+      }
+    },
+  },
+
+  tq5_view_reset_list: function(listId) { TQ5VIEW.call('resetList', [listId]); },
+
+  tq5_view_add_list_entry: function(listId, text, length) {
+    TQ5VIEW.call('addListEntry', [listId, TQ5VIEW.text(text, length)]);
+  },
+
+  tq5_view_set_list_selection: function(listId, index) {
+    TQ5VIEW.call('setListSelection', [listId, index]);
+  },
+
+  tq5_view_get_list_selection: function(listId) {
+    return TQ5VIEW.call('getListSelection', [listId], -1);
+  },
+
+  tq5_view_enable: function(controlId, enabled) {
+    TQ5VIEW.call('enableControl', [controlId, enabled !== 0]);
+  },
+
+  tq5_view_set_text_later: function(controlId, text, length) {
+    var decoded = TQ5VIEW.text(text, length);
+    _free(text);
+    TQ5VIEW.call('setText', [controlId, decoded]);
+  },
+
+  tq5_view_set_progress_range_later: function(upper) {
+    TQ5VIEW.call('setProgressRange', [upper]);
+  },
+
+  tq5_view_set_progress_pos_later: function(position) {
+    TQ5VIEW.call('setProgressPos', [position]);
+  },
+
+  tq5_view_show_box: function(token, text, textLength, caption, captionLength, information) {
+    // A box the page could not show is dismissed at once: its caller must not wait for it.
+    if (TQ5VIEW.call('showBox', [token, TQ5VIEW.text(text, textLength),
+                                 TQ5VIEW.text(caption, captionLength), information !== 0],
+                     false) !== true) {
+      _tq5_web_box_dismissed(token);
+    }
+  },
+
+  tq5_view_show_about: function(token, text, length) {
+    if (TQ5VIEW.call('showAbout', [token, TQ5VIEW.text(text, length)], false) !== true) {
+      _tq5_web_box_dismissed(token);
+    }
+  },
+
+  tq5_view_add_system_menu_entry: function(commandId, text, length) {
+    TQ5VIEW.call('addSystemMenuEntry', [commandId, TQ5VIEW.text(text, length)]);
+  },
+
+  tq5_view_set_changing_flash: function(on) { TQ5VIEW.call('setChangingFlash', [on !== 0]); },
+
+  tq5_view_closed: function() { TQ5VIEW.call('closed', []); },
+};
+
+// Every function runs on the main thread: a thread of ours waits until it has run there
+// (sync), or goes on at once (the "later" ones).
+var later = {
+  tq5_view_set_text_later: 'viii',
+  tq5_view_set_progress_range_later: 'vi',
+  tq5_view_set_progress_pos_later: 'vi',
+};
+for (var name in later) {
+  library[name + '__deps'] = ['$TQ5VIEW', 'free'];
+  library[name + '__proxy'] = 'async';
+  library[name + '__sig'] = later[name];
+}
+var signatures = {
+  tq5_view_reset_list: 'vi',
+  tq5_view_add_list_entry: 'viii',
+  tq5_view_set_list_selection: 'vii',
+  tq5_view_get_list_selection: 'ii',
+  tq5_view_enable: 'vii',
+  tq5_view_show_box: 'viiiiii',
+  tq5_view_show_about: 'viii',
+  tq5_view_add_system_menu_entry: 'viii',
+  tq5_view_set_changing_flash: 'vi',
+  tq5_view_closed: 'v',
+};
+for (var name in signatures) {
+  library[name + '__deps'] = ['$TQ5VIEW'];
+  library[name + '__proxy'] = 'sync';
+  library[name + '__sig'] = signatures[name];
+}
+mergeInto(LibraryManager.library, library);
+})();
