@@ -52,19 +52,22 @@ std::vector<double> MeasureRoundTrips(int count) {
         return {};
     }
     midi::AlsaSequencer& echoRef = *echo;
-    echo->StartReading(
+    const bool echoing = echo->StartReading(
         [&echoRef, echoOut](const std::uint8_t* bytes, std::size_t length) {
-            echoRef.SendSysEx(echoOut, bytes, length, 1000);
+            // A reply that can't go out shows as a lost round trip below.
+            [[maybe_unused]] const bool sent = echoRef.SendSysEx(echoOut, bytes, length, 1000);
         });
+    if (!echoing) return {};
     std::mutex lock;
     std::condition_variable arrived;
     int received = 0;
-    receiver->StartReading(
+    const bool receiving = receiver->StartReading(
         [&](const std::uint8_t*, std::size_t) {
             std::lock_guard guard(lock);
             ++received;
             arrived.notify_one();
         });
+    if (!receiving) return {};
 
     const std::uint8_t request[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
     std::vector<double> us;
