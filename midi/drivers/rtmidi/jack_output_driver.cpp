@@ -18,39 +18,20 @@ constexpr auto kWatchSlice = std::chrono::milliseconds(20);
 }  // namespace
 
 JackOutputDriver::JackOutputDriver(std::shared_ptr<JackClient> client)
-    : client_(std::move(client)) {}
+    : client_(std::move(client)),
+      listed_([this] { return client_->MidiPorts(JackPortIsInput); }) {}
 
 JackOutputDriver::~JackOutputDriver() { Close(); }
 
-std::vector<std::string> JackOutputDriver::List() {
-    std::vector<std::string> names = client_->MidiPorts(JackPortIsInput);
-    std::lock_guard guard(listLock_);
-    listed_ = names;
-    return names;
-}
+std::uint32_t JackOutputDriver::GetDeviceCount() { return listed_.Count(); }
 
-std::uint32_t JackOutputDriver::GetDeviceCount() {
-    return static_cast<std::uint32_t>(List().size());
-}
-
-std::string JackOutputDriver::GetDeviceName(std::uint32_t index) {
-    const std::vector<std::string> names = List();
-    return index < names.size() ? names[index] : std::string();
-}
+std::string JackOutputDriver::GetDeviceName(std::uint32_t index) { return listed_.Name(index); }
 
 bool JackOutputDriver::Open(std::int32_t index) {
     std::lock_guard guard(lifecycleLock_);
     if (open_.load() || index < 0) return false;
-    std::string destination;
-    {
-        std::lock_guard listed(listLock_);
-        if (static_cast<std::size_t>(index) < listed_.size()) destination = listed_[index];
-    }
-    if (destination.empty()) {
-        const std::vector<std::string> names = List();
-        if (static_cast<std::size_t>(index) >= names.size()) return false;
-        destination = names[static_cast<std::size_t>(index)];
-    }
+    const std::string destination = listed_.Chosen(index);
+    if (destination.empty()) return false;
     slot_.store(kEmpty);
     stalled_.store(false);
     if (!client_->StartOutput(destination, *this)) return false;

@@ -20,6 +20,7 @@
 
 #include "midi/driver.hpp"
 #include "midi/drivers/rtmidi/jack_client.hpp"
+#include "midi/drivers/rtmidi/listed_names.hpp"
 
 namespace tq5::midi {
 
@@ -45,12 +46,10 @@ private:
     enum Slot : int { kEmpty, kPosted, kTaking, kSent, kRefused };
 
     void Process(void* portBuffer) override;
-    std::vector<std::string> List();
     bool Withdraw();
 
     const std::shared_ptr<JackClient> client_;
-    std::mutex listLock_;
-    std::vector<std::string> listed_;  // as last read
+    ListedNames listed_;  // the server's MIDI input ports
 
     std::mutex lifecycleLock_;  // Open and Close
     std::mutex sendLock_;       // one send at a time; Close waits here for a send to leave

@@ -6,6 +6,7 @@
 
 #include "midi/drivers/rtmidi/jack_client.hpp"
 #include "midi/drivers/rtmidi/jack_output_driver.hpp"
+#include "midi/drivers/rtmidi/listed_names.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
 #include "midi/sysex_assembler.hpp"
 
@@ -71,18 +72,18 @@ class RtMidiInputDriver final : public InputDriver {
 public:
     RtMidiInputDriver(RtMidi::Api api, std::string clientName,
                       std::unique_ptr<PortDirectory> directory)
-        : api_(api), clientName_(std::move(clientName)), directory_(std::move(directory)) {}
+        : api_(api),
+          clientName_(std::move(clientName)),
+          directory_(std::move(directory)),
+          listed_([this] { return directory_->Names(); }) {}
     ~RtMidiInputDriver() override { Close(); }
 
-    std::uint32_t GetDeviceCount() override { return static_cast<std::uint32_t>(List().size()); }
-    std::string GetDeviceName(std::uint32_t index) override {
-        const std::vector<std::string> names = List();
-        return index < names.size() ? names[index] : std::string();
-    }
+    std::uint32_t GetDeviceCount() override { return listed_.Count(); }
+    std::string GetDeviceName(std::uint32_t index) override { return listed_.Name(index); }
 
     bool Open(std::int32_t index, SysExBlockHandler handler) override {
         if (input_ || index < 0) return false;
-        const std::string wanted = ListedName(index);
+        const std::string wanted = listed_.Chosen(index);
         directory_->Release();
         auto input = WatchedMidi<RtMidiIn>::Create(api_, clientName_);
         if (!input) return false;
@@ -111,23 +112,6 @@ public:
     }
 
 private:
-    std::vector<std::string> List() {
-        std::vector<std::string> names = directory_->Names();
-        std::lock_guard guard(listLock_);
-        listed_ = names;
-        return names;
-    }
-
-    // The name at `index` in the list as it was last read (the list the user chose from).
-    std::string ListedName(std::int32_t index) {
-        {
-            std::lock_guard guard(listLock_);
-            if (static_cast<std::size_t>(index) < listed_.size()) return listed_[index];
-        }
-        const std::vector<std::string> names = List();
-        return static_cast<std::size_t>(index) < names.size() ? names[index] : std::string();
-    }
-
     // Ports come and go (our own output port among them), so the chosen one is looked up
     // again by its name in RtMidi's own list just before it opens.
     static unsigned int CurrentIndex(RtMidiIn& midi, const std::string& wanted) {
@@ -161,8 +145,7 @@ private:
     const RtMidi::Api api_;
     const std::string clientName_;
     const std::unique_ptr<PortDirectory> directory_;
-    std::mutex listLock_;
-    std::vector<std::string> listed_;
+    ListedNames listed_;
     std::unique_ptr<WatchedMidi<RtMidiIn>> input_;
     std::mutex deliveryLock_;  // once Close has taken it, no block is delivered any more
     std::unique_ptr<SysExAssembler> assembler_;
