@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/host.hpp"
+#include "engine/seams/host.hpp"
 
 namespace tq5::app {
 

@@ -1,13 +1,13 @@
 #include "app/instance_number.hpp"
 
-#include "app/text_format.hpp"
+#include "engine/text_format.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::app {
 
 std::string InstanceTitle(int instanceNumber) {
     if (instanceNumber <= 1) return std::string(engine::kAppTitle);
-    return FormatText(engine::kAppTitleNumbered, instanceNumber);
+    return engine::FormatText(engine::kAppTitleNumbered, instanceNumber);
 }
 
 int ClaimInstanceNumber(NamedLocks& locks) {
@@ -18,7 +18,7 @@ int ClaimInstanceNumber(NamedLocks& locks) {
 }
 
 std::string TooManyInstancesText() {
-    return FormatText(engine::kTooManyInstances, kMaxInstances);
+    return engine::FormatText(engine::kTooManyInstances, kMaxInstances);
 }
 
 }  // namespace tq5::app

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text_format.hpp"
+#include "engine/text_format.hpp"
 
 namespace tq5::app {
 
@@ -10,8 +10,8 @@ std::array<std::string, 3> PreferredPortNames(int instanceNumber) {
     std::array<std::string, 3> names;
     const char* bases[] = {kUsbAudioDeviceJapanese, kUsbAudioDevice, kVarnTqSeries};
     for (std::size_t i = 0; i < names.size(); ++i) {
-        names[i] = instanceNumber == 1 ? FormatText("%s", bases[i])
-                                       : FormatText("%s (%d)", bases[i], instanceNumber);
+        names[i] = instanceNumber == 1 ? engine::FormatText("%s", bases[i])
+                                       : engine::FormatText("%s (%d)", bases[i], instanceNumber);
     }
     return names;
 }

@@ -6,7 +6,7 @@
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
 #include "app/preferred_ports.hpp"
-#include "engine/version_check.hpp"
+#include "engine/procedures/version_check.hpp"
 
 namespace tq5::app {
 CRk4UpdatorDlg::CRk4UpdatorDlg(DialogControls& view, int instanceNumber,

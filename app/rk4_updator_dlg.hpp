@@ -14,7 +14,7 @@
 
 #include "app/dialog_controls.hpp"
 #include "app/updater_core.hpp"
-#include "engine/host.hpp"
+#include "engine/seams/host.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::app {
@@ -25,10 +25,8 @@ inline constexpr std::uint32_t kIdExecute = 1;
 inline constexpr std::uint32_t kIdExit = 2;
 inline constexpr std::uint32_t kIdMidiInList = 1000;
 inline constexpr std::uint32_t kIdMidiOutList = 1001;
-inline constexpr std::uint32_t kIdProgress = 1002;
 inline constexpr std::uint32_t kIdStatusLine = 1003;
 inline constexpr std::uint32_t kIdRescanDevice = 1004;
-inline constexpr std::uint32_t kIdPicture = 1005;
 inline constexpr std::uint32_t kIdCounter = 1006;
 inline constexpr std::uint32_t kIdVersionCheck = 1007;
 

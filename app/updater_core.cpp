@@ -1,9 +1,9 @@
 #include "app/updater_core.hpp"
 
-#include "engine/dispatcher.hpp"
-#include "engine/open_ports.hpp"
-#include "engine/update_worker.hpp"
-#include "engine/version_check.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/procedures/open_ports.hpp"
+#include "engine/procedures/update_worker.hpp"
+#include "engine/procedures/version_check.hpp"
 
 namespace tq5::app {
 

@@ -64,7 +64,7 @@ void BM_IdlePoll(benchmark::State& state) {
     for (auto _ : state) {
         midi::VirtualMidiBackend backend;
         bench::CountingTimer timer(true);
-        const engine::FirmwareStore& firmware = engine::EmbeddedFirmware();
+        const engine::FirmwareStore& firmware = firmware::EmbeddedFirmware();
         app::cli::ConsoleHost host(stdout, stderr, false, firmware);
         app::UpdaterCore core(app::CoreSettings{backend, firmware, engine::Timing{}, &timer}, host);
         core.StartPolling();

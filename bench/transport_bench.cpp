@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/dispatcher.hpp"
-#include "engine/update_context.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/state/update_context.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "midi/midi_in_port.hpp"

@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "bench/update_run.hpp"
-#include "engine/dispatcher.hpp"
-#include "engine/open_ports.hpp"
-#include "engine/update_worker.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/procedures/open_ports.hpp"
+#include "engine/procedures/update_worker.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/dx_mtimer.hpp"
@@ -141,7 +141,7 @@ void BM_FullUpdate(benchmark::State& state) {
         context->SetOutput(&line);
         device->SetReplySink(
             [&queue](const std::uint8_t* bytes, std::size_t length) { queue.Push(bytes, length); });
-        const engine::ProcedureEnv env{*context,         host,    engine::EmbeddedFirmware(),
+        const engine::ProcedureEnv env{*context,         host,    firmware::EmbeddedFirmware(),
                                      engine::Timing{}, session, versions};
         Poll poll{*context, queue};
         midi::CDxMTimer timer;

@@ -30,7 +30,7 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
     std::FILE* null = std::fopen("/dev/null", "w");
     if (null == nullptr) return run;
     {
-        const engine::FirmwareStore& firmware = engine::EmbeddedFirmware();
+        const engine::FirmwareStore& firmware = firmware::EmbeddedFirmware();
         app::cli::ConsoleHost host(null, null, false, firmware, verify);
         app::UpdaterCore core(
             app::CoreSettings{backend, firmware, engine::Timing{}, &timer, verify}, host);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tq5::app {
+namespace tq5::engine {
 
 template <typename... Args>
 std::string FormatText(std::string_view format, Args... args) {
@@ -19,4 +19,4 @@ std::string FormatText(std::string_view format, Args... args) {
     return out;
 }
 
-}  // namespace tq5::app
+}  // namespace tq5::engine

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
 namespace {
 

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-namespace tq5::engine {
+namespace tq5::firmware {
 
-MemoryFirmwareStore MemoryFirmwareStore::CopyOf(const FirmwareStore& source) {
+MemoryFirmwareStore MemoryFirmwareStore::CopyOf(const engine::FirmwareStore& source) {
     MemoryFirmwareStore copy;
-    for (int id : kImageIds) {
-        if (const std::optional<ImageRef> image = source.Locate(id); image && image->data) {
+    for (int id : engine::kImageIds) {
+        if (const std::optional<engine::ImageRef> image = source.Locate(id); image && image->data) {
             copy.Set(id, std::vector<std::uint8_t>(image->data, image->data + image->size));
         }
     }
@@ -30,10 +30,10 @@ bool MemoryFirmwareStore::Overwrite(int imageId, std::uint32_t offset, const std
     return true;
 }
 
-std::optional<ImageRef> MemoryFirmwareStore::Locate(int imageId) const {
+std::optional<engine::ImageRef> MemoryFirmwareStore::Locate(int imageId) const {
     const auto it = images_.find(imageId);
     if (it == images_.end()) return std::nullopt;
-    return ImageRef{it->second.data(), static_cast<std::uint32_t>(it->second.size())};
+    return engine::ImageRef{it->second.data(), static_cast<std::uint32_t>(it->second.size())};
 }
 
-}  // namespace tq5::engine
+}  // namespace tq5::firmware

@@ -7,16 +7,16 @@
 #include <optional>
 #include <vector>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
-namespace tq5::engine {
+namespace tq5::firmware {
 
-class MemoryFirmwareStore final : public FirmwareStore {
+class MemoryFirmwareStore final : public engine::FirmwareStore {
 public:
     MemoryFirmwareStore() = default;
 
     // Copies every image of `source` that it holds under the five ids.
-    static MemoryFirmwareStore CopyOf(const FirmwareStore& source);
+    static MemoryFirmwareStore CopyOf(const engine::FirmwareStore& source);
 
     // Adds or replaces an image. References handed out earlier for that id become invalid.
     void Set(int imageId, std::vector<std::uint8_t> bytes);
@@ -29,10 +29,10 @@ public:
 
     // Valid until the image is set, removed or the store is destroyed. Not thread-safe
     // against concurrent changes: fill the store first, then share it.
-    std::optional<ImageRef> Locate(int imageId) const override;
+    std::optional<engine::ImageRef> Locate(int imageId) const override;
 
 private:
     std::map<int, std::vector<std::uint8_t>> images_;
 };
 
-}  // namespace tq5::engine
+}  // namespace tq5::firmware

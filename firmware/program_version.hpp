@@ -5,19 +5,19 @@
 #include <string>
 #include <string_view>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
-namespace tq5::engine {
+namespace tq5::firmware {
 
 // The build's version, e.g. "1.0.0.0"; the same as Updater.exe's version record.
 std::string_view ProgramVersion();
 
 // "<program> <version>", then the system, preset and boot versions of `images`, then a note
 // when they are generated placeholders. No newline at the end.
-std::string ProgramVersionText(std::string_view program, const FirmwareStore& images,
+std::string ProgramVersionText(std::string_view program, const engine::FirmwareStore& images,
                                bool generatedImages);
 
 // The same for the images built into this program.
 std::string ProgramVersionText(std::string_view program);
 
-}  // namespace tq5::engine
+}  // namespace tq5::firmware

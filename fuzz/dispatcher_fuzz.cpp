@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/dispatcher.hpp"
-#include "engine/sysex_output.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/seams/sysex_output.hpp"
 #include "protocol/codec.hpp"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/receive_queue.hpp"
+#include "engine/state/receive_queue.hpp"
 #include "midi/driver.hpp"
 
 namespace tq5::midi {

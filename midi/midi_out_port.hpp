@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/sysex_output.hpp"
+#include "engine/seams/sysex_output.hpp"
 #include "midi/driver.hpp"
 
 namespace tq5::midi {

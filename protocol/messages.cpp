@@ -150,18 +150,12 @@ std::size_t BuildReadMemoryRequest(std::uint8_t* out, std::uint8_t deviceByte,
     return kReadMemoryRequestLength;
 }
 
-StoredIdentityReply::StoredIdentityReply()
-    : bytes_{kSysExStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityReplySubId,
-             kManufacturerId, 0x00, 0x00, 0x00, 0x00, '1', '0', '0', '0', kSysExEnd} {}
-
-void StoredIdentityReply::SetDeviceId(const DeviceId& id) {
-    std::lock_guard guard(lock_);
-    std::memcpy(bytes_.data() + 6, id.data(), id.size());
-}
-
-std::array<std::uint8_t, kIdentityReplyLength> StoredIdentityReply::Bytes() const {
-    std::lock_guard guard(lock_);
-    return bytes_;
+std::size_t BuildIdentityReply(std::uint8_t* out, const DeviceId& id) {
+    const std::array<std::uint8_t, kIdentityReplyLength> reply{
+        kSysExStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityReplySubId,
+        kManufacturerId, id[0], id[1], id[2], id[3], '1', '0', '0', '0', kSysExEnd};
+    std::memcpy(out, reply.data(), reply.size());
+    return reply.size();
 }
 
 ClassifiedMessage ClassifyMessage(const std::uint8_t* bytes, std::size_t length) {

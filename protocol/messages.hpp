@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 namespace tq5::protocol {
 
@@ -70,18 +69,9 @@ std::size_t BuildWriteBlockRequest(std::uint8_t* out, std::uint8_t deviceByte,
 std::size_t BuildReadMemoryRequest(std::uint8_t* out, std::uint8_t deviceByte,
                                    std::uint32_t address, std::uint32_t count);
 
-// The updater's own identity reply: 15 bytes whose bytes 6 to 9 carry the accepted device id.
-// Read by the dispatcher thread, rewritten by the update worker; guarded by its own lock.
-class StoredIdentityReply {
-public:
-    StoredIdentityReply();
-    void SetDeviceId(const DeviceId& id);
-    std::array<std::uint8_t, kIdentityReplyLength> Bytes() const;
-
-private:
-    mutable std::mutex lock_;
-    std::array<std::uint8_t, kIdentityReplyLength> bytes_;
-};
+// The updater's own identity reply (universal 06 02), 15 bytes: bytes 6 to 9 carry `id`, the
+// device id the updater accepted (all zero before it accepted one).
+std::size_t BuildIdentityReply(std::uint8_t* out, const DeviceId& id);
 
 // What a received message is. Messages too short for the positions their class reads are
 // Ignored, except read replies (command 0x60, byte 5 = 0x04), which then count as failed reads.

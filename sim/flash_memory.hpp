@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
 namespace tq5::sim {
 

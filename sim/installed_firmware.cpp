@@ -61,7 +61,7 @@ void InstallFirmware(FlashMemory& flash, const InstalledFirmware& installed) {
     flash.EraseAll();
     if (installed.erased) return;
     const engine::FirmwareStore& images =
-        installed.images != nullptr ? *installed.images : engine::EmbeddedFirmware();
+        installed.images != nullptr ? *installed.images : firmware::EmbeddedFirmware();
     for (const ImageRegion& region : engine::kImageRegions) {
         const auto image = images.Locate(region.imageId);
         if (!image || image->data == nullptr) continue;

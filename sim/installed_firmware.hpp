@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "sim/flash_memory.hpp"
 
 namespace tq5::sim {

@@ -3,9 +3,6 @@
 // line-rate and flash timing, scripted or random faults, and a transcript. It receives
 // messages from the updater and sends its replies through a sink on a thread of its own,
 // like a device on a cable.
-//
-// (Interface agreed between the simulator, the virtual MIDI driver and the engine tests;
-// extend it, but keep these members.)
 
 #include <array>
 #include <chrono>
@@ -15,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "protocol/messages.hpp"
 #include "sim/device_timing.hpp"
 #include "sim/fault_plan.hpp"

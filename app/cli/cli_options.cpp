@@ -67,7 +67,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         ->needs(simulate);
     app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
         ->needs(simulate);
-    app.set_version_flag("--version", engine::ProgramVersionText("tq5-updater"),
+    app.set_version_flag("--version", firmware::ProgramVersionText("tq5-updater"),
                          "print the version and the firmware images' versions");
     auto* ports = app.add_subcommand("ports", "list the MIDI inputs and outputs");
     auto* update = app.add_subcommand("update", "update the TQ-5's firmware");

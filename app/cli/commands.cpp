@@ -16,10 +16,10 @@
 #include "app/cli/printable_text.hpp"
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
-#include "app/posix_named_locks.hpp"
+#include "app/posix/posix_named_locks.hpp"
 #include "app/preferred_ports.hpp"
 #include "app/updater_core.hpp"
-#include "engine/version_check.hpp"
+#include "engine/procedures/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
 
 namespace tq5::app::cli {
@@ -86,7 +86,7 @@ bool IsLiveTerminal(std::FILE* out) {
 // Runs an update or a version check to its end, or until Ctrl-C closes it.
 int RunProcedure(const CliOptions& options, const MidiSystem& system, int instanceNumber,
                  std::FILE* out, std::FILE* err) {
-    const engine::FirmwareStore& firmware = engine::EmbeddedFirmware();
+    const engine::FirmwareStore& firmware = firmware::EmbeddedFirmware();
     ConsoleHost host(out, err, IsLiveTerminal(out), firmware, options.verify);
     CoreSettings settings{*system.backend, firmware};
     settings.verifyFlash = options.verify;

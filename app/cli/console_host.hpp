@@ -15,8 +15,8 @@
 #include <string>
 
 #include "app/cli/progress_tracker.hpp"
-#include "engine/host.hpp"
-#include "engine/update_context.hpp"
+#include "engine/seams/host.hpp"
+#include "engine/state/update_context.hpp"
 
 namespace tq5::app::cli {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "engine/outcome.hpp"
 
 namespace tq5::app::cli {

@@ -1,4 +1,4 @@
-#include "app/posix_named_locks.hpp"
+#include "app/posix/posix_named_locks.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>

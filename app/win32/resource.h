@@ -1,6 +1,6 @@
 // Resource ids of Updater.exe: dialog templates, controls, icon, system-menu command. Read by
 // the resource compiler and by the Win32 views. Image ids (129...142) and string ids
-// (101...115) are those of engine/firmware_images.hpp and engine/string_table.hpp.
+// (101...115) are those of engine/seams/firmware_images.hpp and engine/string_table.hpp.
 #pragma once
 
 #define IDD_ABOUTBOX 100

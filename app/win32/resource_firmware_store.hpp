@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
 namespace tq5::app {
 

@@ -1,5 +1,5 @@
-#include "engine/exchange.hpp"
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_steps.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {

@@ -1,4 +1,4 @@
-#include "engine/exchange.hpp"
+#include "engine/procedures/exchange.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -78,21 +78,6 @@ Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status) {
         return Failure{IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
     }
     return Failure{messageId, phase, Cause::DeviceStatus, status};
-}
-
-std::string FormatNumbers(std::string_view format, std::int64_t first, std::int64_t second) {
-    const std::int64_t numbers[] = {first, second};
-    std::size_t next = 0;
-    std::string out;
-    for (std::size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd' && next < 2) {
-            out += std::to_string(numbers[next++]);
-            ++i;
-        } else {
-            out += format[i];
-        }
-    }
-    return out;
 }
 
 }  // namespace tq5::engine

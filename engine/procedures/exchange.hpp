@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/host.hpp"
-#include "engine/procedures.hpp"
-#include "engine/update_context.hpp"
+#include "engine/seams/host.hpp"
+#include "engine/procedures/procedure_env.hpp"
+#include "engine/state/update_context.hpp"
 
 namespace tq5::engine {
 
@@ -59,8 +59,5 @@ int ReportFailure(Host& host, const Failure& failure);
 // The failure for a wait's answer that a step does not accept: a surplus reply, or the
 // device's failure status.
 Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status);
-
-// Fills each "%d" of one of the system's own formats with the next number, in order.
-std::string FormatNumbers(std::string_view format, std::int64_t first, std::int64_t second = 0);
 
 }  // namespace tq5::engine

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/procedures.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 
@@ -14,7 +14,6 @@ namespace tq5::engine {
 inline constexpr int kMaxBlockAttempts = 32;
 // Most times one EraseRequest is sent.
 inline constexpr int kMaxEraseAttempts = 7;
-inline constexpr std::int32_t kBlockBytes = 4096;
 
 // Reads the device's boot version, then runs the ten rows of the flash plan, skipping the
 // boot rows when the device's boot version equals the boot image's. `bootRowsRan`, when

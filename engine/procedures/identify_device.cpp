@@ -1,8 +1,8 @@
-#include "engine/identify_device.hpp"
+#include "engine/procedures/identify_device.hpp"
 
 #include <algorithm>
 
-#include "engine/exchange.hpp"
+#include "engine/procedures/exchange.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "engine/procedures.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 

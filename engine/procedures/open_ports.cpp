@@ -1,4 +1,4 @@
-#include "engine/open_ports.hpp"
+#include "engine/procedures/open_ports.hpp"
 
 #include "engine/string_table.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Opening the chosen ports before a procedure starts, and closing them after a version check.
 
-#include "engine/procedures.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 

@@ -4,12 +4,12 @@
 // procedure receives them as one small struct of references (its environment), copied
 // into its thread.
 
-#include "engine/firmware_images.hpp"
-#include "engine/host.hpp"
-#include "engine/port_session.hpp"
+#include "engine/seams/firmware_images.hpp"
+#include "engine/seams/host.hpp"
+#include "engine/state/port_session.hpp"
 #include "engine/timing.hpp"
-#include "engine/update_context.hpp"
-#include "engine/version_strings.hpp"
+#include "engine/state/update_context.hpp"
+#include "engine/state/version_strings.hpp"
 
 namespace tq5::engine {
 

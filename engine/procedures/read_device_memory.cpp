@@ -1,6 +1,6 @@
-#include "engine/read_device_memory.hpp"
+#include "engine/procedures/read_device_memory.hpp"
 
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/flash_steps.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "engine/exchange.hpp"
-#include "engine/procedures.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 

@@ -1,10 +1,11 @@
 #include <algorithm>
 #include <array>
 
-#include "engine/exchange.hpp"
-#include "engine/flash_steps.hpp"
-#include "engine/read_device_memory.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_steps.hpp"
+#include "engine/procedures/read_device_memory.hpp"
 #include "engine/string_table.hpp"
+#include "engine/text_format.hpp"
 
 namespace tq5::engine {
 namespace {
@@ -56,11 +57,11 @@ int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan) {
     int rowNumber = 0;
     ProcedureEnv rowEnv = env;
     rowEnv.planRow = &rowNumber;
-    const auto rowCount = static_cast<std::int64_t>(kFlashPlan.size());
+    const auto rowCount = static_cast<int>(kFlashPlan.size());
     for (std::size_t i = 0; i < kFlashPlan.size(); ++i) {
         const FlashPlanRow& row = kFlashPlan[i];
         rowNumber = static_cast<int>(i + 1);
-        env.host.SetCounterText(FormatNumbers("%d/%d", rowNumber, rowCount));
+        env.host.SetCounterText(FormatText("%d/%d", rowNumber, rowCount));
         const Phase phase = row.type == FlashStepType::Erase ? Phase::Erase : Phase::Write;
         if (IsBootRow(row) && !runBootRows) {
             ReportStep(rowEnv, phase, 0, RowBytes(env, row), true);

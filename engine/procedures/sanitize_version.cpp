@@ -1,4 +1,4 @@
-#include "engine/version_check.hpp"
+#include "engine/procedures/version_check.hpp"
 
 namespace tq5::engine {
 

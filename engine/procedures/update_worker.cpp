@@ -1,11 +1,12 @@
-#include "engine/update_worker.hpp"
+#include "engine/procedures/update_worker.hpp"
 
 #include <algorithm>
 
-#include "engine/exchange.hpp"
-#include "engine/flash_steps.hpp"
-#include "engine/identify_device.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_steps.hpp"
+#include "engine/procedures/identify_device.hpp"
 #include "engine/string_table.hpp"
+#include "engine/text_format.hpp"
 
 namespace tq5::engine {
 namespace {
@@ -84,7 +85,7 @@ int RunUpdate(const ProcedureEnv& env) {
     Host& host = env.host;
     // Replies are counted from the first status request on; identification counts nothing.
     env.context.CloseReplyLedger();
-    host.SetCounterText(FormatNumbers("0/%d", static_cast<std::int64_t>(kFlashPlan.size())));
+    host.SetCounterText(FormatText("0/%d", static_cast<int>(kFlashPlan.size())));
     ReportStep(env, Phase::Identify, 0, 0);
     if (IdentifyDevice(env) != 0) return -1;
     // From now on the updater's own identity reply names the accepted device.

@@ -2,7 +2,7 @@
 // The firmware update procedure, run on its own worker thread after the window has opened
 // the ports (OpenSelectedPorts), locked the controls and reset the reply event.
 
-#include "engine/procedures.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 

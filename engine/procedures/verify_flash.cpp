@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "engine/exchange.hpp"
-#include "engine/flash_steps.hpp"
-#include "engine/read_device_memory.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_steps.hpp"
+#include "engine/procedures/read_device_memory.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {

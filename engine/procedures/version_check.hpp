@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/procedures.hpp"
+#include "engine/procedures/procedure_env.hpp"
 
 namespace tq5::engine {
 

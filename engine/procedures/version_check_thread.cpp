@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "engine/flash_steps.hpp"
-#include "engine/identify_device.hpp"
-#include "engine/version_check.hpp"
+#include "engine/procedures/flash_steps.hpp"
+#include "engine/procedures/identify_device.hpp"
+#include "engine/procedures/version_check.hpp"
 
 namespace tq5::engine {
 namespace {

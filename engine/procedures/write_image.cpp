@@ -1,9 +1,10 @@
 #include <chrono>
 #include <limits>
 
-#include "engine/exchange.hpp"
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_steps.hpp"
 #include "engine/string_table.hpp"
+#include "engine/text_format.hpp"
 
 namespace tq5::engine {
 namespace {
@@ -57,7 +58,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
     host.SetProgressRange(total);
     ReportStep(env, Phase::Write, 0, total);
     std::int32_t offset = 0;
-    std::int32_t blockLength = kBlockBytes;
+    std::int32_t blockLength = protocol::kMaxBlockBytes;
     int failures = 0;    // consecutive, time-outs, failed sends and error statuses alike
     int unanswered = 0;  // sends of this block that timed out
     std::uint8_t* request = context.WorkerSendBuffer();
@@ -68,7 +69,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             static_cast<std::int32_t>(address) + offset, blockLength);
         const bool sent = SendRequest(context, request, length, Answer::Status);
         const auto sentAt = std::chrono::steady_clock::now();
-        host.SetStatusText(FormatNumbers(LoadText(IDS_DATA_TRANSMIT), offset, total));
+        host.SetStatusText(FormatText(LoadText(IDS_DATA_TRANSMIT), static_cast<int>(offset), static_cast<int>(total)));
         if (!sent && context.IsClosing()) return -1;
 
         // A request that never left counts as a failed attempt with no answer to wait for.

@@ -1,4 +1,4 @@
-#include "engine/detachable_host.hpp"
+#include "engine/seams/detachable_host.hpp"
 
 #include <algorithm>
 

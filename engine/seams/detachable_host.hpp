@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/host.hpp"
+#include "engine/seams/host.hpp"
 
 namespace tq5::engine {
 

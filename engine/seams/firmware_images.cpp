@@ -1,4 +1,4 @@
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 
 #include <cstring>
 

@@ -3,8 +3,8 @@
 // each reply carries, signals the waiting procedure and answers the device's own requests.
 // Runs on the poll timer's thread; runs never overlap.
 
-#include "engine/receive_queue.hpp"
-#include "engine/update_context.hpp"
+#include "engine/state/receive_queue.hpp"
+#include "engine/state/update_context.hpp"
 
 namespace tq5::engine {
 

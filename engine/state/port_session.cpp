@@ -1,4 +1,4 @@
-#include "engine/port_session.hpp"
+#include "engine/state/port_session.hpp"
 
 namespace tq5::engine {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/midi_ports.hpp"
+#include "engine/seams/midi_ports.hpp"
 
 namespace tq5::engine {
 

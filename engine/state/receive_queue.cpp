@@ -1,4 +1,4 @@
-#include "engine/receive_queue.hpp"
+#include "engine/state/receive_queue.hpp"
 
 namespace tq5::engine {
 

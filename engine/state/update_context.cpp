@@ -1,4 +1,4 @@
-#include "engine/update_context.hpp"
+#include "engine/state/update_context.hpp"
 
 #include <algorithm>
 #include <cstdlib>

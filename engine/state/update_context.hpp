@@ -9,8 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/reply_event.hpp"
-#include "engine/sysex_output.hpp"
+#include "engine/state/reply_event.hpp"
+#include "engine/state/stored_identity_reply.hpp"
+#include "engine/seams/sysex_output.hpp"
 #include "protocol/messages.hpp"
 
 namespace tq5::engine {
@@ -78,7 +79,7 @@ public:
     // The device byte of every device-specific message: the current id's first byte.
     std::uint8_t DeviceByte() const { return CurrentDeviceId()[0]; }
 
-    protocol::StoredIdentityReply& IdentityReply() { return identityReply_; }
+    StoredIdentityReply& IdentityReply() { return identityReply_; }
 
     // --- read buffer ----------------------------------------------------------------------
     // Set by a requester just before it sends a read request.
@@ -123,7 +124,7 @@ private:
     }
     std::atomic<std::uint32_t> reportedDeviceId_{0};
     std::atomic<std::uint32_t> currentDeviceId_{0};
-    protocol::StoredIdentityReply identityReply_;
+    StoredIdentityReply identityReply_;
 
     mutable std::mutex ledgerLock_;
     bool ledgerOpen_ = false;

@@ -58,7 +58,7 @@ CLI::Validator FiniteIn(double low, bool lowIncluded, double high) {
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
     DevsimOptions options;
     CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports"};
-    app.set_version_flag("--version", engine::ProgramVersionText("tq5-devsim"),
+    app.set_version_flag("--version", firmware::ProgramVersionText("tq5-devsim"),
                          "print the version and the firmware images' versions");
 
     const std::map<std::string, midi::RtMidiSystem> systems{

@@ -26,7 +26,7 @@ using tq5::sim::VirtualDevice;
 void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     device.WaitIdle();  // a report between two requests, never in the middle of one
     std::string report =
-        tq5::sim::FormatFlashState(device.InspectFlash(tq5::engine::EmbeddedFirmware()));
+        tq5::sim::FormatFlashState(device.InspectFlash(tq5::firmware::EmbeddedFirmware()));
     // How often each request came: a resend shows up here.
     report += "requests:";
     for (std::size_t t = 0; t < tq5::sim::kRequestTypeCount; ++t) {

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/child_process.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 
 std::string ImageVersion(const engine::VersionField& field) {
     std::uint8_t text[5] = {};
-    engine::ReadImageBytes(engine::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
+    engine::ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
     return reinterpret_cast<const char*>(text);
 }
 

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_number.hpp"
-#include "app/posix_named_locks.hpp"
-#include "engine/firmware_images.hpp"
+#include "app/posix/posix_named_locks.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "run_program.hpp"
@@ -42,7 +42,7 @@ protected:
 
 std::string ImageVersion(const engine::VersionField& field) {
     std::uint8_t text[5] = {};
-    engine::ReadImageBytes(engine::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
+    engine::ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
     return reinterpret_cast<const char*>(text);
 }
 

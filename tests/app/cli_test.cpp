@@ -112,7 +112,7 @@ TEST(CliOptions, VersionGoesToStdoutWithSuccessWithOrWithoutACommand) {
         EXPECT_FALSE(parsed.options);
         EXPECT_EQ(parsed.exitCode, kExitSuccess);
         EXPECT_FALSE(parsed.toStderr);
-        EXPECT_EQ(parsed.output, engine::ProgramVersionText("tq5-updater") + "\n");
+        EXPECT_EQ(parsed.output, firmware::ProgramVersionText("tq5-updater") + "\n");
     }
 }
 
@@ -387,8 +387,8 @@ TEST(Interrupts, TheWatcherEndsWhatTheProgramDoesNotAndBoundsWhatMayNotReturn) {
 // --- progress ---------------------------------------------------------------------------------
 
 // Images of the shipped sizes whose bytes do not matter here.
-engine::MemoryFirmwareStore SizedImages() {
-    engine::MemoryFirmwareStore store;
+firmware::MemoryFirmwareStore SizedImages() {
+    firmware::MemoryFirmwareStore store;
     store.Set(engine::kImageMain, std::vector<std::uint8_t>(283088));
     store.Set(engine::kImagePreset, std::vector<std::uint8_t>(4096));
     store.Set(engine::kImageData, std::vector<std::uint8_t>(3297280));

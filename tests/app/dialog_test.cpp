@@ -70,7 +70,7 @@ protected:
               midi::TimerPlatform* timerPlatform = nullptr) {
         dialog = std::make_unique<CRk4UpdatorDlg>(
             view, instanceNumber,
-            CoreSettings{backend, engine::EmbeddedFirmware(), timing, timerPlatform});
+            CoreSettings{backend, firmware::EmbeddedFirmware(), timing, timerPlatform});
         ASSERT_TRUE(dialog->OnInitDialog());
     }
 
@@ -185,7 +185,7 @@ TEST_F(DialogTest, AboutBoxShowsThePlainTitleInInstanceThree) {
 TEST_F(DialogTest, CommandsMapToTheirHandlers) {
     Open(1);
     EXPECT_EQ(dialog->OnCommand(kIdExit), CommandResult::CloseDialog);
-    EXPECT_EQ(dialog->OnCommand(kIdPicture), CommandResult::NotHandled);
+    EXPECT_EQ(dialog->OnCommand(kIdStatusLine), CommandResult::NotHandled);
     EXPECT_TRUE(view.Boxes().empty());
 }
 
@@ -334,7 +334,7 @@ TEST_F(DeviceDialogTest, ExecuteRunsAWholeUpdate) {
     EXPECT_TRUE(pair.OutputIsOpen());  // an update leaves the ports open
 
     // The device's flash now holds the images where the plan writes them.
-    const auto& firmware = engine::EmbeddedFirmware();
+    const auto& firmware = firmware::EmbeddedFirmware();
     for (const auto& region : engine::kImageRegions) {
         const auto image = firmware.Locate(region.imageId);
         ASSERT_TRUE(image.has_value());

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/instance_number.hpp"
-#include "app/posix_named_locks.hpp"
+#include "app/posix/posix_named_locks.hpp"
 #include "temp_folder.hpp"
 
 namespace tq5::app {

@@ -32,7 +32,7 @@ private:
 
 struct DeviceRig : RigCore {
     explicit DeviceRig(sim::DeviceOptions options = {},
-                       const engine::FirmwareStore& store = engine::EmbeddedFirmware(),
+                       const engine::FirmwareStore& store = firmware::EmbeddedFirmware(),
                        engine::Timing timing = ShortTiming())
         : RigCore(store, timing), device(std::move(options)) {
         device.SetReplySink([this](const std::uint8_t* bytes, std::size_t length) {

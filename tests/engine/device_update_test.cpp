@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device_rig.hpp"
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/flash_steps.hpp"
 
 namespace tq5::engine {
 namespace {
@@ -145,7 +145,7 @@ TEST(DeviceUpdate, ThirtyOneLostAcknowledgementsThenSuccess) {
     engine::Timing quick = test::ShortTiming();
     quick.blockWaitMs = 150;
     DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 31, FaultAction::DropReply)),
-                  EmbeddedFirmware(), quick);
+                  firmware::EmbeddedFirmware(), quick);
     rig.RunUpdate();
     EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 877u + 31u);
     ASSERT_FALSE(rig.host.Of("status").empty());
@@ -199,7 +199,7 @@ TEST(DeviceUpdate, LateAcknowledgementStillLandsEveryBlock) {
     // The 5th block's answer comes after its resend has left; the resend's answer follows.
     DeviceRig rig(With({}, On(RequestType::WriteBlock, 5, 1, FaultAction::DelayReply, 0,
                               timing.blockWaitMs * 3 / 2)),
-                  EmbeddedFirmware(), timing);
+                  firmware::EmbeddedFirmware(), timing);
     rig.RunUpdate();
     EXPECT_EQ(rig.host.Of("status").back(), kCompleted);
     EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 878u);
@@ -268,7 +268,7 @@ TEST_P(LinkFaults, CompletesOnlyOverAFlashThatHoldsTheImages) {
     DeviceOptions options;
     options.faults = c.faults;
     options.earlyCompletionNotice = c.earlyCompletion;
-    DeviceRig rig(options, EmbeddedFirmware(), Patient());
+    DeviceRig rig(options, firmware::EmbeddedFirmware(), Patient());
     rig.env.verifyFlash = c.verify;
     rig.line.failFrom = c.failSendsFrom;
     rig.line.failCount = c.failSends;
@@ -355,7 +355,7 @@ TEST_P(SilentDevice, EndsWithTheStepsMessageAndReleases) {
     engine::Timing t = test::ShortTiming();
     t.blockWaitMs = 20;
     Fault silence = On(GetParam().type, 1, 1000, FaultAction::DropReply);
-    DeviceRig rig(With({}, silence), EmbeddedFirmware(), t);
+    DeviceRig rig(With({}, silence), firmware::EmbeddedFirmware(), t);
     rig.RunUpdate();
     if (GetParam().box != nullptr) {
         EXPECT_EQ(rig.host.Of("box"),
@@ -384,7 +384,7 @@ class ClosingWindow : public ::testing::TestWithParam<RequestType> {};
 TEST_P(ClosingWindow, EndsAtOnceTouchingNothing) {
     engine::Timing product;  // the closing, not a time-out, must end the wait
     product.enterPauseMs = 5;
-    DeviceRig rig(With({}, On(GetParam(), 1, 1000, FaultAction::DropReply)), EmbeddedFirmware(),
+    DeviceRig rig(With({}, On(GetParam(), 1, 1000, FaultAction::DropReply)), firmware::EmbeddedFirmware(),
                   product);
     std::thread closer([&] {
         while (rig.device.RequestCount(GetParam()) == 0) {

@@ -23,7 +23,7 @@ std::string Report(const std::string& text) { return "Version Information|" + te
 
 class DeviceVersionCheck : public ::testing::Test {
 protected:
-    MemoryFirmwareStore images = test::CarriedImages();
+    firmware::MemoryFirmwareStore images = test::CarriedImages();
 };
 
 TEST_F(DeviceVersionCheck, OlderSystemIsShownBesideTheCarriedOne) {

@@ -1,4 +1,4 @@
-#include "engine/dispatcher.hpp"
+#include "engine/state/dispatcher.hpp"
 
 #include <gtest/gtest.h>
 

@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/dispatcher.hpp"
-#include "engine/midi_ports.hpp"
-#include "engine/open_ports.hpp"
-#include "engine/procedures.hpp"
-#include "engine/update_worker.hpp"
-#include "engine/version_check.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/seams/midi_ports.hpp"
+#include "engine/procedures/open_ports.hpp"
+#include "engine/procedures/procedure_env.hpp"
+#include "engine/procedures/update_worker.hpp"
+#include "engine/procedures/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "recording_host.hpp"
@@ -81,8 +81,8 @@ private:
 
 // A copy of the embedded images whose version fields read system 1.10, preset 1.00 and boot
 // 1.00, whatever images the build embedded.
-inline engine::MemoryFirmwareStore CarriedImages() {
-    engine::MemoryFirmwareStore store = engine::MemoryFirmwareStore::CopyOf(engine::EmbeddedFirmware());
+inline firmware::MemoryFirmwareStore CarriedImages() {
+    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     for (const auto& [field, text] : {std::pair{engine::kSystemVersion, "1.10"},
                                       std::pair{engine::kPresetVersion, "1.00"},
                                       std::pair{engine::kBootVersion, "1.00"}}) {
@@ -153,7 +153,7 @@ struct RigCore {
 
 // The procedures against a scripted device.
 struct EngineRig : RigCore {
-    explicit EngineRig(const engine::FirmwareStore& store = engine::EmbeddedFirmware(),
+    explicit EngineRig(const engine::FirmwareStore& store = firmware::EmbeddedFirmware(),
                        engine::Timing timing = ShortTiming())
         : RigCore(store, timing) {
         context.SetOutput(&device);

@@ -1,4 +1,4 @@
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/flash_steps.hpp"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ engine::Timing AnsweredBlocks() {
 class FlashSteps : public ::testing::Test {
 protected:
     explicit FlashSteps(engine::Timing timing = AnsweredBlocks())
-        : rig{EmbeddedFirmware(), timing} {
+        : rig{firmware::EmbeddedFirmware(), timing} {
         rig.context.SetCurrentDeviceId(kTq5);
     }
     std::size_t SendsOf(RequestKind kind, std::uint32_t address) const {
@@ -74,7 +74,7 @@ protected:
 class LateAnswers : public ::testing::Test {
 protected:
     LateAnswers() { rig.context.SetCurrentDeviceId(kTq5); }
-    EngineRig rig{EmbeddedFirmware(), test::ShortTiming()};
+    EngineRig rig{firmware::EmbeddedFirmware(), test::ShortTiming()};
 };
 
 // --- erase ---------------------------------------------------------------------------------
@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{Failures(-1, 7), "Transfer error occurred."}));
 
 TEST_F(FlashSteps, MissingImageSendsNothing) {
-    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageMain);
     EngineRig bare(store);
     bare.context.SetCurrentDeviceId(kTq5);
@@ -192,7 +192,7 @@ TEST_F(FlashSteps, RowLongerThanItsImageSendsNothing) {
 TEST_F(FlashSteps, AnswerDuringRetryPauseIsNotTakenForTheResend) {
     engine::Timing t = test::ShortTiming();
     t.retryPauseMs = 60;
-    EngineRig paused(EmbeddedFirmware(), t);
+    EngineRig paused(firmware::EmbeddedFirmware(), t);
     paused.context.SetCurrentDeviceId(kTq5);
     // Each error status comes twice, the copy during the pause before the resend. Taken as
     // the resend's answer, 16 rejections would count as 32 failures.
@@ -214,7 +214,7 @@ TEST(FlashStepsClosing, ClosingDuringARetryPauseSendsNoRetry) {
     engine::Timing t = test::ShortTiming();
     t.retryPauseMs = 60000;
     for (const RequestKind kind : {RequestKind::Erase, RequestKind::WriteBlock}) {
-        EngineRig rig(EmbeddedFirmware(), t);
+        EngineRig rig(firmware::EmbeddedFirmware(), t);
         rig.context.SetCurrentDeviceId(kTq5);
         rig.device.SetResponder([&rig, kind](const Request& r) -> std::vector<Action> {
             if (r.kind == kind) {
@@ -287,7 +287,7 @@ protected:
         });
         return WriteImage(rig.env, kMainAddress, 0, kImageMain);
     }
-    EngineRig rig{EmbeddedFirmware(), Timing()};
+    EngineRig rig{firmware::EmbeddedFirmware(), Timing()};
 };
 
 TEST_F(LateAnswersInThePause, AcknowledgementNeedsNoResend) {

@@ -1,4 +1,4 @@
-#include "engine/identify_device.hpp"
+#include "engine/procedures/identify_device.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,7 @@ TEST(IdentifyDevice, AnswerLeftOverFromBeforeIsNotTaken) {
 TEST(IdentifyDevice, FailedSendReportsOutputAndDoesNotWait) {
     engine::Timing slow = test::ShortTiming();
     slow.replyWaitMs = 20000;
-    EngineRig rig(EmbeddedFirmware(), slow);
+    EngineRig rig(firmware::EmbeddedFirmware(), slow);
     rig.device.failSends = true;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(IdentifyDevice(rig.env), -1);
@@ -74,7 +74,7 @@ TEST(IdentifyDevice, FailedSendReportsOutputAndDoesNotWait) {
 TEST(IdentifyDevice, ClosingWindowEndsQuietly) {
     engine::Timing slow = test::ShortTiming();
     slow.replyWaitMs = 20000;
-    EngineRig rig(EmbeddedFirmware(), slow);
+    EngineRig rig(firmware::EmbeddedFirmware(), slow);
     rig.device.SetResponder([&](const Request&) {
         return std::vector<Action>{Action::Do(20, [&] { rig.CloseWindow(); })};
     });

@@ -3,8 +3,8 @@
 #include <future>
 #include <thread>
 
-#include "engine/detachable_host.hpp"
-#include "engine/open_ports.hpp"
+#include "engine/seams/detachable_host.hpp"
+#include "engine/procedures/open_ports.hpp"
 #include "engine_rig.hpp"
 
 namespace tq5::engine {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/host.hpp"
-#include "engine/update_context.hpp"
+#include "engine/seams/host.hpp"
+#include "engine/state/update_context.hpp"
 
 namespace tq5::test {
 

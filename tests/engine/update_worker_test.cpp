@@ -1,8 +1,8 @@
-#include "engine/update_worker.hpp"
+#include "engine/procedures/update_worker.hpp"
 
 #include <gtest/gtest.h>
 
-#include "engine/flash_steps.hpp"
+#include "engine/procedures/flash_steps.hpp"
 #include "engine_rig.hpp"
 #include "firmware/memory_firmware_store.hpp"
 
@@ -42,7 +42,7 @@ TEST(UpdateWorker, OtherRefusalOfUpdateModeIsTransferError) {
 }
 
 TEST(UpdateWorker, MissingBootImageSendsNoReadAndComparesNothing) {
-    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageBoot);
     EngineRig rig(store);
     rig.RunUpdate();
@@ -78,7 +78,7 @@ TEST(UpdateWorker, LateBlockAnswerNeverTurnsARejectionIntoSuccess) {
 TEST(UpdateWorker, ClosingDuringThePauseEndsItEarly) {
     engine::Timing t = test::ShortTiming();
     t.enterPauseMs = 60000;
-    EngineRig rig(EmbeddedFirmware(), t);
+    EngineRig rig(firmware::EmbeddedFirmware(), t);
     rig.device.SetResponder(Except(RequestKind::EnterUpdate, [&rig](const Request&) {
         return std::vector<Action>{{StatusReply(0)}, Action::Do(30, [&rig] { rig.CloseWindow(); })};
     }));

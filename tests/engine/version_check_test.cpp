@@ -1,10 +1,10 @@
-#include "engine/version_check.hpp"
+#include "engine/procedures/version_check.hpp"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "engine/open_ports.hpp"
+#include "engine/procedures/open_ports.hpp"
 #include "engine_rig.hpp"
 #include "firmware/memory_firmware_store.hpp"
 
@@ -45,7 +45,7 @@ protected:
         return out;
     }
 
-    MemoryFirmwareStore store = test::CarriedImages();
+    firmware::MemoryFirmwareStore store = test::CarriedImages();
     EngineRig rig{store};
 };
 
@@ -138,7 +138,7 @@ TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsAndControlsAlone) {
 TEST_F(VersionCheck, ClosingWindowGetsNoPostAndNoPortCall) {
     for (const std::uint32_t address :
          {kSystemVersion.flashAddress, kPresetVersion.flashAddress, kBootVersion.flashAddress}) {
-        MemoryFirmwareStore images = test::CarriedImages();
+        firmware::MemoryFirmwareStore images = test::CarriedImages();
         engine::Timing product;
         EngineRig window(images, product);
         const test::GoodDevice good = Device(Text("1.05"), Text("1.00"), Text("1.00"));

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 
 namespace tq5::engine {
@@ -14,18 +14,18 @@ namespace {
 
 std::string ReadVersion(const VersionField& field) {
     std::array<std::uint8_t, 4> out{};
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), field.imageId, field.imageOffset, 4, out.data()),
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, out.data()),
               0);
     return std::string(out.begin(), out.end());
 }
 
 TEST(EmbeddedFirmware, HoldsFiveImagesThatFitTheirRegions) {
     for (const ImageRegion& region : kImageRegions) {
-        const auto image = EmbeddedFirmware().Locate(region.imageId);
+        const auto image = firmware::EmbeddedFirmware().Locate(region.imageId);
         ASSERT_TRUE(image.has_value()) << region.imageId;
         ASSERT_NE(image->data, nullptr);
         EXPECT_LE(image->size, region.eraseSize) << region.imageId;
-        if (EmbeddedFirmwareIsGenerated()) {
+        if (firmware::EmbeddedFirmwareIsGenerated()) {
             EXPECT_EQ(image->size, region.shippedSize) << region.imageId;
         }
     }
@@ -33,21 +33,21 @@ TEST(EmbeddedFirmware, HoldsFiveImagesThatFitTheirRegions) {
 
 TEST(EmbeddedFirmware, OtherIdsAreNotFound) {
     for (int id : {0, 128, 130, 141, 143, -1}) {
-        EXPECT_FALSE(EmbeddedFirmware().Locate(id).has_value()) << id;
+        EXPECT_FALSE(firmware::EmbeddedFirmware().Locate(id).has_value()) << id;
     }
 }
 
 TEST(EmbeddedFirmware, GeneratedImagesCarryTheShippedVersionFields) {
-    if (!EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
+    if (!firmware::EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
     EXPECT_EQ(ReadVersion(kBootVersion), "1.00");
     EXPECT_EQ(ReadVersion(kPresetVersion), "1.00");
     EXPECT_EQ(ReadVersion(kSystemVersion), "1.10");
 }
 
 TEST(EmbeddedFirmware, GeneratedContentSetsBitSevenOftenAndDiffersPerImage) {
-    if (!EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
-    const auto main = EmbeddedFirmware().Locate(kImageMain);
-    const auto data = EmbeddedFirmware().Locate(kImageData);
+    if (!firmware::EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
+    const auto main = firmware::EmbeddedFirmware().Locate(kImageMain);
+    const auto data = firmware::EmbeddedFirmware().Locate(kImageData);
     ASSERT_TRUE(main && data);
     std::size_t high = 0;
     for (std::uint32_t i = 0; i < main->size; ++i) high += (main->data[i] & 0x80u) ? 1 : 0;
@@ -58,25 +58,25 @@ TEST(EmbeddedFirmware, GeneratedContentSetsBitSevenOftenAndDiffersPerImage) {
 }
 
 TEST(ReadImageBytes, RefusesReadsPastTheImageAndLeavesTheBufferAlone) {
-    const auto boot = EmbeddedFirmware().Locate(kImageBoot);
+    const auto boot = firmware::EmbeddedFirmware().Locate(kImageBoot);
     ASSERT_TRUE(boot);
     std::array<std::uint8_t, 8> out;
     out.fill(0xA5);
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), kImageBoot, boot->size - 3, 4, out.data()), -1);
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), kImageBoot, boot->size + 1, 0, out.data()), -1);
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 3, 4, out.data()), -1);
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size + 1, 0, out.data()), -1);
     // offset + length wraps around 32 bits: must not pass as a short read.
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), kImageBoot, 16, 0xFFFFFFF8u, out.data()), -1);
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), 140, 0, 4, out.data()), -1);
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, 16, 0xFFFFFFF8u, out.data()), -1);
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), 140, 0, 4, out.data()), -1);
     for (std::uint8_t b : out) EXPECT_EQ(b, 0xA5);
 }
 
 TEST(ReadImageBytes, ReadsUpToTheLastByte) {
-    const auto boot = EmbeddedFirmware().Locate(kImageBoot);
+    const auto boot = firmware::EmbeddedFirmware().Locate(kImageBoot);
     ASSERT_TRUE(boot);
     std::array<std::uint8_t, 4> out{};
-    ASSERT_EQ(ReadImageBytes(EmbeddedFirmware(), kImageBoot, boot->size - 4, 4, out.data()), 0);
+    ASSERT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 4, 4, out.data()), 0);
     EXPECT_EQ(std::memcmp(out.data(), boot->data + boot->size - 4, 4), 0);
-    EXPECT_EQ(ReadImageBytes(EmbeddedFirmware(), kImageBoot, boot->size, 0, out.data()), 0);
+    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size, 0, out.data()), 0);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 
 namespace tq5::engine {
@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint32_t kSector = 4096;
 
 TEST(FlashPlan, WriteRowOfSizeZeroWritesTheWholeImage) {
-    if (!EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
+    if (!firmware::EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
     const std::vector<std::pair<int, std::uint32_t>> expected = {
         {kImagePreset, 4096}, {kImageBoot, 204800}, {kImageMain, 283088},
         {kImageData, 3297280}, {kImageSystem, 4096}};
@@ -21,7 +21,7 @@ TEST(FlashPlan, WriteRowOfSizeZeroWritesTheWholeImage) {
     for (const FlashPlanRow& row : kFlashPlan) {
         if (row.type != FlashStepType::Write) continue;
         ASSERT_EQ(row.size, 0u);
-        const auto image = EmbeddedFirmware().Locate(static_cast<int>(row.resourceId));
+        const auto image = firmware::EmbeddedFirmware().Locate(static_cast<int>(row.resourceId));
         ASSERT_TRUE(image);
         written.emplace_back(static_cast<int>(row.resourceId), image->size);
     }
@@ -53,7 +53,7 @@ TEST(FlashPlan, EveryWriteLandsInsideAnEarlierEraseOfItsRegion) {
     for (std::size_t i = 0; i < kFlashPlan.size(); ++i) {
         const FlashPlanRow& row = kFlashPlan[i];
         if (row.type != FlashStepType::Write) continue;
-        const auto image = EmbeddedFirmware().Locate(static_cast<int>(row.resourceId));
+        const auto image = firmware::EmbeddedFirmware().Locate(static_cast<int>(row.resourceId));
         ASSERT_TRUE(image);
         bool covered = false;
         for (std::size_t j = 0; j < i; ++j) {

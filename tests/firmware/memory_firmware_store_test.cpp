@@ -10,9 +10,9 @@ namespace tq5::engine {
 namespace {
 
 TEST(MemoryFirmwareStore, CopyOfTheEmbeddedImagesReadsTheSame) {
-    const MemoryFirmwareStore copy = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    const firmware::MemoryFirmwareStore copy = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     for (int id : kImageIds) {
-        const auto original = EmbeddedFirmware().Locate(id);
+        const auto original = firmware::EmbeddedFirmware().Locate(id);
         const auto copied = copy.Locate(id);
         ASSERT_TRUE(original && copied);
         ASSERT_EQ(copied->size, original->size);
@@ -22,7 +22,7 @@ TEST(MemoryFirmwareStore, CopyOfTheEmbeddedImagesReadsTheSame) {
 }
 
 TEST(MemoryFirmwareStore, OverwriteChangesAVersionFieldInsideTheImageOnly) {
-    MemoryFirmwareStore store;
+    firmware::MemoryFirmwareStore store;
     store.Set(kImageSystem, std::vector<std::uint8_t>(4096, 0x11));
     const std::array<std::uint8_t, 4> version = {'1', '.', '2', '0'};
     EXPECT_TRUE(store.Overwrite(kImageSystem, 4064, version.data(), 4));
@@ -38,7 +38,7 @@ TEST(MemoryFirmwareStore, OverwriteChangesAVersionFieldInsideTheImageOnly) {
 }
 
 TEST(MemoryFirmwareStore, RemovedImageIsMissing) {
-    MemoryFirmwareStore store = MemoryFirmwareStore::CopyOf(EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageMain);
     EXPECT_FALSE(store.Locate(kImageMain).has_value());
     std::array<std::uint8_t, 4> out{};

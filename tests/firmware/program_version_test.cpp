@@ -16,14 +16,14 @@ namespace tq5::engine {
 namespace {
 
 TEST(ProgramVersion, FourNumbersAsInTheVersionRecord) {
-    EXPECT_TRUE(std::regex_match(std::string(ProgramVersion()),
+    EXPECT_TRUE(std::regex_match(std::string(firmware::ProgramVersion()),
                                  std::regex(R"([0-9]+\.[0-9]+\.[0-9]+\.[0-9]+)")))
-        << ProgramVersion();
+        << firmware::ProgramVersion();
 }
 
 // Images just long enough for their version fields, holding "2.31", "1.07" and "0.99".
-MemoryFirmwareStore ImagesWithVersions() {
-    MemoryFirmwareStore images;
+firmware::MemoryFirmwareStore ImagesWithVersions() {
+    firmware::MemoryFirmwareStore images;
     for (const VersionField& field : {kSystemVersion, kPresetVersion, kBootVersion}) {
         images.Set(field.imageId, std::vector<std::uint8_t>(field.imageOffset + 4, 0));
     }
@@ -41,41 +41,41 @@ TEST(ProgramVersion, NamesTheProgramAndTheImagesVersionFields) {
     const std::uint8_t control[4] = {'1', '.', 0x07, '0'};
     struct Case {
         const char* what;
-        std::function<void(MemoryFirmwareStore&)> change;
+        std::function<void(firmware::MemoryFirmwareStore&)> change;
         bool generated;
         std::string images;  // the second line and what follows it
     };
     const Case cases[] = {
-        {"real images", [](MemoryFirmwareStore&) {}, false,
+        {"real images", [](firmware::MemoryFirmwareStore&) {}, false,
          "Firmware images: system 2.31, preset 1.07, boot 0.99"},
-        {"placeholders are named as such", [](MemoryFirmwareStore&) {}, true,
+        {"placeholders are named as such", [](firmware::MemoryFirmwareStore&) {}, true,
          "Firmware images: system 2.31, preset 1.07, boot 0.99\n"
          "The images are generated placeholders, not released TQ-5 firmware."},
         {"an erased field",
-         [&](MemoryFirmwareStore& s) {
+         [&](firmware::MemoryFirmwareStore& s) {
              EXPECT_TRUE(s.Overwrite(kBootVersion.imageId, kBootVersion.imageOffset, erased, 4));
          },
          false, "Firmware images: system 2.31, preset 1.07, boot *.**"},
         {"a control character",
-         [&](MemoryFirmwareStore& s) {
+         [&](firmware::MemoryFirmwareStore& s) {
              EXPECT_TRUE(
                  s.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset, control, 4));
          },
          false, "Firmware images: system 2.31, preset *.**, boot 0.99"},
-        {"a missing image", [](MemoryFirmwareStore& s) { s.Remove(kPresetVersion.imageId); }, false,
+        {"a missing image", [](firmware::MemoryFirmwareStore& s) { s.Remove(kPresetVersion.imageId); }, false,
          "Firmware images: system 2.31, preset missing, boot 0.99"},
         {"an image too short for its field",
-         [](MemoryFirmwareStore& s) {
+         [](firmware::MemoryFirmwareStore& s) {
              s.Set(kSystemVersion.imageId,
                    std::vector<std::uint8_t>(kSystemVersion.imageOffset + 3, '1'));
          },
          false, "Firmware images: system missing, preset 1.07, boot 0.99"},
     };
     for (const Case& c : cases) {
-        MemoryFirmwareStore images = ImagesWithVersions();
+        firmware::MemoryFirmwareStore images = ImagesWithVersions();
         c.change(images);
-        EXPECT_EQ(ProgramVersionText("tq5-devsim", images, c.generated),
-                  "tq5-devsim " + std::string(ProgramVersion()) + "\n" + c.images)
+        EXPECT_EQ(firmware::ProgramVersionText("tq5-devsim", images, c.generated),
+                  "tq5-devsim " + std::string(firmware::ProgramVersion()) + "\n" + c.images)
             << c.what;
     }
 }

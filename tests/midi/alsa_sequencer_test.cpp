@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "midi/drivers/alsa/alsa_backend.hpp"
 #include "midi/midi_in_port.hpp"
 #include "midi/midi_out_port.hpp"

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "protocol/codec.hpp"
 #include "protocol/messages.hpp"

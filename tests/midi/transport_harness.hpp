@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/dispatcher.hpp"
-#include "engine/update_context.hpp"
+#include "engine/state/dispatcher.hpp"
+#include "engine/state/update_context.hpp"
 #include "midi/driver.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "midi/midi_in_port.hpp"

@@ -70,14 +70,10 @@ TEST(Builders, WriteBlockRequestRefusesCountsItCannotCarry) {
     EXPECT_EQ(out, Bytes(8000, 0xEE));
 }
 
-TEST(StoredIdentityReply, StartsWithZeroIdAndTakesTheAcceptedOne) {
-    StoredIdentityReply reply;
-    const auto initial = reply.Bytes();
-    EXPECT_EQ(Bytes(initial.begin(), initial.end()),
+TEST(Builders, IdentityReplyCarriesTheAcceptedIdOrZero) {
+    EXPECT_EQ(Built([](auto* o) { return BuildIdentityReply(o, {}); }),
               Hex("F0 7E 00 06 02 52 00 00 00 00 31 30 30 30 F7"));
-    reply.SetDeviceId({0x6E, 0x00, 0x05, 0x00});
-    const auto accepted = reply.Bytes();
-    EXPECT_EQ(Bytes(accepted.begin(), accepted.end()),
+    EXPECT_EQ(Built([](auto* o) { return BuildIdentityReply(o, {0x6E, 0x00, 0x05, 0x00}); }),
               Hex("F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7"));
 }
 

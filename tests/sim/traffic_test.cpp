@@ -133,7 +133,7 @@ TEST(DeviceTraffic, DescribeNamesEachMessage) {
 
 TEST(DeviceTraffic, FlashReportShowsVersionsAndRegions) {
     DeviceHarness h;
-    const std::string report = sim::FormatFlashState(h.device.InspectFlash(engine::EmbeddedFirmware()));
+    const std::string report = sim::FormatFlashState(h.device.InspectFlash(firmware::EmbeddedFirmware()));
     EXPECT_NE(report.find("boot version:   1.00\n"), std::string::npos) << report;
     EXPECT_NE(report.find("system version: 1.05\n"), std::string::npos) << report;
     EXPECT_NE(report.find("region of image 139 at 0x0D2000, 0x001000 bytes: CRC 0x"), std::string::npos);
@@ -143,7 +143,7 @@ TEST(DeviceTraffic, FlashReportShowsVersionsAndRegions) {
     sim::InstalledFirmware nothing;
     nothing.erased = true;
     h.device.InstallFirmware(nothing);
-    const sim::FlashState erased = h.device.InspectFlash(engine::EmbeddedFirmware());
+    const sim::FlashState erased = h.device.InspectFlash(firmware::EmbeddedFirmware());
     EXPECT_EQ(sim::VersionText(erased.systemVersion), "FF FF FF FF");
     EXPECT_NE(sim::FormatFlashState(erased).find("bytes: CRC 0x"), std::string::npos);
     for (const sim::RegionState& r : erased.regions) EXPECT_TRUE(r.erased);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "device_harness.hpp"
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "protocol/codec.hpp"
@@ -93,7 +93,7 @@ TEST(VirtualDevice, InstalledFirmwareDefaultsToTheCarriedImagesWithAnOlderSystem
     DeviceHarness h;
     EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kBootVersion.flashAddress, 4)))), "1.00");
     EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kPresetVersion.flashAddress, 4)))), "1.00");
-    const sim::FlashState state = h.device.InspectFlash(engine::EmbeddedFirmware());
+    const sim::FlashState state = h.device.InspectFlash(firmware::EmbeddedFirmware());
     EXPECT_EQ(sim::VersionText(state.systemVersion), "1.05");
     for (const sim::RegionState& region : state.regions) {
         EXPECT_EQ(region.holdsImage, region.imageId != engine::kImageSystem) << region.imageId;
@@ -106,26 +106,26 @@ TEST(VirtualDevice, InstalledFirmwareCanBeErasedOrCarryOtherVersions) {
     DeviceHarness erased(options);
     EXPECT_EQ(ReadDataOf(erased.Exchange(ReadMemory(engine::kSystemVersion.flashAddress, 4))),
               Bytes(4, 0xFF));
-    EXPECT_TRUE(erased.device.InspectFlash(engine::EmbeddedFirmware()).regions[0].erased);
+    EXPECT_TRUE(erased.device.InspectFlash(firmware::EmbeddedFirmware()).regions[0].erased);
 
     options.firmware = {};
     options.firmware.bootVersion = "0.90";
     options.firmware.systemVersion = "";  // the image's own
     DeviceHarness other(options);
-    const sim::FlashState state = other.device.InspectFlash(engine::EmbeddedFirmware());
+    const sim::FlashState state = other.device.InspectFlash(firmware::EmbeddedFirmware());
     EXPECT_EQ(sim::VersionText(state.bootVersion), "0.90");
     EXPECT_EQ(sim::VersionText(state.systemVersion), "1.10");
 }
 
 TEST(VirtualDevice, InstalledFirmwareCanComeFromAnotherStoreAndIsCutAtItsRegion) {
-    engine::MemoryFirmwareStore store = engine::MemoryFirmwareStore::CopyOf(engine::EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Set(engine::kImagePreset, Bytes(8192, 0x5A));  // twice its region
     sim::DeviceOptions options;
     options.firmware.images = &store;
     options.firmware.systemVersion = "";
     DeviceHarness h(options);
     EXPECT_EQ(h.device.ReadFlash(0x32000, 4096), Bytes(4096, 0x5A));
-    const auto main = engine::EmbeddedFirmware().Locate(engine::kImageMain);
+    const auto main = firmware::EmbeddedFirmware().Locate(engine::kImageMain);
     ASSERT_TRUE(main);
     const Bytes next = h.device.ReadFlash(0x33000, 16);
     EXPECT_EQ(next, Bytes(main->data, main->data + 16)) << "the next region keeps its image";
@@ -239,7 +239,7 @@ TEST(VirtualDevice, MalformedAndUnknownRequestsGetErrorStatuses) {
 TEST(VirtualDevice, HandWrittenRunOfTheWholePlanLeavesTheImagesInFlash) {
     DeviceHarness h;
     ASSERT_EQ(h.StatusOf(EnterUpdate()), 0);
-    const engine::FirmwareStore& images = engine::EmbeddedFirmware();
+    const engine::FirmwareStore& images = firmware::EmbeddedFirmware();
     for (const engine::FlashPlanRow& row : engine::kFlashPlan) {
         if (row.type == engine::FlashStepType::Erase) {
             ASSERT_EQ(h.StatusOf(Erase(row.address, row.size)), 0) << std::hex << row.address;

@@ -45,7 +45,7 @@ struct Window {
         if (oldBootLoader) device.firmware.bootVersion = "0.90";
         backend.AddPair("USB Audio Device", "USB Audio Device").HostDevice(device);
         dialog = std::make_unique<CRk4UpdatorDlg>(
-            view, 1, CoreSettings{backend, engine::EmbeddedFirmware(), CloseTiming()});
+            view, 1, CoreSettings{backend, firmware::EmbeddedFirmware(), CloseTiming()});
         dialog->OnInitDialog();
     }
 

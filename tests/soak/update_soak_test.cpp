@@ -43,8 +43,8 @@ int EnvInt(const char* name, int fallback) {
 // keeps four full blocks and a short one, the data image five and a short one. The boot image
 // keeps its size, since its version field is its last four bytes.
 const engine::FirmwareStore& SoakImages() {
-    static const engine::MemoryFirmwareStore store = [] {
-        engine::MemoryFirmwareStore s = test::CarriedImages();
+    static const firmware::MemoryFirmwareStore store = [] {
+        firmware::MemoryFirmwareStore s = test::CarriedImages();
         for (const auto& [id, size] : {std::pair{engine::kImageMain, 4u * 4096u + 464u},
                                        std::pair{engine::kImageData, 5u * 4096u + 100u}}) {
             const engine::ImageRef full = *s.Locate(id);

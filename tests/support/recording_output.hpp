@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/sysex_output.hpp"
+#include "engine/seams/sysex_output.hpp"
 
 namespace tq5::test {
 

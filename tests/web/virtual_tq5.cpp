@@ -36,7 +36,7 @@ std::unique_ptr<tq5::sim::VirtualDevice>& Device() {
 std::string ParseOptions(const std::string& text, tq5::sim::DeviceOptions& options) {
     std::istringstream lines(text);
     std::string line;
-    options.firmware.images = &tq5::engine::EmbeddedFirmware();
+    options.firmware.images = &tq5::firmware::EmbeddedFirmware();
     while (std::getline(lines, line)) {
         if (line.empty()) continue;
         const std::size_t equals = line.find('=');
@@ -76,7 +76,7 @@ std::string Quoted(const std::string& text) {
 
 std::string StateJson(tq5::sim::VirtualDevice& device) {
     using namespace tq5::sim;
-    const FlashState state = device.InspectFlash(tq5::engine::EmbeddedFirmware());
+    const FlashState state = device.InspectFlash(tq5::firmware::EmbeddedFirmware());
     std::ostringstream json;
     json << "{\"boot\":" << Quoted(VersionText(state.bootVersion))
          << ",\"preset\":" << Quoted(VersionText(state.presetVersion))

@@ -17,7 +17,7 @@
 
 #include "app/win32/resource.h"
 #include "app/win32/resource_firmware_store.hpp"
-#include "engine/firmware_images.hpp"
+#include "engine/seams/firmware_images.hpp"
 #include "engine/string_table.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "win32/dialog_template_reader.hpp"
@@ -32,7 +32,7 @@ TEST(UpdaterResourcesTest, EachImageIsTheBuildsImageByteForByte) {
     for (const int id : engine::kImageIds) {
         SCOPED_TRACE(id);
         const auto fromResource = resources.Locate(id);
-        const auto built = engine::EmbeddedFirmware().Locate(id);
+        const auto built = firmware::EmbeddedFirmware().Locate(id);
         ASSERT_TRUE(fromResource.has_value());
         ASSERT_TRUE(built.has_value());
         ASSERT_EQ(fromResource->size, built->size);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/rk4_updator_dlg.hpp"
-#include "app/text_format.hpp"
+#include "engine/text_format.hpp"
 
 // The page's side (dialog_view_library.js); each call runs on the main thread and returns
 // when it is done. Texts are the dialog's 8-bit strings (Shift-JIS), passed with their length.
@@ -195,7 +195,7 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
     }
     if (startsChanging) tq5_view_set_changing_flash(1);
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
-        const std::string text = app::FormatText(kVerifyingFormat,
+        const std::string text = engine::FormatText(kVerifyingFormat,
                                                  static_cast<long long>(progress.done),
                                                  static_cast<long long>(progress.total));
         SetTextLater(static_cast<int>(app::kIdStatusLine), text);

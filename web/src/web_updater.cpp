@@ -39,7 +39,7 @@ Page& ThePage() {
 void RunDialog(Page& page) {
     auto* view = new WebDialogView(page.thread);
     page.view.store(view);
-    app::CoreSettings settings{page.backend, engine::EmbeddedFirmware()};
+    app::CoreSettings settings{page.backend, firmware::EmbeddedFirmware()};
     settings.verifyFlash = true;
     page.dialog = std::make_unique<app::CRk4UpdatorDlg>(*view, 1, settings);
     view->Attach(*page.dialog);
