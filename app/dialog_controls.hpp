@@ -49,10 +49,10 @@ public:
 
     // --- controls written by the procedures ----------------------------------------------
     virtual void EnableControl(Control control, bool enabled) = 0;  // [any thread]
-    virtual void SetStatusText(std::string_view text) = 0;         // [any thread] 1003
-    virtual void SetCounterText(std::string_view text) = 0;        // [any thread] 1006
-    virtual void SetProgressRange(std::int32_t upper) = 0;         // [any thread] 0..upper
-    virtual void SetProgressPos(std::int32_t position) = 0;        // [any thread]
+    virtual void SetStatusText(std::string_view text) = 0;          // [any thread] 1003
+    virtual void SetCounterText(std::string_view text) = 0;         // [any thread] 1006
+    virtual void SetProgressRange(std::int32_t upper) = 0;          // [any thread] 0..upper
+    virtual void SetProgressPos(std::int32_t position) = 0;         // [any thread]
 
     // --- window ------------------------------------------------------------------------
     virtual void SetTitle(std::string_view title) = 0;

@@ -1,7 +1,7 @@
 #include "app/instance_number.hpp"
 
-#include "engine/text_format.hpp"
 #include "engine/string_table.hpp"
+#include "engine/text_format.hpp"
 
 namespace tq5::app {
 

@@ -140,8 +140,6 @@ void CRk4UpdatorDlg::ReportProgress(const engine::Progress& progress) {
     view_.ReportProgress(progress);
 }
 
-void CRk4UpdatorDlg::ReportOutcome(const engine::Outcome& outcome) {
-    view_.ReportOutcome(outcome);
-}
+void CRk4UpdatorDlg::ReportOutcome(const engine::Outcome& outcome) { view_.ReportOutcome(outcome); }
 
 }  // namespace tq5::app

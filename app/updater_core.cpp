@@ -1,9 +1,9 @@
 #include "app/updater_core.hpp"
 
-#include "engine/state/dispatcher.hpp"
 #include "engine/procedures/open_ports.hpp"
 #include "engine/procedures/update_worker.hpp"
 #include "engine/procedures/version_check.hpp"
+#include "engine/state/dispatcher.hpp"
 
 namespace tq5::app {
 
@@ -33,8 +33,8 @@ UpdaterCore::~UpdaterCore() {
 }
 
 engine::ProcedureEnv UpdaterCore::Env() {
-    return engine::ProcedureEnv{*context_, host_,    firmware_,    timing_,
-                              session_,  versions_, verifyFlash_, nullptr};
+    return engine::ProcedureEnv{*context_, host_,     firmware_,    timing_,
+                                session_,  versions_, verifyFlash_, nullptr};
 }
 
 void UpdaterCore::Tick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,

@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine/procedures/procedure_env.hpp"
 #include "engine/seams/detachable_host.hpp"
 #include "engine/seams/firmware_images.hpp"
 #include "engine/seams/midi_ports.hpp"
 #include "engine/state/port_session.hpp"
-#include "engine/procedures/procedure_env.hpp"
-#include "engine/timing.hpp"
 #include "engine/state/update_context.hpp"
 #include "engine/state/version_strings.hpp"
+#include "engine/timing.hpp"
 #include "midi/driver.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "midi/midi_in_port.hpp"

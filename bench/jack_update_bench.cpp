@@ -101,7 +101,8 @@ void BM_UpdateOverJack(benchmark::State& state) {
         bench::PrepareFullUpdate(device);
         midi::RtMidiBackend backend(midi::RtMidiSystem::Jack);
 
-        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);
+        const bench::UpdateRun run =
+            bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);
         state.SetIterationTime(run.wallMs / 1000.0);
         completed = completed && run.completed;
         wallMs += run.wallMs;

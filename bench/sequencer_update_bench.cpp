@@ -52,8 +52,8 @@ std::vector<double> MeasureRoundTrips(int count) {
         return {};
     }
     midi::AlsaSequencer& echoRef = *echo;
-    const bool echoing = echo->StartReading(
-        [&echoRef, echoOut](const std::uint8_t* bytes, std::size_t length) {
+    const bool echoing =
+        echo->StartReading([&echoRef, echoOut](const std::uint8_t* bytes, std::size_t length) {
             // A reply that can't go out shows as a lost round trip below.
             [[maybe_unused]] const bool sent = echoRef.SendSysEx(echoOut, bytes, length, 1000);
         });
@@ -61,12 +61,11 @@ std::vector<double> MeasureRoundTrips(int count) {
     std::mutex lock;
     std::condition_variable arrived;
     int received = 0;
-    const bool receiving = receiver->StartReading(
-        [&](const std::uint8_t*, std::size_t) {
-            std::lock_guard guard(lock);
-            ++received;
-            arrived.notify_one();
-        });
+    const bool receiving = receiver->StartReading([&](const std::uint8_t*, std::size_t) {
+        std::lock_guard guard(lock);
+        ++received;
+        arrived.notify_one();
+    });
     if (!receiving) return {};
 
     const std::uint8_t request[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
@@ -96,7 +95,8 @@ void BM_SequencerRoundTrip(benchmark::State& state) {
     for (auto _ : state) {
         const std::vector<double> us = MeasureRoundTrips(kRoundTrips);
         if (us.empty()) {
-            state.SkipWithError("no ALSA sequencer: run in the guest (tools/guest/run-in-guest.sh)");
+            state.SkipWithError(
+                "no ALSA sequencer: run in the guest (tools/guest/run-in-guest.sh)");
             break;
         }
         all.insert(all.end(), us.begin(), us.end());

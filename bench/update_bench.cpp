@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "bench/update_run.hpp"
-#include "engine/state/dispatcher.hpp"
 #include "engine/procedures/open_ports.hpp"
 #include "engine/procedures/update_worker.hpp"
+#include "engine/state/dispatcher.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/dx_mtimer.hpp"
@@ -142,7 +142,7 @@ void BM_FullUpdate(benchmark::State& state) {
         device->SetReplySink(
             [&queue](const std::uint8_t* bytes, std::size_t length) { queue.Push(bytes, length); });
         const engine::ProcedureEnv env{*context,         host,    firmware::EmbeddedFirmware(),
-                                     engine::Timing{}, session, versions};
+                                       engine::Timing{}, session, versions};
         Poll poll{*context, queue};
         midi::CDxMTimer timer;
         timer.Start(1, &Poll::Tick, reinterpret_cast<std::uintptr_t>(&poll));

@@ -7,11 +7,11 @@
 namespace tq5::engine {
 
 struct Timing {
-    std::uint32_t replyWaitMs = 30000;     // identification, entering update mode, finishing
-    std::uint32_t eraseReadWaitMs = 60000; // an erase, a memory read
-    std::uint32_t blockWaitMs = 1000;      // each write block
-    std::uint32_t retryPauseMs = 100;      // before resending an erase or a block
-    std::uint32_t enterPauseMs = 500;      // after the device entered its update mode
+    std::uint32_t replyWaitMs = 30000;      // identification, entering update mode, finishing
+    std::uint32_t eraseReadWaitMs = 60000;  // an erase, a memory read
+    std::uint32_t blockWaitMs = 1000;       // each write block
+    std::uint32_t retryPauseMs = 100;       // before resending an erase or a block
+    std::uint32_t enterPauseMs = 500;       // after the device entered its update mode
     // Each read of the read-back check: a 4,096-byte chunk comes back as a 4,700-byte reply,
     // about 1.5 s on a 31,250-baud line.
     std::uint32_t verifyReadWaitMs = 3000;

@@ -35,8 +35,10 @@ constexpr bool BuildLimitsMatch() {
             if (limit.imageId != region.imageId) continue;
             found = limit.maxSize == region.eraseSize;
             std::uint32_t minSize = 1;
-            for (const VersionField& field : {engine::kBootVersion, engine::kPresetVersion, engine::kSystemVersion}) {
-                if (field.imageId == region.imageId) minSize = field.imageOffset + engine::kVersionFieldLength;
+            for (const VersionField& field :
+                 {engine::kBootVersion, engine::kPresetVersion, engine::kSystemVersion}) {
+                if (field.imageId == region.imageId)
+                    minSize = field.imageOffset + engine::kVersionFieldLength;
             }
             found = found && limit.minSize == minSize;
         }
@@ -44,7 +46,8 @@ constexpr bool BuildLimitsMatch() {
     }
     return true;
 }
-static_assert(BuildLimitsMatch(), "firmware/CMakeLists.txt limits differ from engine::kImageRegions");
+static_assert(BuildLimitsMatch(),
+              "firmware/CMakeLists.txt limits differ from engine::kImageRegions");
 
 class EmbeddedStore final : public FirmwareStore {
 public:

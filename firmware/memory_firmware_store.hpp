@@ -25,7 +25,7 @@ public:
     // Overwrites bytes inside an existing image (e.g. a version field). False, changing
     // nothing, when the image is missing or the bytes would run past its end.
     [[nodiscard]] bool Overwrite(int imageId, std::uint32_t offset, const std::uint8_t* bytes,
-                   std::uint32_t length);
+                                 std::uint32_t length);
 
     // Valid until the image is set, removed or the store is destroyed. Not thread-safe
     // against concurrent changes: fill the store first, then share it.

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/state/dispatcher.hpp"
 #include "engine/seams/sysex_output.hpp"
+#include "engine/state/dispatcher.hpp"
 #include "protocol/codec.hpp"
 
 namespace {

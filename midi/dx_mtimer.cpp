@@ -16,8 +16,7 @@ CDxMTimer::CDxMTimer(TimerPlatform& platform)
 
 CDxMTimer::~CDxMTimer() { Stop(); }
 
-std::uint32_t CDxMTimer::Start(std::uint32_t periodMs, TickCallback callback,
-                               std::uintptr_t user) {
+std::uint32_t CDxMTimer::Start(std::uint32_t periodMs, TickCallback callback, std::uintptr_t user) {
     Stop();
     std::lock_guard guard(lifecycleLock_);
     platform_.BeginPeriod(periodMin_);

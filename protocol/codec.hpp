@@ -26,7 +26,8 @@ std::int32_t PackPayload(std::uint8_t* dest, const std::uint8_t* src, std::int32
 
 // Unpacks P packed bytes; the destination holds UnpackedLength(P) bytes.
 // Returns the number of bytes written.
-std::int32_t UnpackPayload(std::uint8_t* dest, const std::uint8_t* packed, std::int32_t packedCount);
+std::int32_t UnpackPayload(std::uint8_t* dest, const std::uint8_t* packed,
+                           std::int32_t packedCount);
 
 // Writes a 32-bit value as five bytes of seven bits, least significant group first.
 void EncodeSeptetNumber(std::uint32_t value, std::uint8_t* dest);

@@ -138,7 +138,8 @@ std::size_t BuildDeviceIdentityReply(std::uint8_t* out, const DeviceId& id,
 }
 
 std::size_t ReadMemoryReplyLength(std::uint32_t n) {
-    return kReadReplyOverhead + static_cast<std::size_t>(PackedLength(static_cast<std::int32_t>(n)));
+    return kReadReplyOverhead +
+           static_cast<std::size_t>(PackedLength(static_cast<std::int32_t>(n)));
 }
 
 std::size_t ReadMemoryReplyCrcOffset(std::uint32_t n) {
@@ -171,8 +172,12 @@ std::size_t BuildCompletionNotice(std::uint8_t* out, std::uint8_t deviceByte) {
 }
 
 std::size_t BuildUniversalMessage(std::uint8_t* out, std::uint8_t subId) {
-    const std::uint8_t message[] = {kSysExStart, kUniversalNonRealTime, 0x00, kGeneralInformation,
-                                    static_cast<std::uint8_t>(subId & 0x7Fu), kSysExEnd};
+    const std::uint8_t message[] = {kSysExStart,
+                                    kUniversalNonRealTime,
+                                    0x00,
+                                    kGeneralInformation,
+                                    static_cast<std::uint8_t>(subId & 0x7Fu),
+                                    kSysExEnd};
     std::memcpy(out, message, sizeof message);
     return sizeof message;
 }

@@ -31,12 +31,12 @@ struct DeviceRequest {
     RequestKind kind = RequestKind::Ignored;
     bool hasDeviceByte = false;  // device-specific messages long enough to carry one
     std::uint8_t deviceByte = 0;
-    std::uint8_t command = 0;    // device-specific messages
-    std::uint8_t status = 0;     // StatusMessage
-    DeviceId deviceId{};         // IdentityReply
-    std::uint32_t address = 0;   // Erase, WriteBlock, ReadMemory
-    std::uint32_t size = 0;      // Erase: bytes to erase. ReadMemory: bytes to read
-    std::int32_t dataCount = 0;  // WriteBlock: n
+    std::uint8_t command = 0;              // device-specific messages
+    std::uint8_t status = 0;               // StatusMessage
+    DeviceId deviceId{};                   // IdentityReply
+    std::uint32_t address = 0;             // Erase, WriteBlock, ReadMemory
+    std::uint32_t size = 0;                // Erase: bytes to erase. ReadMemory: bytes to read
+    std::int32_t dataCount = 0;            // WriteBlock: n
     const std::uint8_t* packed = nullptr;  // WriteBlock: the packed data
     std::int32_t packedCount = 0;          // WriteBlock: PackedLength(n)
     std::uint32_t crc = 0;                 // WriteBlock: the CRC the updater sent

@@ -95,8 +95,8 @@ std::size_t WriteBlockRequestLength(std::int32_t n) {
 
 std::size_t BuildIdentityRequest(std::uint8_t* out) {
     static constexpr std::uint8_t kRequest[kIdentityRequestLength] = {
-        kSysExStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityRequestSubId,
-        kSysExEnd};
+        kSysExStart,         kUniversalNonRealTime, 0x00,
+        kGeneralInformation, kIdentityRequestSubId, kSysExEnd};
     std::memcpy(out, kRequest, sizeof kRequest);
     return sizeof kRequest;
 }
@@ -128,8 +128,7 @@ std::size_t BuildEraseRequest(std::uint8_t* out, std::uint8_t deviceByte, std::i
 }
 
 std::size_t BuildWriteBlockRequest(std::uint8_t* out, std::uint8_t deviceByte,
-                                   const std::uint8_t* data, std::int32_t address,
-                                   std::int32_t n) {
+                                   const std::uint8_t* data, std::int32_t address, std::int32_t n) {
     if (n < 0 || n > kMaxBlockBytes) return 0;
     std::uint8_t* p = WriteHead(out, deviceByte, kCmdWriteBlock);
     EncodeSeptetNumber(static_cast<std::uint32_t>(address), p);
@@ -151,9 +150,11 @@ std::size_t BuildReadMemoryRequest(std::uint8_t* out, std::uint8_t deviceByte,
 }
 
 std::size_t BuildIdentityReply(std::uint8_t* out, const DeviceId& id) {
+    // clang-format off
     const std::array<std::uint8_t, kIdentityReplyLength> reply{
         kSysExStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityReplySubId,
         kManufacturerId, id[0], id[1], id[2], id[3], '1', '0', '0', '0', kSysExEnd};
+    // clang-format on
     std::memcpy(out, reply.data(), reply.size());
     return reply.size();
 }

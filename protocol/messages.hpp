@@ -77,26 +77,26 @@ std::size_t BuildIdentityReply(std::uint8_t* out, const DeviceId& id);
 // Ignored, except read replies (command 0x60, byte 5 = 0x04), which then count as failed reads.
 enum class MessageClass {
     Ignored,
-    StatusReply,          // command 0x00: status in byte 5
-    DeviceCommand,        // commands 0x01, 0x04, 0x05: acknowledged
-    CompletionNotice,     // command 0x02: success for whatever is waiting
-    ReadReplyOther,       // command 0x60, byte 5 not 0x04: signal only
-    ReadReplyFailed,      // command 0x60, byte 5 = 0x04 but wrong sub-code or malformed
-    ReadMemoryReply,      // a well-formed read reply; data and CRC are located
-    UnknownCommand,       // any other device-specific command: error reply
-    IdentityRequest,      // universal 06 01 from the device
-    IdentityReply,        // universal 06 02 from the device: device id in bytes 6 to 9
-    UnknownUniversal,     // universal 06 xx: error reply
+    StatusReply,       // command 0x00: status in byte 5
+    DeviceCommand,     // commands 0x01, 0x04, 0x05: acknowledged
+    CompletionNotice,  // command 0x02: success for whatever is waiting
+    ReadReplyOther,    // command 0x60, byte 5 not 0x04: signal only
+    ReadReplyFailed,   // command 0x60, byte 5 = 0x04 but wrong sub-code or malformed
+    ReadMemoryReply,   // a well-formed read reply; data and CRC are located
+    UnknownCommand,    // any other device-specific command: error reply
+    IdentityRequest,   // universal 06 01 from the device
+    IdentityReply,     // universal 06 02 from the device: device id in bytes 6 to 9
+    UnknownUniversal,  // universal 06 xx: error reply
 };
 
 struct ClassifiedMessage {
     MessageClass kind = MessageClass::Ignored;
-    std::uint8_t status = 0;          // StatusReply
-    DeviceId deviceId{};              // IdentityReply
-    std::int32_t dataCount = 0;       // ReadMemoryReply: n
+    std::uint8_t status = 0;               // StatusReply
+    DeviceId deviceId{};                   // IdentityReply
+    std::int32_t dataCount = 0;            // ReadMemoryReply: n
     const std::uint8_t* packed = nullptr;  // ReadMemoryReply: the packed data, inside the message
-    std::int32_t packedCount = 0;     // ReadMemoryReply: PackedLength(n)
-    std::uint32_t crc = 0;            // ReadMemoryReply: the CRC the device sent
+    std::int32_t packedCount = 0;          // ReadMemoryReply: PackedLength(n)
+    std::uint32_t crc = 0;                 // ReadMemoryReply: the CRC the device sent
 };
 
 // Classifies one received message of `length` bytes. Never reads past bytes[length - 1].

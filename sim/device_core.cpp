@@ -106,7 +106,8 @@ Response DeviceCore::Erase(const protocol::DeviceRequest& request) {
     if (mode_ != DeviceMode::FlashWriting) return Status(kStatusNotWriting);
     const FlashMemory::Result result = flash_.Erase(request.address, request.size);
     Response r = Status(StatusOf(result));
-    if (result == FlashMemory::Result::Ok) r.erasedSectors = request.size / FlashMemory::kSectorSize;
+    if (result == FlashMemory::Result::Ok)
+        r.erasedSectors = request.size / FlashMemory::kSectorSize;
     return r;
 }
 
@@ -138,8 +139,7 @@ Response DeviceCore::ReadMemory(const protocol::DeviceRequest& request) const {
     }
     Response r;
     Message m(protocol::ReadMemoryReplyLength(request.size));
-    protocol::BuildReadMemoryReply(m.data(), id_[0], flash_.Data() + request.address,
-                                   request.size);
+    protocol::BuildReadMemoryReply(m.data(), id_[0], flash_.Data() + request.address, request.size);
     r.messages.push_back(std::move(m));
     return r;
 }

@@ -16,8 +16,8 @@ namespace tq5::sim {
 using Message = std::vector<std::uint8_t>;
 
 struct Response {
-    std::vector<Message> messages;     // the replies, in order
-    std::uint32_t erasedSectors = 0;   // flash work done, for the device's timing
+    std::vector<Message> messages;    // the replies, in order
+    std::uint32_t erasedSectors = 0;  // flash work done, for the device's timing
     std::uint32_t writtenBlocks = 0;
 };
 

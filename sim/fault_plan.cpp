@@ -100,7 +100,8 @@ std::vector<Fault> FaultPlan::Next(RequestType type) {
     std::vector<FaultAction> fitting;
     if (random_.actions.empty()) {
         for (std::size_t a = 0; a < kFaultActionCount; ++a) {
-            if (FaultFits(static_cast<FaultAction>(a), type)) fitting.push_back(static_cast<FaultAction>(a));
+            if (FaultFits(static_cast<FaultAction>(a), type))
+                fitting.push_back(static_cast<FaultAction>(a));
         }
     } else {
         for (FaultAction a : random_.actions) {

@@ -23,19 +23,19 @@ inline constexpr std::size_t kRequestTypeCount = 6;
 std::optional<RequestType> RequestTypeOf(protocol::RequestKind kind);
 
 enum class FaultAction {
-    DropReply,       // carried out, but the reply never leaves
-    DelayReply,      // the reply leaves delayMs later (scaled like every device time)
-    AnswerStatus,    // not carried out: a StatusMessage with `status` answers instead
-    CorruptReadCrc,  // read replies: one bit of the CRC flipped
-    DuplicateReply,  // the reply is sent twice
-    SendStray,       // `stray` (default F0 52 00 dev 03 F7) goes out before the reply
-    SendTruncated,   // the reply is cut to `truncateTo` bytes (default half), without its F7
-    AnswerOtherId,   // identity requests: the reply carries `otherId`
-    DuplicateLate,   // a copy of the reply follows it delayMs later (two routes, a merge)
-    RealTimeBytes,   // clock and active-sensing bytes inside the reply and around it
-    SplitReply,      // the reply leaves as two MIDI events, the first `splitAt` bytes long
+    DropReply,            // carried out, but the reply never leaves
+    DelayReply,           // the reply leaves delayMs later (scaled like every device time)
+    AnswerStatus,         // not carried out: a StatusMessage with `status` answers instead
+    CorruptReadCrc,       // read replies: one bit of the CRC flipped
+    DuplicateReply,       // the reply is sent twice
+    SendStray,            // `stray` (default F0 52 00 dev 03 F7) goes out before the reply
+    SendTruncated,        // the reply is cut to `truncateTo` bytes (default half), without its F7
+    AnswerOtherId,        // identity requests: the reply carries `otherId`
+    DuplicateLate,        // a copy of the reply follows it delayMs later (two routes, a merge)
+    RealTimeBytes,        // clock and active-sensing bytes inside the reply and around it
+    SplitReply,           // the reply leaves as two MIDI events, the first `splitAt` bytes long
     ForeignUnterminated,  // a foreign SysEx that lost its F7 goes out before the reply
-    LoseRequest,     // the request is lost on its way: never seen, never answered
+    LoseRequest,          // the request is lost on its way: never seen, never answered
 };
 inline constexpr std::size_t kFaultActionCount = 13;
 
@@ -51,7 +51,7 @@ struct Fault {
     protocol::DeviceId otherId{0x6E, 0x00, 0x06, 0x00};
     std::vector<std::uint8_t> stray;
     std::size_t truncateTo = 0;
-    std::size_t splitAt = 0;    // SplitReply: length of the first piece (default 3)
+    std::size_t splitAt = 0;  // SplitReply: length of the first piece (default 3)
 };
 
 struct RandomFaults {

@@ -86,8 +86,8 @@ FlashState InspectFlash(const FlashMemory& flash, const engine::FirmwareStore& i
 }
 
 std::string VersionText(const VersionBytes& field) {
-    const bool printable =
-        std::all_of(field.begin(), field.end(), [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+    const bool printable = std::all_of(field.begin(), field.end(),
+                                       [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
     if (printable) return std::string(field.begin(), field.end());
     char text[16];
     std::snprintf(text, sizeof text, "%02X %02X %02X %02X", field[0], field[1], field[2], field[3]);
@@ -104,7 +104,8 @@ std::string FormatFlashState(const FlashState& state) {
         const char* verdict = region.holdsImage ? "holds its image"
                               : region.erased   ? "erased"
                                                 : "differs from its image";
-        std::snprintf(line, sizeof line, "region of image %d at 0x%06X, 0x%06X bytes: CRC 0x%08X, %s\n",
+        std::snprintf(line, sizeof line,
+                      "region of image %d at 0x%06X, 0x%06X bytes: CRC 0x%08X, %s\n",
                       region.imageId, region.address, region.eraseSize, region.crc, verdict);
         out += line;
     }

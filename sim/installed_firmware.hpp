@@ -33,9 +33,9 @@ struct RegionState {
     int imageId = 0;
     std::uint32_t address = 0;
     std::uint32_t eraseSize = 0;
-    std::uint32_t crc = 0;       // ComputeCrc32 over the whole region
-    bool holdsImage = false;     // the image at the region's start, the rest erased
-    bool erased = false;         // the whole region reads 0xFF
+    std::uint32_t crc = 0;    // ComputeCrc32 over the whole region
+    bool holdsImage = false;  // the image at the region's start, the rest erased
+    bool erased = false;      // the whole region reads 0xFF
 };
 
 struct FlashState {

@@ -87,9 +87,9 @@ std::string DescribeMessage(const std::uint8_t* bytes, std::size_t length, Direc
 
 std::string FormatEntry(const TranscriptEntry& entry) {
     const double seconds = std::chrono::duration<double>(entry.at).count();
-    std::string line = Format("%11.6f s  %s  ", seconds,
-                              entry.direction == Direction::ToDevice ? "updater -> device"
-                                                                     : "device -> updater");
+    std::string line =
+        Format("%11.6f s  %s  ", seconds,
+               entry.direction == Direction::ToDevice ? "updater -> device" : "device -> updater");
     line += DescribeMessage(entry.bytes.data(), entry.bytes.size(), entry.direction);
     if (!entry.note.empty()) line += "  [" + entry.note + "]";
     return line;

@@ -110,7 +110,8 @@ Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
                 break;
             case FaultAction::SendTruncated:
                 for (Message& m : replies) {
-                    const std::size_t keep = fault.truncateTo != 0 ? fault.truncateTo : m.size() / 2;
+                    const std::size_t keep =
+                        fault.truncateTo != 0 ? fault.truncateTo : m.size() / 2;
                     m.resize(std::min(std::max<std::size_t>(keep, 1), m.size()));
                 }
                 break;
@@ -146,7 +147,8 @@ Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
     if (splitAt != 0) {
         std::vector<Message> pieces;
         for (const Message& m : replies) {
-            const std::size_t at = std::clamp<std::size_t>(splitAt, 1, std::max<std::size_t>(m.size(), 2) - 1);
+            const std::size_t at =
+                std::clamp<std::size_t>(splitAt, 1, std::max<std::size_t>(m.size(), 2) - 1);
             if (m.size() < 2) {
                 pieces.push_back(m);
                 continue;
@@ -509,8 +511,8 @@ std::vector<std::vector<std::uint8_t>> VirtualDevice::UpdaterAnswers() const {
 bool VirtualDevice::WaitForUpdaterAnswers(std::size_t count,
                                           std::chrono::milliseconds limit) const {
     std::unique_lock lock(impl_->mutex);
-    return impl_->answersChanged.wait_for(
-        lock, limit, [&] { return impl_->updaterAnswers.size() >= count; });
+    return impl_->answersChanged.wait_for(lock, limit,
+                                          [&] { return impl_->updaterAnswers.size() >= count; });
 }
 
 std::vector<TranscriptEntry> VirtualDevice::Transcript() const {

@@ -30,7 +30,7 @@ enum class DeviceMode {
 struct DeviceOptions {
     protocol::DeviceId id{0x6E, 0x00, 0x05, 0x00};
     DeviceMode mode = DeviceMode::UpdateReady;
-    std::uint32_t seed = 1;  // for random faults
+    std::uint32_t seed = 1;      // for random faults
     InstalledFirmware firmware;  // what the flash holds at start
     DeviceTiming timing;         // instant unless set
     // Answer FinishRequest with the completion notice (command 0x02) instead of status 0.
@@ -40,15 +40,15 @@ struct DeviceOptions {
     bool earlyCompletionNotice = false;
     // Software revision, bytes 10 to 13 of the identity reply.
     std::array<std::uint8_t, 4> revision{'1', '0', '0', '0'};
-    std::vector<Fault> faults;   // scripted faults, as if added with AddFault
-    RandomFaults randomFaults;   // drawn from `seed`
+    std::vector<Fault> faults;            // scripted faults, as if added with AddFault
+    RandomFaults randomFaults;            // drawn from `seed`
     std::size_t transcriptLimit = 20000;  // entries kept; the oldest go first
 };
 
 // What the device can send unasked; the updater answers most of them.
 enum class UnsolicitedMessage {
-    IdentityRequest,   // answered with the updater's stored identity reply
-    Command01,         // commands 0x01, 0x04, 0x05: answered with an acknowledge
+    IdentityRequest,  // answered with the updater's stored identity reply
+    Command01,        // commands 0x01, 0x04, 0x05: answered with an acknowledge
     Command04,
     Command05,
     Command03,         // not answered

@@ -13,7 +13,7 @@ enum class Command { Ports, Update, Version };
 
 struct CliOptions {
     Command command = Command::Ports;
-    std::string inPort;   // index or name; empty = this instance's preferred port
+    std::string inPort;  // index or name; empty = this instance's preferred port
     std::string outPort;
     std::string api;  // a MIDI system's --api value (midi_backends.hpp); empty = the first found
     bool simulate = false;

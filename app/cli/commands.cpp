@@ -95,7 +95,8 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
 
     const auto outputs = ListFullDeviceNames(core.Output());
     const auto inputs = ListFullDeviceNames(core.Input());
-    const PortChoice output = ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
+    const PortChoice output =
+        ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
     const PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
     if (Interrupted()) return EndInterrupted();
     for (const PortChoice* choice : {&output, &input}) {

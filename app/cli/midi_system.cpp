@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "app/preferred_ports.hpp"
 #include "app/cli/midi_backends.hpp"
+#include "app/preferred_ports.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 
 namespace tq5::app::cli {
@@ -62,7 +62,8 @@ MidiSystem OpenMidiSystem(std::string_view api) {
         MidiSystem system = Reach(entry);
         if (system.backend) return system;
     }
-    return MidiSystem{nullptr, {},
+    return MidiSystem{nullptr,
+                      {},
                       "no MIDI system found: " +
                           JoinMidiBackends(&MidiBackendEntry::absentInList, ", ", " and ")};
 }

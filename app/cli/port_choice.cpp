@@ -12,9 +12,9 @@ namespace {
 constexpr const char* kSeePorts = " (`tq5-updater ports` lists them)";
 
 bool IsIndex(const std::string& text) {
-    return !text.empty() && text.size() <= 9 &&
-           std::all_of(text.begin(), text.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+    return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
 }
 
 PortChoice Chosen(std::size_t index) { return PortChoice{static_cast<std::int32_t>(index), {}}; }

@@ -20,8 +20,7 @@ ProgressTracker::ProgressTracker(const engine::FirmwareStore& firmware, Clock::t
 }
 
 ProgressTracker::Change ProgressTracker::OnProgress(const engine::Progress& progress) {
-    const bool newStep =
-        !started_ || progress.phase != last_.phase || progress.row != last_.row;
+    const bool newStep = !started_ || progress.phase != last_.phase || progress.row != last_.row;
     started_ = true;
     if (newStep && last_.phase == Phase::Write) writtenBefore_ += last_.total;
     if (newStep) status_.clear();  // the new step sets its own text next
@@ -72,8 +71,8 @@ std::string ProgressTracker::Step() const {
 
 std::string ProgressTracker::Beginning() const {
     std::string words(Doing(last_.phase));
-    const bool bytes = last_.phase == Phase::Erase || last_.phase == Phase::Write ||
-                       last_.phase == Phase::Verify;
+    const bool bytes =
+        last_.phase == Phase::Erase || last_.phase == Phase::Write || last_.phase == Phase::Verify;
     if (bytes) {
         // Appended piece by piece: GCC 12 at -O3 mistakes `" " + std::to_string(...)` for an
         // overlapping copy (-Wrestrict).

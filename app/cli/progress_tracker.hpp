@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/seams/firmware_images.hpp"
 #include "engine/outcome.hpp"
+#include "engine/seams/firmware_images.hpp"
 
 namespace tq5::app::cli {
 

@@ -14,8 +14,8 @@ namespace tq5::app {
 namespace {
 
 bool IsSafeFileChar(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
 }
 
 // A folder only this user can write into, so nobody else can plant or hold our lock files.
@@ -65,7 +65,7 @@ bool PosixNamedLocks::TryTake(const std::string& name) {
     const int fd =
         ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
-        NoteUnusable(file, errno == EISDIR ? "a folder"
+        NoteUnusable(file, errno == EISDIR  ? "a folder"
                            : errno == ELOOP ? "a symbolic link"
                                             : std::strerror(errno));
         return false;

@@ -162,11 +162,16 @@ int CRk4UpdatorDlgView::ListId(PortList list) {
 
 int CRk4UpdatorDlgView::ControlId(Control control) {
     switch (control) {
-        case Control::InputList: return IDC_MIDI_IN_LIST;
-        case Control::OutputList: return IDC_MIDI_OUT_LIST;
-        case Control::Execute: return IDOK;
-        case Control::RescanDevice: return IDC_RESCAN_DEVICE;
-        case Control::VersionCheck: return IDC_VERSION_CHECK;
+        case Control::InputList:
+            return IDC_MIDI_IN_LIST;
+        case Control::OutputList:
+            return IDC_MIDI_OUT_LIST;
+        case Control::Execute:
+            return IDOK;
+        case Control::RescanDevice:
+            return IDC_RESCAN_DEVICE;
+        case Control::VersionCheck:
+            return IDC_VERSION_CHECK;
     }
     return 0;
 }
@@ -246,8 +251,8 @@ void CRk4UpdatorDlgView::SetProgressPos(std::int32_t position) {
 
 void CRk4UpdatorDlgView::ShowMessageBox(std::string_view text, std::string_view caption,
                                         engine::MessageIcon icon) {
-    const UINT style = MB_OK | (icon == engine::MessageIcon::Error ? MB_ICONERROR
-                                                                   : MB_ICONINFORMATION);
+    const UINT style =
+        MB_OK | (icon == engine::MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
     calls_.Run([owner = window_, text = std::string(text), caption = std::string(caption), style] {
         MessageBoxA(owner, text.c_str(), caption.c_str(), style);
     });

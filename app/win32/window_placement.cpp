@@ -15,8 +15,8 @@ int Centred(int size, LONG low, LONG high, LONG areaLow, LONG areaHigh) {
 void MoveCentred(HWND window, const RECT& centreOn, const RECT& area) {
     RECT bounds;
     if (!GetWindowRect(window, &bounds)) return;
-    const POINT corner = CentredPosition(bounds.right - bounds.left, bounds.bottom - bounds.top,
-                                         centreOn, area);
+    const POINT corner =
+        CentredPosition(bounds.right - bounds.left, bounds.bottom - bounds.top, centreOn, area);
     SetWindowPos(window, nullptr, corner.x, corner.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

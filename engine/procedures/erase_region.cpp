@@ -9,10 +9,9 @@ int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t si
     Host& host = env.host;
     host.SetProgressRange(10);
     std::uint8_t* request = context.WorkerSendBuffer();
-    const std::size_t length =
-        protocol::BuildEraseRequest(request, context.DeviceByte(),
-                                    static_cast<std::int32_t>(address),
-                                    static_cast<std::int32_t>(size));
+    const std::size_t length = protocol::BuildEraseRequest(request, context.DeviceByte(),
+                                                           static_cast<std::int32_t>(address),
+                                                           static_cast<std::int32_t>(size));
     for (int attempt = 1;; ++attempt) {
         const bool sent = SendRequest(context, request, length, Answer::Status);
         host.SetProgressPos(1);
@@ -24,8 +23,7 @@ int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t si
             return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::SendFailed});
         }
 
-        const std::optional<std::int32_t> status =
-            AwaitReply(context, env.timing.eraseReadWaitMs);
+        const std::optional<std::int32_t> status = AwaitReply(context, env.timing.eraseReadWaitMs);
         if (!status) {  // never retried
             return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::TimedOut});
         }

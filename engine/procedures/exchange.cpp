@@ -40,7 +40,8 @@ void Pause(const UpdateContext& context, std::uint32_t ms) {
     while (!context.IsClosing()) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= end) return;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kSlice));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, kSlice));
     }
 }
 

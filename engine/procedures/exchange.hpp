@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/seams/host.hpp"
 #include "engine/procedures/procedure_env.hpp"
+#include "engine/seams/host.hpp"
 #include "engine/state/update_context.hpp"
 
 namespace tq5::engine {

@@ -7,9 +7,9 @@
 #include "engine/seams/firmware_images.hpp"
 #include "engine/seams/host.hpp"
 #include "engine/state/port_session.hpp"
-#include "engine/timing.hpp"
 #include "engine/state/update_context.hpp"
 #include "engine/state/version_strings.hpp"
+#include "engine/timing.hpp"
 
 namespace tq5::engine {
 

@@ -19,9 +19,9 @@ int EnterUpdateMode(const ProcedureEnv& env) {
     // From the first status request on, every status reply is counted against its request.
     context.StartReplyLedger();
     std::uint8_t* request = context.WorkerSendBuffer();
-    const bool sent = SendRequest(
-        context, request, protocol::BuildEnterUpdateRequest(request, context.DeviceByte()),
-        Answer::Status);
+    const bool sent = SendRequest(context, request,
+                                  protocol::BuildEnterUpdateRequest(request, context.DeviceByte()),
+                                  Answer::Status);
     if (!sent && context.IsClosing()) return -1;
     host.SetStatusText(LoadText(IDS_ERASING));
     // A request that never left fails as one that was never answered, without the wait.
@@ -29,13 +29,13 @@ int EnterUpdateMode(const ProcedureEnv& env) {
         sent ? AwaitReply(context, env.timing.replyWaitMs) : std::nullopt;
     if (status == kStatusClosing) return -1;  // before the status line is touched
     if (!status) {
-        return ReportFailure(host, {IDS_TIMEOUT_1, Phase::EnterUpdate,
-                                    sent ? Cause::TimedOut : Cause::SendFailed});
+        return ReportFailure(
+            host, {IDS_TIMEOUT_1, Phase::EnterUpdate, sent ? Cause::TimedOut : Cause::SendFailed});
     }
     host.SetStatusText("");
     if (*status == protocol::kStatusNotInUpdateMode) {
-        return ReportFailure(host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate,
-                                    Cause::NotInUpdateMode, *status});
+        return ReportFailure(
+            host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate, Cause::NotInUpdateMode, *status});
     }
     if (*status != 0) {
         return ReportFailure(host,
@@ -52,9 +52,9 @@ int Finish(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     ReportStep(env, Phase::Finish, 0, 0);
     std::uint8_t* request = context.WorkerSendBuffer();
-    const bool sent = SendRequest(
-        context, request, protocol::BuildFinishRequest(request, context.DeviceByte()),
-        Answer::Status);
+    const bool sent =
+        SendRequest(context, request, protocol::BuildFinishRequest(request, context.DeviceByte()),
+                    Answer::Status);
     if (!sent) {
         if (context.IsClosing()) return -1;
         return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::SendFailed});
@@ -66,7 +66,8 @@ int Finish(const ProcedureEnv& env) {
     } else {
         status = AwaitReply(context, env.timing.replyWaitMs);
     }
-    if (!status) return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut});
+    if (!status)
+        return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut});
     if (*status == kStatusClosing) return -1;
 
     const std::uint32_t settleMs =
@@ -75,8 +76,8 @@ int Finish(const ProcedureEnv& env) {
     if (*status != kStatusDuplicated) Pause(context, settleMs);
     if (context.IsClosing()) return -1;
     if (*status == kStatusDuplicated || context.SurplusReplies() > 0) {
-        return ReportFailure(env.host,
-                             FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Finish, kStatusDuplicated));
+        return ReportFailure(
+            env.host, FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Finish, kStatusDuplicated));
     }
     return 0;
 }

@@ -82,8 +82,8 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
         const std::optional<ImageRef> image = env.firmware.Locate(imageId);
         // The plan has written every one of them: a missing image has failed it already.
         if (!image || image->data == nullptr) {
-            return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Verify,
-                                            Cause::MissingImage, 0, imageId});
+            return ReportFailure(
+                env.host, {IDS_TRANSFER_ERROR, Phase::Verify, Cause::MissingImage, 0, imageId});
         }
         const std::uint32_t size = row.size != 0 ? std::min(row.size, image->size) : image->size;
         regions.push_back({imageId, row.address, image->data, size});
@@ -114,9 +114,9 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
                 if (differs == length) break;
             }
             if (differs != length) {
-                return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Verify,
-                                                Cause::Mismatch, 0, region.imageId,
-                                                region.address + offset + differs});
+                return ReportFailure(env.host,
+                                     {IDS_TRANSFER_ERROR, Phase::Verify, Cause::Mismatch, 0,
+                                      region.imageId, region.address + offset + differs});
             }
             done += length;
             ReportStep(env, Phase::Verify, done, total);

@@ -1,5 +1,5 @@
-#include "engine/string_table.hpp"
 #include "engine/procedures/version_check.hpp"
+#include "engine/string_table.hpp"
 
 namespace tq5::engine {
 namespace {

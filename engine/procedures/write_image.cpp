@@ -69,7 +69,8 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             static_cast<std::int32_t>(address) + offset, blockLength);
         const bool sent = SendRequest(context, request, length, Answer::Status);
         const auto sentAt = std::chrono::steady_clock::now();
-        host.SetStatusText(FormatText(LoadText(IDS_DATA_TRANSMIT), static_cast<int>(offset), static_cast<int>(total)));
+        host.SetStatusText(FormatText(LoadText(IDS_DATA_TRANSMIT), static_cast<int>(offset),
+                                      static_cast<int>(total)));
         if (!sent && context.IsClosing()) return -1;
 
         // A request that never left counts as a failed attempt with no answer to wait for.
@@ -87,9 +88,9 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
         }
         if (!status) {
             if (failures + 1 >= kMaxBlockAttempts) {
-                return ReportFailure(host, {IDS_TIMEOUT_2, Phase::Write,
-                                            sent ? Cause::TimedOut : Cause::SendFailed, 0,
-                                            imageId});
+                return ReportFailure(
+                    host, {IDS_TIMEOUT_2, Phase::Write, sent ? Cause::TimedOut : Cause::SendFailed,
+                           0, imageId});
             }
             ++failures;
             if (sent) ++unanswered;

@@ -21,8 +21,7 @@ public:
     void Disconnect();
     bool IsConnected() const;
 
-    void ShowMessageBox(std::string_view text, std::string_view caption,
-                        MessageIcon icon) override;
+    void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) override;
     void SetStatusText(std::string_view text) override;
     void SetCounterText(std::string_view text) override;
     void SetProgressRange(std::int32_t upper) override;

@@ -26,8 +26,8 @@ inline constexpr int kImagePreset = 133;
 inline constexpr int kImageData = 136;
 inline constexpr int kImageSystem = 139;
 inline constexpr int kImageBoot = 142;
-inline constexpr std::array<int, 5> kImageIds = {kImageMain, kImagePreset, kImageData,
-                                                 kImageSystem, kImageBoot};
+inline constexpr std::array<int, 5> kImageIds = {kImageMain, kImagePreset, kImageData, kImageSystem,
+                                                 kImageBoot};
 
 inline constexpr std::uint32_t kFlashSize = 4u * 1024u * 1024u;
 inline constexpr std::uint32_t kVersionFieldLength = 4;

@@ -27,7 +27,8 @@ public:
     // Waits at most `timeoutMs` milliseconds; true when the signal was taken.
     [[nodiscard]] bool Wait(std::uint32_t timeoutMs) {
         std::unique_lock guard(lock_);
-        if (!cv_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return signalled_; })) {
+        if (!cv_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                          [&] { return signalled_; })) {
             return false;
         }
         signalled_ = false;

@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/seams/sysex_output.hpp"
 #include "engine/state/reply_event.hpp"
 #include "engine/state/stored_identity_reply.hpp"
-#include "engine/seams/sysex_output.hpp"
 #include "protocol/messages.hpp"
 
 namespace tq5::engine {
@@ -91,7 +91,7 @@ public:
     // count. Returns true when the reply passed. Data that would not fit fails the reply and
     // writes nothing.
     [[nodiscard]] bool AppendReadReply(const std::uint8_t* packed, std::int32_t packedCount,
-                         std::int32_t dataCount, std::uint32_t expectedCrc);
+                                       std::int32_t dataCount, std::uint32_t expectedCrc);
 
     // --- output ---------------------------------------------------------------------------
     // The output that SendSysEx uses; set by the owner (the dialog's output port).
@@ -116,7 +116,8 @@ private:
     // lock-free (a four-byte array is only byte-aligned).
     static std::uint32_t Pack(const DeviceId& id) {
         return static_cast<std::uint32_t>(id[0]) | (static_cast<std::uint32_t>(id[1]) << 8) |
-               (static_cast<std::uint32_t>(id[2]) << 16) | (static_cast<std::uint32_t>(id[3]) << 24);
+               (static_cast<std::uint32_t>(id[2]) << 16) |
+               (static_cast<std::uint32_t>(id[3]) << 24);
     }
     static DeviceId Unpack(std::uint32_t v) {
         return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),

@@ -61,15 +61,15 @@ public:
     void BeginPeriod(std::uint32_t) override {}
     void EndPeriod(std::uint32_t) override {}
 
-    std::uint32_t SetPeriodicEvent(std::uint32_t periodMs, std::uint32_t,
-                                   TimerCallback callback, std::uintptr_t user) override {
+    std::uint32_t SetPeriodicEvent(std::uint32_t periodMs, std::uint32_t, TimerCallback callback,
+                                   std::uintptr_t user) override {
         if (callback == nullptr || periodMs == 0) return 0;
         std::lock_guard guard(lock_);
         const std::uint32_t id = nextId_++;
         if (nextId_ == 0) nextId_ = 1;
         Event event{std::make_shared<EventState>(), {}};
-        event.thread = std::thread(RunEvent, event.state, id,
-                                   std::chrono::milliseconds(periodMs), callback, user);
+        event.thread = std::thread(RunEvent, event.state, id, std::chrono::milliseconds(periodMs),
+                                   callback, user);
         events_.emplace(id, std::move(event));
         return id;
     }

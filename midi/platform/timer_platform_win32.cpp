@@ -27,9 +27,9 @@ struct EventState {
     std::uintptr_t user = 0;
     std::uint32_t resolutionMs = 1;
     UINT periodicId = 0;
-    std::mutex callLock;                 // held while the callback runs
+    std::mutex callLock;  // held while the callback runs
     std::atomic<bool> stopped{false};
-    std::atomic<DWORD> callingThread{0}; // the thread inside the callback, 0 when none
+    std::atomic<DWORD> callingThread{0};  // the thread inside the callback, 0 when none
     std::atomic<bool> wakePending{false};
 };
 

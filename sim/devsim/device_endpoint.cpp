@@ -40,9 +40,8 @@ bool DeviceEndpoint::Open(std::string& error) {
     // JACK through RtMidi: its virtual ports are this client's own.
     const RtMidi::Api api = RtMidi::UNIX_JACK;
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
-    if (!out || !out->Run([&](RtMidiOut& midi) {
-            midi.openVirtualPort(options_.portName + " out");
-        })) {
+    if (!out ||
+        !out->Run([&](RtMidiOut& midi) { midi.openVirtualPort(options_.portName + " out"); })) {
         error = "can't open the output port (is the MIDI system running?)";
         return false;
     }
@@ -84,10 +83,9 @@ bool DeviceEndpoint::OpenAlsa(std::string& error) {
 
     auto in = midi::AlsaSequencer::Open(options_.clientName);
     if (!in || in->CreateInputPort(options_.portName + " in") < 0 ||
-        !in->StartReading(
-            [this](const std::uint8_t* bytes, std::size_t length) {
-                device_.Receive(bytes, length);
-            })) {
+        !in->StartReading([this](const std::uint8_t* bytes, std::size_t length) {
+            device_.Receive(bytes, length);
+        })) {
         error = "can't open the input port";
         return false;
     }
@@ -111,8 +109,7 @@ void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
         static_cast<void>(out_->Run([&](RtMidiOut& midi) { midi.sendMessage(bytes, length); }));
     }
     if (alsaOut_) {
-        static_cast<void>(
-            alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
+        static_cast<void>(alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
     }
 }
 

@@ -41,8 +41,8 @@ CLI::Validator FiniteIn(double low, bool lowIncluded, double high) {
     return CLI::Validator(
         [=](const std::string& text) {
             double value = 0.0;
-            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) ||
-                value < low || (!lowIncluded && value == low) || value > high) {
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < low ||
+                (!lowIncluded && value == low) || value > high) {
                 std::ostringstream range;
                 range << (lowIncluded ? "from " : "above ") << low
                       << (lowIncluded ? " to " : ", at most ") << high << ": " << text;
@@ -61,8 +61,8 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     app.set_version_flag("--version", firmware::ProgramVersionText("tq5-devsim"),
                          "print the version and the firmware images' versions");
 
-    const std::map<std::string, midi::RtMidiSystem> systems{
-        {"jack", midi::RtMidiSystem::Jack}, {"alsa", midi::RtMidiSystem::Alsa}};
+    const std::map<std::string, midi::RtMidiSystem> systems{{"jack", midi::RtMidiSystem::Jack},
+                                                            {"alsa", midi::RtMidiSystem::Alsa}};
     app.add_option("--api", options.system, "MIDI system: jack or alsa")
         ->transform(CLI::CheckedTransformer(systems, CLI::ignore_case));
     app.add_option("--client-name", options.clientName, "client name on the MIDI system");

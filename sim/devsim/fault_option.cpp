@@ -9,9 +9,12 @@ namespace {
 
 const std::map<std::string, RequestType>& RequestNames() {
     static const std::map<std::string, RequestType> names{
-        {"identity", RequestType::IdentityRequest}, {"enter-update", RequestType::EnterUpdate},
-        {"finish", RequestType::Finish},            {"erase", RequestType::Erase},
-        {"write-block", RequestType::WriteBlock},   {"read-memory", RequestType::ReadMemory}};
+        {"identity", RequestType::IdentityRequest},
+        {"enter-update", RequestType::EnterUpdate},
+        {"finish", RequestType::Finish},
+        {"erase", RequestType::Erase},
+        {"write-block", RequestType::WriteBlock},
+        {"read-memory", RequestType::ReadMemory}};
     return names;
 }
 
@@ -70,9 +73,8 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
     if (fault.action == FaultAction::DuplicateLate) fault.delayMs = kDefaultLateCopyMs;
     if (!FaultFits(fault.action, fault.on)) return std::nullopt;
     if (parts.size() == 4) {
-        const auto value = ParseNumber(parts[3], fault.action == FaultAction::AnswerStatus
-                                                     ? 0x7Ful
-                                                     : 0xFFFFFFFFul);
+        const auto value = ParseNumber(
+            parts[3], fault.action == FaultAction::AnswerStatus ? 0x7Ful : 0xFFFFFFFFul);
         if (!value) return std::nullopt;
         switch (fault.action) {
             case FaultAction::DelayReply:

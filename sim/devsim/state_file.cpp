@@ -47,8 +47,8 @@ std::string StateFileProblem(const std::string& path) {
 bool WriteStateFile(const std::string& path, const std::string& report, std::string& problem) {
     problem = StateFileProblem(path);
     if (!problem.empty()) return false;
-    std::string temporary = Folder(path) + "/." +
-                            std::filesystem::path(path).filename().string() + ".XXXXXX";
+    std::string temporary =
+        Folder(path) + "/." + std::filesystem::path(path).filename().string() + ".XXXXXX";
     // mkstemp creates the file with O_CREAT | O_EXCL: it never follows a link or opens a
     // file that was there before.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);

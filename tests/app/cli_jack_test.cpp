@@ -45,8 +45,7 @@ protected:
         ::setenv("XDG_RUNTIME_DIR", temp_->Path().c_str(), 1);  // instance locks of our own
         // Short periods keep the stop-and-wait exchanges quick; synchronous mode makes a late
         // client delay the cycle rather than lose its MIDI.
-        server_ = new test::JackServer(TQ5_JACK_SERVER_NAME,
-                                       (temp_->Path() / "jackd.log").string(),
+        server_ = new test::JackServer(TQ5_JACK_SERVER_NAME, (temp_->Path() / "jackd.log").string(),
                                        {"--sync", "--timeout", "5000"}, 128);
         server_->Start(setupError_);
     }
@@ -124,8 +123,8 @@ TEST_F(CliJackTest, VersionThenUpdateThenVersionAgain) {
 TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName) {
     // Two devices whose names agree for far more than the dialog's 39 bytes, one of them with
     // terminal escape sequences in its ports' names.
-    const std::string longName = "tq5dev-" + std::to_string(::getpid()) +
-                                 "-with-a-client-name-that-runs-past-forty-";
+    const std::string longName =
+        "tq5dev-" + std::to_string(::getpid()) + "-with-a-client-name-that-runs-past-forty-";
     test::ChildProcess first;
     test::ChildProcess second;
     StartDevice(first, {"--client-name", longName + "A"});
@@ -139,9 +138,9 @@ TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName)
     EXPECT_EQ(ports.out.find('\x1b'), std::string::npos) << "a raw escape reached the terminal";
 
     // Chosen by their whole names: the first as listed, the second as printed.
-    const auto chosenFirst = test::RunProgram(
-        TQ5_UPDATER_PATH, {"--api", "jack", "--out", longName + "A-01:TQ-5 in", "--in",
-                           longName + "A:TQ-5 out", "version"});
+    const auto chosenFirst =
+        test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "--out", longName + "A-01:TQ-5 in",
+                                            "--in", longName + "A:TQ-5 out", "version"});
     EXPECT_EQ(chosenFirst.exitCode, 0) << chosenFirst.err;
     EXPECT_NE(chosenFirst.err.find("\"" + longName + "A-01:TQ-5 in\""), std::string::npos)
         << chosenFirst.err;

@@ -193,6 +193,7 @@ TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
         int exitCode;
         std::string said;  // in stderr
     };
+    // clang-format off
     const std::vector<Row> rows = {
         {"Ctrl-C during the first erase", "update", seen(erasing, SIGINT), 130, midUpdate},
         {"SIGTERM during the first erase", "update", seen(erasing, SIGTERM), 130, midUpdate},
@@ -204,6 +205,7 @@ TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
         {"stdout closed after the first line (| head -1)", "update",
          {erasing, SIGINT, {}, 1, true}, 0, ""},
     };
+    // clang-format on
     double slowest = 0;
     for (const Row& row : rows) {
         const ProgramResult r = Run({"--simulate", row.command}, row.when);
@@ -217,7 +219,8 @@ TEST_F(CliProgramTest, SignalsAndAClosedOutputAtEveryPhase) {
         const std::size_t notice = r.err.find("tq5-updater: interrupted");
         if (row.exitCode == 130) {
             EXPECT_EQ(r.err.find("tq5-updater: interrupted", notice + 1), std::string::npos)
-                << row.what << "\n" << r.err;
+                << row.what << "\n"
+                << r.err;
         } else {
             EXPECT_EQ(notice, std::string::npos) << row.what << "\n" << r.err;
         }

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,10 +37,9 @@ ParseResult Parse(std::vector<std::string> args) {
 // --- parsing --------------------------------------------------------------------------------
 
 TEST(CliOptions, OptionsMayComeBeforeOrAfterTheCommand) {
-    for (const auto& args : {std::vector<std::string>{"--simulate", "--device-mode", "normal",
-                                                      "update"},
-                             std::vector<std::string>{"update", "--simulate", "--device-mode",
-                                                      "normal"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"--simulate", "--device-mode", "normal", "update"},
+          std::vector<std::string>{"update", "--simulate", "--device-mode", "normal"}}) {
         const ParseResult parsed = Parse(args);
         ASSERT_TRUE(parsed.options) << parsed.output;
         EXPECT_EQ(parsed.options->command, Command::Update);
@@ -75,11 +74,11 @@ TEST(CliOptions, TheMidiSystemsOfferedAreTheBackendList) {
 
 TEST(CliOptions, BadUsageEndsWithExitTwoAndTheUsageLine) {
     const std::vector<std::vector<std::string>> bad = {
-        {},                                          // no command
-        {"update", "version"},                       // two commands
-        {"--bogus", "update"},                       // unknown option
-        {"--api", "coreaudio", "ports"},             // unknown MIDI system
-        {"--device-mode", "normal", "update"},       // a device option without --simulate
+        {},                                     // no command
+        {"update", "version"},                  // two commands
+        {"--bogus", "update"},                  // unknown option
+        {"--api", "coreaudio", "ports"},        // unknown MIDI system
+        {"--device-mode", "normal", "update"},  // a device option without --simulate
         {"--simulate", "--device-mode", "x", "update"},
         {"--simulate", "--device-id", "6E00", "update"},
         {"--simulate", "--device-id", "8E000500", "update"},  // not a MIDI data byte
@@ -106,8 +105,8 @@ TEST(CliOptions, HelpGoesToStdoutWithSuccess) {
 }
 
 TEST(CliOptions, VersionGoesToStdoutWithSuccessWithOrWithoutACommand) {
-    for (const auto& args : {std::vector<std::string>{"--version"},
-                             std::vector<std::string>{"update", "--version"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"--version"}, std::vector<std::string>{"update", "--version"}}) {
         const ParseResult parsed = Parse(args);
         EXPECT_FALSE(parsed.options);
         EXPECT_EQ(parsed.exitCode, kExitSuccess);
@@ -154,7 +153,8 @@ TEST(PortChoice, IndexThenExactNameThenUniquePart) {
 }
 
 TEST(PortChoice, RefusesWhatIsMissingOrAmbiguous) {
-    for (const std::string wanted : {"4", "99999999999", "Nothing", "VARN", "USB Audio Device (5)"}) {
+    for (const std::string wanted :
+         {"4", "99999999999", "Nothing", "VARN", "USB Audio Device (5)"}) {
         const PortChoice choice = ChoosePort(kPorts, wanted, 1, "output", "--out");
         EXPECT_EQ(choice.index, -1) << wanted;
         EXPECT_NE(choice.error.find("tq5-updater ports"), std::string::npos) << wanted;
@@ -192,6 +192,7 @@ TEST(PortChoice, NamesWithControlBytesAreFoundRawOrAsPrintedAndShownEscaped) {
 // --- printing names -----------------------------------------------------------------------------
 
 TEST(PrintableText, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
+    // clang-format off
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"VARN TQ Series (2)", "VARN TQ Series (2)"},
         {"Gerät: Ausgang", "Gerät: Ausgang"},                   // UTF-8 stays
@@ -212,6 +213,7 @@ TEST(PrintableText, EscapesWhatATerminalWouldActOnAndKeepsTheRest) {
         {"cut \xe2\x82", "cut \\xE2\\x82"},                 // a sequence cut short
         {"\x80lone", "\\x80lone"},                           // a stray continuation byte
     };
+    // clang-format on
     for (const auto& [raw, printed] : rows) EXPECT_EQ(PrintableText(raw), printed) << printed;
 }
 
@@ -423,8 +425,8 @@ void PlayRow(ProgressTracker& p, int row, std::int64_t bytes, const std::string&
     p.OnProgress(Step(engine::Phase::Write, row, 0, bytes));
     for (std::int64_t offset = 0; offset < bytes; offset += 4096) {
         p.OnStatus(status + std::to_string(offset));
-        p.OnProgress(Step(engine::Phase::Write, row, std::min<std::int64_t>(offset + 4096, bytes),
-                          bytes));
+        p.OnProgress(
+            Step(engine::Phase::Write, row, std::min<std::int64_t>(offset + 4096, bytes), bytes));
     }
 }
 
@@ -467,9 +469,10 @@ TEST(ProgressTracker, TheReadBackCheckCountsAsMuchAsTheWriting) {
     ProgressTracker p(images, start, true);
     for (int row = 1; row <= 10; ++row) {
         const auto& plan = engine::kFlashPlan[static_cast<std::size_t>(row - 1)];
-        PlayRow(p, row, plan.type == engine::FlashStepType::Write
-                            ? images.Locate(static_cast<int>(plan.resourceId))->size
-                            : 0);
+        PlayRow(p, row,
+                plan.type == engine::FlashStepType::Write
+                    ? images.Locate(static_cast<int>(plan.resourceId))->size
+                    : 0);
     }
     EXPECT_NEAR(p.Done(), 0.5, 1e-9);
     EXPECT_EQ(p.OnProgress(Step(engine::Phase::Verify, 0, 0, kAllBytes)),
@@ -493,8 +496,7 @@ TEST(ProgressTracker, TheLineShowsRowStatusBytesPercentAndTimes) {
     p.OnProgress(Step(engine::Phase::Write, 9, 1650688, 3297280));
     const double done = (1650688.0) / kAllBytes;
     const std::string line = p.Line(start + std::chrono::seconds(30));
-    EXPECT_EQ(line.rfind("9/10  Data transmit  1646592 / 3297280   1650688/3297280 bytes", 0),
-              0u)
+    EXPECT_EQ(line.rfind("9/10  Data transmit  1646592 / 3297280   1650688/3297280 bytes", 0), 0u)
         << line;
     EXPECT_NE(line.find(std::to_string(static_cast<int>(done * 100)) + "%"), std::string::npos);
     EXPECT_NE(line.find("0:30 elapsed"), std::string::npos) << line;
@@ -529,6 +531,7 @@ struct FailureCase {
 TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
     using engine::Cause;
     using engine::Phase;
+    // clang-format off
     const std::vector<FailureCase> cases = {
         {{false, 107, Phase::Write, Cause::DuplicateReplies, 0, 129, 0}, 7,
          "the TQ-5's replies arrived twice, so it could not be told which request each one "
@@ -550,6 +553,7 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
         {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
         {{true, 108, Phase::Finish, Cause::None}, 10, ""},
     };
+    // clang-format on
     for (const FailureCase& c : cases) {
         engine::Progress last;
         last.row = c.row;

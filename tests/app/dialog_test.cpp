@@ -14,8 +14,8 @@
 #include "fake_dialog_view.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
-#include "midi/wait_until.hpp"
 #include "midi/timer_platform.hpp"
+#include "midi/wait_until.hpp"
 
 namespace tq5::app {
 namespace {
@@ -100,10 +100,9 @@ protected:
     // Waits for the state a completed update leaves (status line, then the buttons).
     bool WaitForCompletedUpdate() {
         return view.WaitUntil([&] {
-            return view.BoxCountLocked() > 0 ||
-                   (view.StatusLocked() == kCompleted &&
-                    view.EnabledLocked(Control::RescanDevice) &&
-                    !view.EnabledLocked(Control::VersionCheck));
+            return view.BoxCountLocked() > 0 || (view.StatusLocked() == kCompleted &&
+                                                 view.EnabledLocked(Control::RescanDevice) &&
+                                                 !view.EnabledLocked(Control::VersionCheck));
         });
     }
 
@@ -164,8 +163,8 @@ TEST_F(DialogTest, NoPortsLeaveEmptyListsWithoutSelection) {
 TEST_F(DialogTest, InitialisationSetsTitleMenuProgressAndPollTimer) {
     Open(1, kShortTiming, &timer);
     EXPECT_EQ(view.Title(), "VARN TQ-5 System v1.10 Updater");
-    EXPECT_EQ(view.Menu(), (std::map<std::uint32_t, std::string>{
-                               {16u, "About VARN TQ Series Updater(&A)..."}}));
+    EXPECT_EQ(view.Menu(),
+              (std::map<std::uint32_t, std::string>{{16u, "About VARN TQ Series Updater(&A)..."}}));
     EXPECT_EQ(view.ProgressRange(), 100);
     EXPECT_EQ(timer.period, 1u);
 }
@@ -198,8 +197,8 @@ TEST_F(DialogTest, EnterStartsAnUpdateAndKeepsTheDialog) {
     EXPECT_TRUE(AllLocked());
     EXPECT_TRUE(dialog->Core().Context().IsBusy());
     ASSERT_TRUE(test::WaitUntil([&] { return !pair.SentMessages().empty(); }));
-    EXPECT_EQ(pair.SentMessages()[0], (std::vector<std::uint8_t>{0xF0, 0x7E, 0x00, 0x06, 0x01,
-                                                                 0xF7}));
+    EXPECT_EQ(pair.SentMessages()[0],
+              (std::vector<std::uint8_t>{0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}));
 }
 
 TEST_F(DialogTest, WhileRunningOnlyExitResponds) {

@@ -55,10 +55,18 @@ public:
             statusLog_.emplace_back(text);
         });
     }
-    void SetCounterText(std::string_view text) override { Change([&] { counter_ = text; }); }
-    void SetProgressRange(std::int32_t upper) override { Change([&] { range_ = upper; }); }
-    void SetProgressPos(std::int32_t position) override { Change([&] { pos_ = position; }); }
-    void SetTitle(std::string_view title) override { Change([&] { title_ = title; }); }
+    void SetCounterText(std::string_view text) override {
+        Change([&] { counter_ = text; });
+    }
+    void SetProgressRange(std::int32_t upper) override {
+        Change([&] { range_ = upper; });
+    }
+    void SetProgressPos(std::int32_t position) override {
+        Change([&] { pos_ = position; });
+    }
+    void SetTitle(std::string_view title) override {
+        Change([&] { title_ = title; });
+    }
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         engine::MessageIcon icon) override {
         Change([&] { boxes_.push_back(Box{std::string(text), std::string(caption), icon}); });

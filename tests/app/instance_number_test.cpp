@@ -61,8 +61,8 @@ TEST(InstanceNumber, ClaimsInOrderAndStopsAtTheFirstFree) {
     EXPECT_EQ(ClaimInstanceNumber(locks), 1);
     EXPECT_EQ(ClaimInstanceNumber(locks), 2);
     // The second claim tried 1 (taken) and then took 2, and nothing beyond it.
-    EXPECT_EQ(locks.tried, (std::vector<std::string>{InstanceTitle(1), InstanceTitle(1),
-                                                     InstanceTitle(2)}));
+    EXPECT_EQ(locks.tried,
+              (std::vector<std::string>{InstanceTitle(1), InstanceTitle(1), InstanceTitle(2)}));
 }
 
 TEST(InstanceNumber, ALockThatCannotBeHadCountsAsTaken) {
@@ -120,15 +120,13 @@ TEST_F(PosixNamedLocksTest, LockFilesThatCannotBeUsedAreNamedAndOnlyTheyAreSkipp
     fs::create_directory(folder / PosixNamedLocks::LockFileName(InstanceTitle(1)));
     fs::create_symlink(root_ / "elsewhere",
                        folder / PosixNamedLocks::LockFileName(InstanceTitle(3)));
-    ASSERT_EQ(mkfifo((folder / PosixNamedLocks::LockFileName(InstanceTitle(4))).c_str(), 0600),
-              0);
+    ASSERT_EQ(mkfifo((folder / PosixNamedLocks::LockFileName(InstanceTitle(4))).c_str(), 0600), 0);
 
     PosixNamedLocks starting(folder);
     EXPECT_EQ(ClaimInstanceNumber(starting), 5);
     const std::vector<std::string> expected = {
         (folder / PosixNamedLocks::LockFileName(InstanceTitle(1))).string() + ": a folder",
-        (folder / PosixNamedLocks::LockFileName(InstanceTitle(3))).string() +
-            ": a symbolic link",
+        (folder / PosixNamedLocks::LockFileName(InstanceTitle(3))).string() + ": a symbolic link",
         (folder / PosixNamedLocks::LockFileName(InstanceTitle(4))).string() +
             ": not a regular file",
     };

@@ -35,16 +35,14 @@ struct DeviceRig : RigCore {
                        const engine::FirmwareStore& store = firmware::EmbeddedFirmware(),
                        engine::Timing timing = ShortTiming())
         : RigCore(store, timing), device(std::move(options)) {
-        device.SetReplySink([this](const std::uint8_t* bytes, std::size_t length) {
-            input.Feed(bytes, length);
-        });
+        device.SetReplySink(
+            [this](const std::uint8_t* bytes, std::size_t length) { input.Feed(bytes, length); });
         context.SetOutput(&line);
     }
     ~DeviceRig() { device.SetReplySink({}); }
 
-    midi::SysExAssembler input{[this](const std::uint8_t* bytes, std::size_t length) {
-        queue.Push(bytes, length);
-    }};
+    midi::SysExAssembler input{
+        [this](const std::uint8_t* bytes, std::size_t length) { queue.Push(bytes, length); }};
     sim::VirtualDevice device;
     LineToDevice line{device};
     DispatcherThread dispatcher{context, queue};  // last: stops first

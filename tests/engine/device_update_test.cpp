@@ -106,16 +106,16 @@ TEST(DeviceUpdate, DeviceNotInUpdateModeIsToldSoAndNothingErased) {
     rig.RunUpdate();
     EXPECT_EQ(rig.device.RequestCount(RequestType::Erase), 0u);
     EXPECT_EQ(rig.host.Events(),
-              (std::vector<std::string>{"lock:", "counter:0/10", "status:Erasing Flash memory.",
-                                        "status:",
-                                        "box:Error|Please use the firmware update mode.|error",
-                                        "release:"}));
+              (std::vector<std::string>{
+                  "lock:", "counter:0/10", "status:Erasing Flash memory.",
+                  "status:", "box:Error|Please use the firmware update mode.|error", "release:"}));
 }
 
 TEST(DeviceUpdate, WrongDeviceIdIsRejectedAndKeptAsCurrent) {
     DeviceRig rig(With({}, On(RequestType::IdentityRequest, 1, 1, FaultAction::AnswerOtherId)));
     rig.RunUpdate();
-    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Illegal device connected.|error"});
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{"Error|Illegal device connected.|error"});
     EXPECT_EQ(rig.context.CurrentDeviceId(), (DeviceId{0x6E, 0x00, 0x06, 0x00}));
     EXPECT_EQ(rig.device.RequestCount(RequestType::EnterUpdate), 0u);
     // Only an update that accepted a device puts its id into the updater's identity reply.
@@ -227,9 +227,9 @@ constexpr std::uint32_t kEveryOne = 0;
 
 std::vector<Fault> OnEveryRequest(FaultAction action) {
     std::vector<Fault> faults;
-    for (const RequestType type : {RequestType::IdentityRequest, RequestType::EnterUpdate,
-                                   RequestType::ReadMemory, RequestType::Erase,
-                                   RequestType::WriteBlock, RequestType::Finish}) {
+    for (const RequestType type :
+         {RequestType::IdentityRequest, RequestType::EnterUpdate, RequestType::ReadMemory,
+          RequestType::Erase, RequestType::WriteBlock, RequestType::Finish}) {
         faults.push_back(On(type, kEveryOne, 1, action));
     }
     return faults;
@@ -295,6 +295,7 @@ Fault LateCopy(std::uint32_t block, std::uint32_t delayMs) {
     return f;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Faults, LinkFaults,
     ::testing::Values(
@@ -323,6 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {On(RequestType::WriteBlock, 7, 1, FaultAction::AnswerStatus, 0)}, false, true, 0,
                  0, false, "Transfer error occurred.", Cause::Mismatch}),
     [](const ::testing::TestParamInfo<LinkCase>& p) { return std::string(p.param.name); });
+// clang-format on
 
 // The check names the image and the first flash address that differs: a block acknowledged
 // without being written leaves erased flash where the image has other bytes.
@@ -384,8 +386,8 @@ class ClosingWindow : public ::testing::TestWithParam<RequestType> {};
 TEST_P(ClosingWindow, EndsAtOnceTouchingNothing) {
     engine::Timing product;  // the closing, not a time-out, must end the wait
     product.enterPauseMs = 5;
-    DeviceRig rig(With({}, On(GetParam(), 1, 1000, FaultAction::DropReply)), firmware::EmbeddedFirmware(),
-                  product);
+    DeviceRig rig(With({}, On(GetParam(), 1, 1000, FaultAction::DropReply)),
+                  firmware::EmbeddedFirmware(), product);
     std::thread closer([&] {
         while (rig.device.RequestCount(GetParam()) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

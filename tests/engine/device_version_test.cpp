@@ -19,7 +19,9 @@ DeviceOptions Installed(const FirmwareStore& images, std::string system) {
     return o;
 }
 
-std::string Report(const std::string& text) { return "Version Information|" + text + "|information"; }
+std::string Report(const std::string& text) {
+    return "Version Information|" + text + "|information";
+}
 
 class DeviceVersionCheck : public ::testing::Test {
 protected:
@@ -29,8 +31,8 @@ protected:
 TEST_F(DeviceVersionCheck, OlderSystemIsShownBesideTheCarriedOne) {
     DeviceRig rig(Installed(images, "1.05"), images);
     EXPECT_EQ(rig.RunVersionCheck(), 0);
-    EXPECT_EQ(rig.host.Of("box"),
-              std::vector<std::string>{Report("SYSTEM:\t\t1.05 -> 1.10\nPRESET:\t\t1.00\nBOOT:\t\t1.00")});
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{Report(
+                                      "SYSTEM:\t\t1.05 -> 1.10\nPRESET:\t\t1.00\nBOOT:\t\t1.00")});
     EXPECT_EQ(rig.device.RequestCount(RequestType::ReadMemory), 3u);
     EXPECT_EQ(rig.device.RequestCount(RequestType::EnterUpdate), 0u);  // changes nothing
     EXPECT_EQ(rig.host.Events().back(), "release:");

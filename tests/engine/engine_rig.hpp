@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/state/dispatcher.hpp"
-#include "engine/seams/midi_ports.hpp"
 #include "engine/procedures/open_ports.hpp"
 #include "engine/procedures/procedure_env.hpp"
 #include "engine/procedures/update_worker.hpp"
 #include "engine/procedures/version_check.hpp"
+#include "engine/seams/midi_ports.hpp"
+#include "engine/state/dispatcher.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "recording_host.hpp"
@@ -82,10 +82,11 @@ private:
 // A copy of the embedded images whose version fields read system 1.10, preset 1.00 and boot
 // 1.00, whatever images the build embedded.
 inline firmware::MemoryFirmwareStore CarriedImages() {
-    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
-    for (const auto& [field, text] : {std::pair{engine::kSystemVersion, "1.10"},
-                                      std::pair{engine::kPresetVersion, "1.00"},
-                                      std::pair{engine::kBootVersion, "1.00"}}) {
+    firmware::MemoryFirmwareStore store =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    for (const auto& [field, text] :
+         {std::pair{engine::kSystemVersion, "1.10"}, std::pair{engine::kPresetVersion, "1.00"},
+          std::pair{engine::kBootVersion, "1.00"}}) {
         EXPECT_TRUE(store.Overwrite(field.imageId, field.imageOffset,
                                     reinterpret_cast<const std::uint8_t*>(text), 4));
     }

@@ -127,11 +127,11 @@ TEST_F(UnansweredBlocks, RetryCountClearsOnEachAcknowledgedBlock) {
     std::vector<int> mixed(31, 1);
     mixed[30] = -1;
     rig.device.SetResponder([mixed](const Request& r) {
-        if (r.kind == RequestKind::WriteBlock && r.address <= kSecondBlock &&
-            r.sendOfThis <= 31) {
+        if (r.kind == RequestKind::WriteBlock && r.address <= kSecondBlock && r.sendOfThis <= 31) {
             const int answer = mixed[static_cast<std::size_t>(r.sendOfThis - 1)];
-            return answer < 0 ? std::vector<Action>{}
-                              : std::vector<Action>{{StatusReply(static_cast<std::uint8_t>(answer))}};
+            return answer < 0
+                       ? std::vector<Action>{}
+                       : std::vector<Action>{{StatusReply(static_cast<std::uint8_t>(answer))}};
         }
         return test::GoodDevice{}(r);
     });
@@ -163,22 +163,22 @@ std::vector<int> Failures(int first, int last) {
     return s;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, WriteRetryLimit,
-    ::testing::Values(LimitCase{Failures(-1, -1), "Time out error(2)"},
-                      LimitCase{Failures(1, 1), "Transfer error occurred."},
-                      LimitCase{Failures(1, -1), "Time out error(2)"},
-                      LimitCase{Failures(-1, 7), "Transfer error occurred."}));
+INSTANTIATE_TEST_SUITE_P(Kinds, WriteRetryLimit,
+                         ::testing::Values(LimitCase{Failures(-1, -1), "Time out error(2)"},
+                                           LimitCase{Failures(1, 1), "Transfer error occurred."},
+                                           LimitCase{Failures(1, -1), "Time out error(2)"},
+                                           LimitCase{Failures(-1, 7), "Transfer error occurred."}));
 
 TEST_F(FlashSteps, MissingImageSendsNothing) {
-    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageMain);
     EngineRig bare(store);
     bare.context.SetCurrentDeviceId(kTq5);
     EXPECT_EQ(WriteImage(bare.env, kMainAddress, 0, kImageMain), -1);
     EXPECT_TRUE(bare.device.Requests().empty());
-    EXPECT_EQ(bare.host.Events(), (std::vector<std::string>{
-                                      "box:Error|Transfer error occurred.|error", "release:"}));
+    EXPECT_EQ(bare.host.Events(),
+              (std::vector<std::string>{"box:Error|Transfer error occurred.|error", "release:"}));
 }
 
 TEST_F(FlashSteps, RowLongerThanItsImageSendsNothing) {
@@ -234,7 +234,8 @@ TEST(FlashStepsClosing, ClosingDuringARetryPauseSendsNoRetry) {
 }
 
 // Every request of a write is a block. The first send of the second block is answered only
-// after its resend has left; the resend's own answer follows. `rejectThird` makes the device refuse the third block every time.
+// after its resend has left; the resend's own answer follows. `rejectThird` makes the device refuse
+// the third block every time.
 test::Responder LateThenResend(int waitMs, bool rejectThird) {
     return [waitMs, rejectThird](const Request& r) -> std::vector<Action> {
         if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock) {
@@ -321,7 +322,9 @@ TEST_F(FlashSteps, ReadReturnsFourBytes) {
 TEST_F(FlashSteps, ReadFailuresShowNothing) {
     const std::vector<test::Responder> failures = {
         [](const Request&) { return std::vector<Action>{}; },
-        [](const Request&) { return std::vector<Action>{{test::ReadReplyOf({1, 2, 3, 4}, true)}}; },
+        [](const Request&) {
+            return std::vector<Action>{{test::ReadReplyOf({1, 2, 3, 4}, true)}};
+        },
         [](const Request&) { return std::vector<Action>{{StatusReply(9)}}; },
         // Another kind of 0x60 message leaves the status at 0 but carries no data.
         [](const Request&) { return std::vector<Action>{{test::Hex("F0 52 00 6E 60 05 F7")}}; },

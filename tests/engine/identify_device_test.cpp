@@ -23,15 +23,16 @@ TEST(IdentifyDevice, UnknownIdIsRejectedButStaysCurrent) {
     EngineRig rig;
     rig.device.SetResponder(test::GoodDevice{{0x6E, 0x00, 0x06, 0x00}});
     EXPECT_EQ(IdentifyDevice(rig.env), -1);
-    EXPECT_EQ(rig.host.Events(), (std::vector<std::string>{
-                                     "box:Error|Illegal device connected.|error", "release:"}));
+    EXPECT_EQ(rig.host.Events(),
+              (std::vector<std::string>{"box:Error|Illegal device connected.|error", "release:"}));
     EXPECT_EQ(rig.context.CurrentDeviceId(), (DeviceId{0x6E, 0x00, 0x06, 0x00}));
 }
 
 TEST(IdentifyDevice, StatusReplyInsteadOfIdentityIsIllegalDevice) {
     EngineRig rig;
     rig.context.SetReportedDeviceId({0x6E, 0x00, 0x05, 0x00});
-    rig.device.SetResponder([](const Request&) { return std::vector<Action>{{test::StatusReply(3)}}; });
+    rig.device.SetResponder(
+        [](const Request&) { return std::vector<Action>{{test::StatusReply(3)}}; });
     EXPECT_EQ(IdentifyDevice(rig.env), -1);
     EXPECT_EQ(rig.host.Of("box"),
               std::vector<std::string>{"Error|Illegal device connected.|error"});

@@ -3,8 +3,8 @@
 #include <future>
 #include <thread>
 
-#include "engine/seams/detachable_host.hpp"
 #include "engine/procedures/open_ports.hpp"
+#include "engine/seams/detachable_host.hpp"
 #include "engine_rig.hpp"
 
 namespace tq5::engine {
@@ -35,7 +35,8 @@ TEST(OpenSelectedPorts, OutputFailureStopsBeforeTheInput) {
     rig.ports.failOutput = true;
     EXPECT_EQ(OpenSelectedPorts(rig.env), -1);
     EXPECT_EQ(rig.ports.Calls(), (std::vector<std::string>{"close-out", "open-out 0"}));
-    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Can't open MIDI Out device.|error"});
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{"Error|Can't open MIDI Out device.|error"});
     EXPECT_TRUE(rig.host.Of("release").empty());
 }
 
@@ -44,7 +45,8 @@ TEST(OpenSelectedPorts, InputFailureLeavesTheOutputOpen) {
     rig.ports.failInput = true;
     EXPECT_EQ(OpenSelectedPorts(rig.env), -1);
     EXPECT_EQ(rig.ports.Calls().back(), "open-in");
-    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Can't open MIDI In device.|error"});
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{"Error|Can't open MIDI In device.|error"});
 }
 
 TEST(PortSession, OnlyTheCurrentGenerationClosesThePorts) {
@@ -82,7 +84,8 @@ TEST(DetachableHost, ForwardsUntilDisconnectedThenDoesNothing) {
 // A window whose message box stays up until the test dismisses it.
 class BlockingBox : public test::RecordingHost {
 public:
-    void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        MessageIcon icon) override {
         shown.set_value();
         dismissed.get_future().wait();
         RecordingHost::ShowMessageBox(text, caption, icon);

@@ -26,9 +26,7 @@ public:
     void SetStatusText(std::string_view text) override { Record("status", std::string(text)); }
     void SetCounterText(std::string_view text) override { Record("counter", std::string(text)); }
     void SetProgressRange(std::int32_t upper) override { Record("range", std::to_string(upper)); }
-    void SetProgressPos(std::int32_t position) override {
-        Record("pos", std::to_string(position));
-    }
+    void SetProgressPos(std::int32_t position) override { Record("pos", std::to_string(position)); }
     void LockControls() override {
         Record("lock", "");
         if (context_ != nullptr) context_->SetBusy(true);

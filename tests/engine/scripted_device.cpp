@@ -9,8 +9,8 @@ namespace tq5::test {
 Bytes StatusReply(std::uint8_t status) { return {0xF0, 0x52, 0x00, 0x6E, 0x00, status, 0xF7}; }
 
 Bytes IdentityReplyOf(const protocol::DeviceId& id) {
-    return {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, id[0], id[1], id[2], id[3],
-            0x31, 0x30, 0x30, 0x30, 0xF7};
+    return {0xF0,  0x7E,  0x00, 0x06, 0x02, 0x52, id[0], id[1],
+            id[2], id[3], 0x31, 0x30, 0x30, 0x30, 0xF7};
 }
 
 Bytes ReadReplyOf(const Bytes& data, bool corruptCrc) {
@@ -36,9 +36,15 @@ Request ParseRequest(const std::uint8_t* bytes, std::uint32_t length) {
         r.kind = RequestKind::Identity;
     } else if (length >= 6 && bytes[1] == 0x52) {
         switch (bytes[4]) {
-            case 0x00: r.kind = RequestKind::Answer; break;
-            case 0x01: r.kind = RequestKind::EnterUpdate; break;
-            case 0x04: r.kind = RequestKind::Finish; break;
+            case 0x00:
+                r.kind = RequestKind::Answer;
+                break;
+            case 0x01:
+                r.kind = RequestKind::EnterUpdate;
+                break;
+            case 0x04:
+                r.kind = RequestKind::Finish;
+                break;
             case 0x0A:
                 r.kind = RequestKind::Erase;
                 r.address = protocol::DecodeSeptetNumber(bytes + 5);
@@ -58,7 +64,8 @@ Request ParseRequest(const std::uint8_t* bytes, std::uint32_t length) {
                 protocol::UnpackPayload(r.data.data(), bytes + 12, protocol::PackedLength(n));
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     }
     return r;
@@ -66,17 +73,20 @@ Request ParseRequest(const std::uint8_t* bytes, std::uint32_t length) {
 
 std::vector<Action> GoodDevice::operator()(const Request& request) const {
     switch (request.kind) {
-        case RequestKind::Identity: return {{IdentityReplyOf(id)}};
+        case RequestKind::Identity:
+            return {{IdentityReplyOf(id)}};
         case RequestKind::EnterUpdate:
         case RequestKind::WriteBlock:
         case RequestKind::Finish:
-        case RequestKind::Erase: return {{StatusReply(0)}};
+        case RequestKind::Erase:
+            return {{StatusReply(0)}};
         case RequestKind::Read: {
             const auto it = memory.find(request.address);
             return {{ReadReplyOf(it != memory.end() ? it->second : Bytes{0xFF, 0xFF, 0xFF, 0xFF})}};
         }
         case RequestKind::Answer:
-        case RequestKind::Other: break;
+        case RequestKind::Other:
+            break;
     }
     return {};
 }

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/state/receive_queue.hpp"
 #include "engine/seams/sysex_output.hpp"
+#include "engine/state/receive_queue.hpp"
 #include "protocol/messages.hpp"
 #include "support/bytes.hpp"
 

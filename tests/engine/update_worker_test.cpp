@@ -17,9 +17,8 @@ test::GoodDevice DeviceWithCurrentBoot(const FirmwareStore& store) {
 }
 
 test::Responder Except(RequestKind kind, std::function<std::vector<Action>(const Request&)> what) {
-    return [kind, what](const Request& r) {
-        return r.kind == kind ? what(r) : test::GoodDevice{}(r);
-    };
+    return
+        [kind, what](const Request& r) { return r.kind == kind ? what(r) : test::GoodDevice{}(r); };
 }
 
 TEST(UpdateWorker, BootVersionDifferingInOneByteRunsTheBootRows) {
@@ -42,7 +41,8 @@ TEST(UpdateWorker, OtherRefusalOfUpdateModeIsTransferError) {
 }
 
 TEST(UpdateWorker, MissingBootImageSendsNoReadAndComparesNothing) {
-    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageBoot);
     EngineRig rig(store);
     rig.RunUpdate();

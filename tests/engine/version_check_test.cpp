@@ -69,20 +69,22 @@ TEST_F(VersionCheck, ReportsDeviceBesideImages) {
 }
 
 TEST_F(VersionCheck, FailedPresetReadKeepsTheLastPresetTexts) {
-    rig.device.SetResponder(FailingRead(Device(Text("1.05"), Text("0.90"), Text("1.00")),
-                                        kPresetVersion.flashAddress));
+    rig.device.SetResponder(
+        FailingRead(Device(Text("1.05"), Text("0.90"), Text("1.00")), kPresetVersion.flashAddress));
     EXPECT_EQ(Check(), 0);  // first check: nothing to keep
     rig.device.SetResponder(Device(Text("1.05"), Text("0.90"), Text("1.00")));
     EXPECT_EQ(Check(), 0);
-    rig.device.SetResponder(FailingRead(Device(Text("1.10"), Text("0.95"), Text("1.00")),
-                                        kPresetVersion.flashAddress));
+    rig.device.SetResponder(
+        FailingRead(Device(Text("1.10"), Text("0.95"), Text("1.00")), kPresetVersion.flashAddress));
     EXPECT_EQ(Check(), 0);
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0], "Version Information|SYSTEM:\t\t1.05 -> 1.10\nPRESET:\t\t\n"
-                          "BOOT:\t\t1.00|information");
-    EXPECT_EQ(reports[2], "Version Information|SYSTEM:\t\t1.10 -> 1.10\nPRESET:\t\t0.90 -> "
-                          "1.00\nBOOT:\t\t1.00|information");
+    EXPECT_EQ(reports[0],
+              "Version Information|SYSTEM:\t\t1.05 -> 1.10\nPRESET:\t\t\n"
+              "BOOT:\t\t1.00|information");
+    EXPECT_EQ(reports[2],
+              "Version Information|SYSTEM:\t\t1.10 -> 1.10\nPRESET:\t\t0.90 -> "
+              "1.00\nBOOT:\t\t1.00|information");
 }
 
 TEST_F(VersionCheck, FailedSystemOrBootReadGivesNoReport) {
@@ -104,15 +106,16 @@ TEST_F(VersionCheck, MissingImagesLeaveTheirTextsEmpty) {
     store.Remove(kImagePreset);
     rig.device.SetResponder(Device(Text("1.05"), Text("1.00"), Text("1.00")));
     EXPECT_EQ(Check(), 0);
-    EXPECT_EQ(Reports(), std::vector<std::string>{
-                             "Version Information|SYSTEM:\t\t1.05 -> \nPRESET:\t\t1.00\n"
-                             "BOOT:\t\t1.00|information"});
+    EXPECT_EQ(Reports(),
+              std::vector<std::string>{"Version Information|SYSTEM:\t\t1.05 -> \nPRESET:\t\t1.00\n"
+                                       "BOOT:\t\t1.00|information"});
 }
 
 TEST_F(VersionCheck, FailedIdentificationStillClosesAndPosts) {
     rig.device.SetResponder(test::GoodDevice{{0x6E, 0x00, 0x06, 0x00}});
     EXPECT_EQ(Check(), -1);
-    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Illegal device connected.|error"});
+    EXPECT_EQ(rig.host.Of("box"),
+              std::vector<std::string>{"Error|Illegal device connected.|error"});
     EXPECT_EQ(rig.ports.Calls().back(), "close-in");
     EXPECT_TRUE(rig.device.Requests(RequestKind::Read).empty());
 }
@@ -122,10 +125,11 @@ TEST_F(VersionCheck, LateWorkerLeavesANewerProceduresPortsAndControlsAlone) {
     // started a new procedure that reopened the ports.
     rig.device.SetResponder([this](const Request& r) {
         if (r.kind != RequestKind::Identity) return test::GoodDevice{}(r);
-        return std::vector<Action>{Action::Do(0, [this] {
-                                        rig.session.ReopenOutput(4);
-                                        rig.session.ReopenInput(5);
-                                    }),
+        return std::vector<Action>{Action::Do(0,
+                                              [this] {
+                                                  rig.session.ReopenOutput(4);
+                                                  rig.session.ReopenInput(5);
+                                              }),
                                    {test::IdentityReplyOf({0x6E, 0x00, 0x06, 0x00})}};
     });
     rig.RunVersionCheck();
@@ -181,7 +185,8 @@ TEST(VersionReport, ArrowOnlyWhereImageTextDiffers) {
     v.Set(VersionSource::Device, VersionSlot::Preset, "1.00");
     v.Set(VersionSource::Image, VersionSlot::Preset, "1.0");
     v.Set(VersionSource::Device, VersionSlot::Boot, "1.00");
-    EXPECT_EQ(VersionReportText(v), "SYSTEM:\t\t1.10 -> 1.10\nPRESET:\t\t1.00 -> 1.0\nBOOT:\t\t1.00");
+    EXPECT_EQ(VersionReportText(v),
+              "SYSTEM:\t\t1.10 -> 1.10\nPRESET:\t\t1.00 -> 1.0\nBOOT:\t\t1.00");
 }
 
 TEST(VersionReport, FailedCheckOnlyReleases) {

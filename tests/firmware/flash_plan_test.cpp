@@ -14,9 +14,11 @@ constexpr std::uint32_t kSector = 4096;
 
 TEST(FlashPlan, WriteRowOfSizeZeroWritesTheWholeImage) {
     if (!firmware::EmbeddedFirmwareIsGenerated()) GTEST_SKIP() << "built with real images";
-    const std::vector<std::pair<int, std::uint32_t>> expected = {
-        {kImagePreset, 4096}, {kImageBoot, 204800}, {kImageMain, 283088},
-        {kImageData, 3297280}, {kImageSystem, 4096}};
+    const std::vector<std::pair<int, std::uint32_t>> expected = {{kImagePreset, 4096},
+                                                                 {kImageBoot, 204800},
+                                                                 {kImageMain, 283088},
+                                                                 {kImageData, 3297280},
+                                                                 {kImageSystem, 4096}};
     std::vector<std::pair<int, std::uint32_t>> written;
     for (const FlashPlanRow& row : kFlashPlan) {
         if (row.type != FlashStepType::Write) continue;
@@ -58,9 +60,9 @@ TEST(FlashPlan, EveryWriteLandsInsideAnEarlierEraseOfItsRegion) {
         bool covered = false;
         for (std::size_t j = 0; j < i; ++j) {
             const FlashPlanRow& erase = kFlashPlan[j];
-            covered = covered || (erase.type == FlashStepType::Erase &&
-                                  erase.address <= row.address &&
-                                  row.address + image->size <= erase.address + erase.size);
+            covered =
+                covered || (erase.type == FlashStepType::Erase && erase.address <= row.address &&
+                            row.address + image->size <= erase.address + erase.size);
         }
         EXPECT_TRUE(covered) << "row " << i + 1;
     }

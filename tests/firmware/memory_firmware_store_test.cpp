@@ -10,7 +10,8 @@ namespace tq5::engine {
 namespace {
 
 TEST(MemoryFirmwareStore, CopyOfTheEmbeddedImagesReadsTheSame) {
-    const firmware::MemoryFirmwareStore copy = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    const firmware::MemoryFirmwareStore copy =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     for (int id : kImageIds) {
         const auto original = firmware::EmbeddedFirmware().Locate(id);
         const auto copied = copy.Locate(id);
@@ -38,7 +39,8 @@ TEST(MemoryFirmwareStore, OverwriteChangesAVersionFieldInsideTheImageOnly) {
 }
 
 TEST(MemoryFirmwareStore, RemovedImageIsMissing) {
-    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Remove(kImageMain);
     EXPECT_FALSE(store.Locate(kImageMain).has_value());
     std::array<std::uint8_t, 4> out{};

@@ -62,7 +62,8 @@ TEST(ProgramVersion, NamesTheProgramAndTheImagesVersionFields) {
                  s.Overwrite(kPresetVersion.imageId, kPresetVersion.imageOffset, control, 4));
          },
          false, "Firmware images: system 2.31, preset *.**, boot 0.99"},
-        {"a missing image", [](firmware::MemoryFirmwareStore& s) { s.Remove(kPresetVersion.imageId); }, false,
+        {"a missing image",
+         [](firmware::MemoryFirmwareStore& s) { s.Remove(kPresetVersion.imageId); }, false,
          "Firmware images: system 2.31, preset missing, boot 0.99"},
         {"an image too short for its field",
          [](firmware::MemoryFirmwareStore& s) {

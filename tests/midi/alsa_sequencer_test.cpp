@@ -162,8 +162,8 @@ TEST_F(AlsaSequencerTest, MessagesUpToTheLargestArriveWholeAndLongerOnesInBlocks
         std::size_t length;
         std::size_t blocks;
     };
-    for (const Case c : {Case{6, 1}, Case{4700, 1}, Case{8192, 1}, Case{8193, 2},
-                         Case{20000, 3}, Case{4700, 1}}) {
+    for (const Case c :
+         {Case{6, 1}, Case{4700, 1}, Case{8192, 1}, Case{8193, 2}, Case{20000, 3}, Case{4700, 1}}) {
         SCOPED_TRACE(c.length);
         const Bytes message = SysEx(c.length, static_cast<std::uint8_t>(c.length));
         ASSERT_EQ(Send(message), 1);
@@ -225,10 +225,10 @@ TEST(AlsaDevsimTest, AWriteBlockGoesOutAndAnEightKilobyteReadReplyComesBack) {
     const std::string client = "alsa-devsim-" + std::to_string(::getpid());
     const std::string state = "/tmp/" + client + ".state";
     test::ChildProcess devsim;
-    ASSERT_TRUE(devsim.Start({TQ5_DEVSIM_PATH, "--api", "alsa", "--client-name", client,
-                              "--id", "6E:00:07:00", "--mode", "flash-writing", "--erased",
-                              "--state-file", state},
-                             "/tmp/" + client + ".log"));
+    ASSERT_TRUE(
+        devsim.Start({TQ5_DEVSIM_PATH, "--api", "alsa", "--client-name", client, "--id",
+                      "6E:00:07:00", "--mode", "flash-writing", "--erased", "--state-file", state},
+                     "/tmp/" + client + ".log"));
     ASSERT_TRUE(devsim.WaitForLine("tq5-devsim ready", 10s)) << devsim.Output();
 
     AlsaBackend backend("tq5-test");
@@ -269,9 +269,11 @@ TEST(AlsaDevsimTest, AWriteBlockGoesOutAndAnEightKilobyteReadReplyComesBack) {
     Bytes region(kMain.eraseSize, 0xFF);
     std::copy(data.begin(), data.end(), region.begin());
     char crc[16];
-    std::snprintf(crc, sizeof crc, "CRC 0x%08X", protocol::ComputeCrc32(region.data(), region.size()));
+    std::snprintf(crc, sizeof crc, "CRC 0x%08X",
+                  protocol::ComputeCrc32(region.data(), region.size()));
     devsim.Signal(SIGUSR1);
-    EXPECT_TRUE(test::WaitUntil([&] { return ReadFile(state).find(crc) != std::string::npos; }, 10s))
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return ReadFile(state).find(crc) != std::string::npos; }, 10s))
         << ReadFile(state);
     devsim.Stop(5s);
     std::remove(state.c_str());

@@ -31,9 +31,9 @@ TEST(DevsimFaultOption, ReadsRequestOrdinalActionAndItsValue) {
 TEST(DevsimFaultOption, RefusesWhatTheDeviceCouldNotCarryOut) {
     for (const char* text : {"", "write-block", "write-block:3", "bogus:1:drop-reply",
                              "erase:1:explode", "erase:x:drop-reply", "erase:-1:drop-reply",
-                             "erase:1:drop-reply:5",           // takes no value
-                             "erase:1:answer-status:128",      // not a data byte
-                             "identity:1:corrupt-read-crc",    // only read replies carry one
+                             "erase:1:drop-reply:5",         // takes no value
+                             "erase:1:answer-status:128",    // not a data byte
+                             "identity:1:corrupt-read-crc",  // only read replies carry one
                              "erase:1:delay-reply:10:extra"}) {
         EXPECT_FALSE(ParseFaultOption(text)) << text;
     }

@@ -140,9 +140,8 @@ TEST_F(DevsimOptionsTest, TheStateFileReplacesOnlyARegularFileAndNeverFollowsALi
         bool written;
     };
     std::vector<Row> rows = {
-        {"state.txt", true},      {"old-state.txt", true}, {"link", false},
-        {"dangling", false},      {"folder", false},       {"fifo", false},
-        {"no-such/state", false},
+        {"state.txt", true}, {"old-state.txt", true}, {"link", false},          {"dangling", false},
+        {"folder", false},   {"fifo", false},         {"no-such/state", false},
     };
     if (asRoot) rows.push_back({"device", false});
     for (const Row& row : rows) {

@@ -55,9 +55,8 @@ public:
     JackLink() : client_("far" + std::to_string(::getpid())) {
         farOut_ = midi::WatchedMidi<RtMidiOut>::Create(RtMidi::UNIX_JACK, client_);
         farIn_ = midi::WatchedMidi<RtMidiIn>::Create(RtMidi::UNIX_JACK, client_);
-        EXPECT_TRUE(farOut_ && farOut_->Run([](RtMidiOut& midi) {
-            midi.openVirtualPort("far out");
-        }));
+        EXPECT_TRUE(farOut_ &&
+                    farOut_->Run([](RtMidiOut& midi) { midi.openVirtualPort("far out"); }));
         EXPECT_TRUE(farIn_ && farIn_->Run([this](RtMidiIn& midi) {
             midi.ignoreTypes(false, true, true);  // SysEx wanted; clock and sensing not
             midi.setCallback(&JackLink::OnMessage, this);
@@ -79,9 +78,8 @@ public:
         return received_;
     }
     void FarEndSend(const Bytes& message) {
-        EXPECT_TRUE(farOut_->Run([&](RtMidiOut& midi) {
-            midi.sendMessage(message.data(), message.size());
-        }));
+        EXPECT_TRUE(farOut_->Run(
+            [&](RtMidiOut& midi) { midi.sendMessage(message.data(), message.size()); }));
     }
     // A server that stops answering without dying. A cycle it had already started still
     // runs in our client, late on a loaded machine; 200 ms leaves it time to end.

@@ -73,8 +73,7 @@ struct TickLog {
     std::chrono::milliseconds tickLength{0};
 };
 
-void CountTick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t,
-               std::uintptr_t) {
+void CountTick(std::uint32_t, std::uint32_t, std::uintptr_t user, std::uintptr_t, std::uintptr_t) {
     auto* log = reinterpret_cast<TickLog*>(user);
     if (++log->inTick > 1) log->overlapped = true;
     if (std::this_thread::get_id() == log->startingThread) log->onStartingThread = true;

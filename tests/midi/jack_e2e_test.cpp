@@ -103,10 +103,10 @@ protected:
 
     void StartDevsim() {
         client_ = "devsim" + Pid();
-        ASSERT_TRUE(devsim_.Start({TQ5_DEVSIM_PATH, "--api", "jack", "--client-name", client_,
-                                   "--id", "6E:00:07:00", "--mode", "flash-writing",
-                                   "--erased", "--state-file", stateFile_},
-                                  TempPath("devsim.log")));
+        ASSERT_TRUE(devsim_.Start(
+            {TQ5_DEVSIM_PATH, "--api", "jack", "--client-name", client_, "--id", "6E:00:07:00",
+             "--mode", "flash-writing", "--erased", "--state-file", stateFile_},
+            TempPath("devsim.log")));
         ASSERT_TRUE(devsim_.WaitForLine("tq5-devsim ready", 10s))
             << devsim_.Output() << ReadFile(TempPath("devsim.log"));
     }

@@ -94,8 +94,8 @@ TEST(MidiOutPortCalls, MinusOneReachesTheDriverUnchanged) {
 
 TEST(MidiOutPortCalls, SendsFromTwoThreadsNeverOverlapInTheDriver) {
     test::OutputCalls calls;
-    MidiOutPort port(std::make_unique<test::RecordingOutputDriver>(
-        calls, true, std::chrono::microseconds(200)));
+    MidiOutPort port(
+        std::make_unique<test::RecordingOutputDriver>(calls, true, std::chrono::microseconds(200)));
     ASSERT_EQ(port.Open(0), 1);
     const Bytes message = Hex("F0 52 00 6E 00 00 F7");
     auto sendMany = [&] {
@@ -147,9 +147,8 @@ TEST_F(MidiOutPortTest, DestroyingThePortEndsAWaitingSend) {
     auto port = std::make_unique<MidiOutPort>(backend_.CreateOutput());
     ASSERT_EQ(port->Open(0), 1);
     first_->SetHoldSends(true);
-    auto waiting = std::async(std::launch::async, [&] {
-        return Send(*port, Hex("F0 7E 00 06 01 F7"));
-    });
+    auto waiting =
+        std::async(std::launch::async, [&] { return Send(*port, Hex("F0 7E 00 06 01 F7")); });
     ASSERT_TRUE(test::WaitUntil([&] { return first_->SendsWaiting() == 1; }));
     port.reset();
     ASSERT_EQ(waiting.wait_for(test::kHangBound), std::future_status::ready);

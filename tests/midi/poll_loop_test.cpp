@@ -73,9 +73,8 @@ TEST_F(PollLoopTest, AnswersAreSentWhileTheWorkerWaitsOnAHeldLineAndClosingEndsT
 
     std::array<std::uint8_t, protocol::kIdentityRequestLength> request{};
     protocol::BuildIdentityRequest(request.data());
-    std::thread worker([&] {
-        EXPECT_EQ(transport.context.SendSysEx(request.data(), request.size()), -1);
-    });
+    std::thread worker(
+        [&] { EXPECT_EQ(transport.context.SendSysEx(request.data(), request.size()), -1); });
     ASSERT_TRUE(test::WaitUntil([&] { return pair_->SendsWaiting() == 1; }));
     // The window closes: both ports close, the waiting send ends, the worker goes on.
     transport.out.Close();

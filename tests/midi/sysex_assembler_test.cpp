@@ -37,8 +37,8 @@ const std::string kIdentity = "F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7";
 
 struct StreamCase {
     const char* name;
-    std::vector<std::string> chunks;   // as delivered by the platform, in order
-    std::vector<std::string> expected; // the messages that come out
+    std::vector<std::string> chunks;    // as delivered by the platform, in order
+    std::vector<std::string> expected;  // the messages that come out
 };
 
 class AssemblerStream : public ::testing::TestWithParam<StreamCase> {};
@@ -56,12 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StreamCase{"Whole", {kReply}, {kReply}},
         StreamCase{"TwoInOneChunk", {kReply + " " + kIdentity}, {kReply, kIdentity}},
-        StreamCase{"ClockInsideAndBetween",
-                   {"F8 F0 52 F8 00 6E 00 FE 00 F8 F7 FE F8"},
-                   {kReply}},
-        StreamCase{"EveryRealTimeByteInside",
-                   {"F0 52 00 6E F8 F9 FA FB FC FD FE FF 00 00 F7"},
-                   {kReply}},
+        StreamCase{"ClockInsideAndBetween", {"F8 F0 52 F8 00 6E 00 FE 00 F8 F7 FE F8"}, {kReply}},
+        StreamCase{
+            "EveryRealTimeByteInside", {"F0 52 00 6E F8 F9 FA FB FC FD FE FF 00 00 F7"}, {kReply}},
         StreamCase{"ClockRightBeforeTheEnd", {"F0 52 00 6E 00 00 F8", "F7"}, {kReply}},
         StreamCase{"SplitIntoPieces", {"F0 52", "00 6E 00", "00", "F7"}, {kReply}},
         StreamCase{"LostEndThenReply", {"F0 7D 01 02 03", kReply}, {kReply}},
@@ -70,9 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"F0 52 00 6E 00", "90 40 7F", "00 F7", kReply},
                    {kReply}},
         StreamCase{"SystemCommonEndsUnfinished", {"F0 52 00 6E 00 F2 01 02 00 F7"}, {}},
-        StreamCase{"ShortMessagesBetweenAreDropped",
-                   {"90 40 7F B0 07 64 " + kReply + " C0 05"},
-                   {kReply}},
+        StreamCase{
+            "ShortMessagesBetweenAreDropped", {"90 40 7F B0 07 64 " + kReply + " C0 05"}, {kReply}},
         StreamCase{"EndWithoutStartIsDropped", {"00 00 F7 " + kReply + " F7"}, {kReply}},
         StreamCase{"EmptyMessage", {"F0 F7"}, {"F0 F7"}},
         StreamCase{"NothingButRealTime", {"F8 F8 FE FF"}, {}}),
@@ -92,8 +88,8 @@ TEST(SysExAssembler, EveryCutOfAMessageGivesTheSameMessage) {
 // Messages longer than the receive buffer go up in buffer-sized blocks: the first begins
 // with F0, the later ones with data bytes; together they are the message.
 TEST(SysExAssembler, LongMessagesComeInBufferSizedBlocks) {
-    for (const std::size_t length : {kInputBlockSize - 1, kInputBlockSize, kInputBlockSize + 1,
-                                     2 * kInputBlockSize + 5}) {
+    for (const std::size_t length :
+         {kInputBlockSize - 1, kInputBlockSize, kInputBlockSize + 1, 2 * kInputBlockSize + 5}) {
         Bytes message(length, 0x11);
         message.front() = 0xF0;
         message.back() = 0xF7;

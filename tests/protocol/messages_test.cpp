@@ -30,8 +30,7 @@ TEST(Builders, ConstantAndShortMessages) {
               Hex("F0 52 00 6E 00 01 F7"));
     EXPECT_EQ(Built([](auto* o) { return BuildEnterUpdateRequest(o, 0x6E); }),
               Hex("F0 52 00 6E 01 F7"));
-    EXPECT_EQ(Built([](auto* o) { return BuildFinishRequest(o, 0x00); }),
-              Hex("F0 52 00 00 04 F7"));
+    EXPECT_EQ(Built([](auto* o) { return BuildFinishRequest(o, 0x00); }), Hex("F0 52 00 00 04 F7"));
 }
 
 TEST(Builders, ReadMemoryRequest) {
@@ -46,19 +45,23 @@ TEST(Builders, EraseRequest) {
 
 TEST(Builders, WriteBlockRequestOfThreeBytes) {
     const Bytes data = Hex("12 80 FF");
-    EXPECT_EQ(Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0x32000, 3); }),
-              Hex("F0 52 00 6E 02 00 40 0C 00 00 03 00 30 12 00 7F 35 4C 74 4C 00 F7"));
+    EXPECT_EQ(
+        Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0x32000, 3); }),
+        Hex("F0 52 00 6E 02 00 40 0C 00 00 03 00 30 12 00 7F 35 4C 74 4C 00 F7"));
 }
 
 TEST(Builders, WriteBlockRequestLengths) {
     Bytes data(4096);
     std::iota(data.begin(), data.end(), 0);
-    const Bytes full = Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0, 4096); });
+    const Bytes full =
+        Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0, 4096); });
     EXPECT_EQ(full.size(), 4700u);
     EXPECT_EQ(full.front(), 0xF0);
     EXPECT_EQ(full.back(), 0xF7);
     for (std::size_t i = 1; i + 1 < full.size(); ++i) ASSERT_LT(full[i], 0x80) << i;
-    EXPECT_EQ(Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0, 1); }).size(), 20u);
+    EXPECT_EQ(
+        Built([&](auto* o) { return BuildWriteBlockRequest(o, 0x6E, data.data(), 0, 1); }).size(),
+        20u);
     EXPECT_EQ(WriteBlockRequestLength(4096), 4700u);
 }
 
@@ -73,7 +76,9 @@ TEST(Builders, WriteBlockRequestRefusesCountsItCannotCarry) {
 TEST(Builders, IdentityReplyCarriesTheAcceptedIdOrZero) {
     EXPECT_EQ(Built([](auto* o) { return BuildIdentityReply(o, {}); }),
               Hex("F0 7E 00 06 02 52 00 00 00 00 31 30 30 30 F7"));
-    EXPECT_EQ(Built([](auto* o) { return BuildIdentityReply(o, {0x6E, 0x00, 0x05, 0x00}); }),
+    EXPECT_EQ(Built([](auto* o) {
+                  return BuildIdentityReply(o, {0x6E, 0x00, 0x05, 0x00});
+              }),
               Hex("F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7"));
 }
 
@@ -84,13 +89,15 @@ TEST(Classifier, DeviceSpecificCommands) {
     EXPECT_EQ(Classify(Hex("F0 52 00 6E 00 0B F7")).status, 11);
     for (const char* cmd : {"01", "04", "05"}) {
         EXPECT_EQ(Classify(Hex(std::string("F0 52 00 6E ") + cmd + " F7")).kind,
-                  MessageClass::DeviceCommand) << cmd;
+                  MessageClass::DeviceCommand)
+            << cmd;
     }
     EXPECT_EQ(Classify(Hex("F0 52 00 6E 02 F7")).kind, MessageClass::CompletionNotice);
     EXPECT_EQ(Classify(Hex("F0 52 00 6E 03 F7")).kind, MessageClass::Ignored);
     for (const char* cmd : {"06", "0A", "5F", "61", "7F"}) {
         EXPECT_EQ(Classify(Hex(std::string("F0 52 00 6E ") + cmd + " F7")).kind,
-                  MessageClass::UnknownCommand) << cmd;
+                  MessageClass::UnknownCommand)
+            << cmd;
     }
 }
 

@@ -27,7 +27,8 @@ struct Range {
 // The flash range a request may change if the device accepted it; empty for other requests.
 Range RangeOf(const Bytes& m) {
     const protocol::DeviceRequest r = protocol::ParseRequest(m.data(), m.size());
-    if (r.kind == protocol::RequestKind::Erase) return {r.address, std::uint64_t{r.address} + r.size};
+    if (r.kind == protocol::RequestKind::Erase)
+        return {r.address, std::uint64_t{r.address} + r.size};
     if (r.kind == protocol::RequestKind::WriteBlock) {
         return {r.address, std::uint64_t{r.address} + static_cast<std::uint64_t>(r.dataCount)};
     }
@@ -42,8 +43,11 @@ TEST(DeviceBadInput, MutatedRequestsNeverCrashAndChangeOnlyWhatWasAccepted) {
 
     std::mt19937 random(12345);
     const Bytes zeros(300, 0x00);  // zeros pass the NOR check anywhere
-    const std::vector<Bytes> seeds = {WriteBlock(0x3FF000, zeros), ReadMemory(0x3FF000, 64),
-                                      IdentityRequest(), EnterUpdate(), Finish(),
+    const std::vector<Bytes> seeds = {WriteBlock(0x3FF000, zeros),
+                                      ReadMemory(0x3FF000, 64),
+                                      IdentityRequest(),
+                                      EnterUpdate(),
+                                      Finish(),
                                       Erase(0x3FF000, 0x1000)};
     std::vector<Range> accepted;
     for (int round = 0; round < 3000; ++round) {
@@ -53,7 +57,8 @@ TEST(DeviceBadInput, MutatedRequestsNeverCrashAndChangeOnlyWhatWasAccepted) {
                 m.resize(random() % m.size());
                 break;
             case 1:  // flip bytes, top bit included
-                for (int k = 0; k < 3; ++k) m[random() % m.size()] ^= static_cast<std::uint8_t>(random());
+                for (int k = 0; k < 3; ++k)
+                    m[random() % m.size()] ^= static_cast<std::uint8_t>(random());
                 break;
             case 2:  // extend
                 m.insert(m.end() - 1, random() % 40, static_cast<std::uint8_t>(random() & 0x7F));

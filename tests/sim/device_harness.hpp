@@ -40,7 +40,8 @@ inline Bytes Erase(std::uint32_t address, std::uint32_t size, std::uint8_t dev =
 inline Bytes WriteBlock(std::uint32_t address, const std::uint8_t* data, std::int32_t n,
                         std::uint8_t dev = kDev) {
     Bytes m(protocol::WriteBlockRequestLength(n));
-    m.resize(protocol::BuildWriteBlockRequest(m.data(), dev, data, static_cast<std::int32_t>(address), n));
+    m.resize(protocol::BuildWriteBlockRequest(m.data(), dev, data,
+                                              static_cast<std::int32_t>(address), n));
     return m;
 }
 inline Bytes WriteBlock(std::uint32_t address, const Bytes& data, std::uint8_t dev = kDev) {

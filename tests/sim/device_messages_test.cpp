@@ -48,7 +48,8 @@ TEST(ParseRequest, ReadsTheUpdatersOwnAnswers) {
     EXPECT_EQ(ack.status, 0);
     EXPECT_EQ(Parse(Status(1)).status, 1);
 
-    const protocol::DeviceRequest reply = Parse(Hex("F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7"));
+    const protocol::DeviceRequest reply =
+        Parse(Hex("F0 7E 00 06 02 52 6E 00 05 00 31 30 30 30 F7"));
     EXPECT_EQ(reply.kind, RequestKind::IdentityReply);
     EXPECT_EQ(reply.deviceId, (protocol::DeviceId{0x6E, 0x00, 0x05, 0x00}));
 }
@@ -132,8 +133,9 @@ TEST(DeviceReplies, LargestReadReplyRoundTripsThroughTheUpdatersClassifier) {
     Bytes data(protocol::kMaxReadReplyBytes);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37);
     Bytes m(protocol::ReadMemoryReplyLength(protocol::kMaxReadReplyBytes));
-    ASSERT_EQ(protocol::BuildReadMemoryReply(m.data(), kDev, data.data(), protocol::kMaxReadReplyBytes),
-              m.size());
+    ASSERT_EQ(
+        protocol::BuildReadMemoryReply(m.data(), kDev, data.data(), protocol::kMaxReadReplyBytes),
+        m.size());
     const protocol::ClassifiedMessage c = protocol::ClassifyMessage(m.data(), m.size());
     ASSERT_EQ(c.kind, protocol::MessageClass::ReadMemoryReply);
     ASSERT_EQ(c.dataCount, 16383);

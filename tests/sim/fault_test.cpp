@@ -92,7 +92,8 @@ TEST(DeviceFaults, CorruptReadCrcFailsTheUpdatersCheckButKeepsTheData) {
     h.device.AddFault(Make(RequestType::ReadMemory, 1, FaultAction::CorruptReadCrc));
     const std::vector<Bytes> replies = h.Exchange(ReadMemory(0x31FFC, 4));
     ASSERT_EQ(replies.size(), 1u);
-    const protocol::ClassifiedMessage c = protocol::ClassifyMessage(replies[0].data(), replies[0].size());
+    const protocol::ClassifiedMessage c =
+        protocol::ClassifyMessage(replies[0].data(), replies[0].size());
     ASSERT_EQ(c.kind, protocol::MessageClass::ReadMemoryReply);
     Bytes data(4);
     protocol::UnpackPayload(data.data(), c.packed, c.packedCount);
@@ -192,7 +193,8 @@ TEST(DeviceFaults, RandomFaultsFollowTheSeed) {
     ASSERT_EQ(a.size(), 200u);
     EXPECT_EQ(a, NotesOfRandomRun(7, 0.3));
     EXPECT_NE(a, NotesOfRandomRun(8, 0.3));
-    const auto faulted = std::count_if(a.begin(), a.end(), [](const std::string& n) { return !n.empty(); });
+    const auto faulted =
+        std::count_if(a.begin(), a.end(), [](const std::string& n) { return !n.empty(); });
     EXPECT_GT(faulted, 30);
     EXPECT_LT(faulted, 100);
     for (const std::string& note : NotesOfRandomRun(7, 0.0)) EXPECT_TRUE(note.empty());

@@ -16,7 +16,8 @@ using namespace std::chrono_literals;
 TEST(DeviceThread, RepliesComeFromTheDevicesOwnThread) {
     DeviceHarness h;
     std::thread::id sinkThread;
-    h.device.SetReplySink([&](const std::uint8_t*, std::size_t) { sinkThread = std::this_thread::get_id(); });
+    h.device.SetReplySink(
+        [&](const std::uint8_t*, std::size_t) { sinkThread = std::this_thread::get_id(); });
     const Bytes request = IdentityRequest();
     h.device.Receive(request.data(), request.size());
     h.device.WaitIdle();
@@ -41,7 +42,8 @@ TEST(DeviceThread, ManyCallersEachGetTheirAnswers) {
     for (std::thread& c : callers) c.join();
     h.device.WaitIdle();
     EXPECT_EQ(h.replies.Take().size(), static_cast<std::size_t>(kThreads * kEach));
-    EXPECT_EQ(h.device.RequestCount(sim::RequestType::ReadMemory), static_cast<std::uint32_t>(kThreads * kEach));
+    EXPECT_EQ(h.device.RequestCount(sim::RequestType::ReadMemory),
+              static_cast<std::uint32_t>(kThreads * kEach));
 }
 
 TEST(DeviceThread, NoSinkCallAfterTheSinkIsReplaced) {

@@ -40,7 +40,8 @@ TEST(DeviceTraffic, RecordsTheUpdatersAnswersInOrder) {
         EXPECT_TRUE(h.Exchange(answer).empty()) << "answers are not answered";
     }
     EXPECT_TRUE(h.device.WaitForUpdaterAnswers(3, std::chrono::milliseconds(0)));
-    EXPECT_EQ(h.device.UpdaterAnswers(), (std::vector<Bytes>{Status(0), ownReply, Status(1, 0x00)}));
+    EXPECT_EQ(h.device.UpdaterAnswers(),
+              (std::vector<Bytes>{Status(0), ownReply, Status(1, 0x00)}));
     EXPECT_FALSE(h.device.WaitForUpdaterAnswers(4, std::chrono::milliseconds(20)));
 }
 
@@ -109,7 +110,8 @@ TEST(DeviceTraffic, ObserverSeesEveryEntryOnTheDeviceThread) {
     h.Exchange(ReadMemory(0x31FFC, 4));
     std::lock_guard guard(lock);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_NE(lines[0].find("updater -> device  EraseRequest 0x0D2000 size 0x001000"), std::string::npos)
+    EXPECT_NE(lines[0].find("updater -> device  EraseRequest 0x0D2000 size 0x001000"),
+              std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find("device -> updater  StatusMessage 6"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("WriteBlockRequest 0x032000 n=4096"), std::string::npos) << lines[2];
@@ -119,11 +121,13 @@ TEST(DeviceTraffic, DescribeNamesEachMessage) {
     const auto describe = [](const Bytes& m, sim::Direction d) {
         return sim::DescribeMessage(m.data(), m.size(), d);
     };
-    EXPECT_EQ(describe(ReadMemory(0x31FFC, 4), sim::Direction::ToDevice), "ReadMemoryRequest 0x031FFC n=4");
+    EXPECT_EQ(describe(ReadMemory(0x31FFC, 4), sim::Direction::ToDevice),
+              "ReadMemoryRequest 0x031FFC n=4");
     EXPECT_EQ(describe(Finish(), sim::Direction::ToDevice), "FinishRequest");
     EXPECT_EQ(describe(Hex("F0 52 00"), sim::Direction::ToDevice), "malformed (3 bytes)");
-    EXPECT_EQ(describe(Hex("F0 7E 00 06 02 52 6E 00 07 00 31 30 30 30 F7"), sim::Direction::FromDevice),
-              "IdentityReply 6E 00 07 00");
+    EXPECT_EQ(
+        describe(Hex("F0 7E 00 06 02 52 6E 00 07 00 31 30 30 30 F7"), sim::Direction::FromDevice),
+        "IdentityReply 6E 00 07 00");
     EXPECT_EQ(describe(Hex("F0 52 00 6E 60 04 30 00 00 04 00 28 10 00 7F 7F 48 4C 4B 51 0E F7"),
                        sim::Direction::FromDevice),
               "ReadMemoryReply n=4");
@@ -133,10 +137,12 @@ TEST(DeviceTraffic, DescribeNamesEachMessage) {
 
 TEST(DeviceTraffic, FlashReportShowsVersionsAndRegions) {
     DeviceHarness h;
-    const std::string report = sim::FormatFlashState(h.device.InspectFlash(firmware::EmbeddedFirmware()));
+    const std::string report =
+        sim::FormatFlashState(h.device.InspectFlash(firmware::EmbeddedFirmware()));
     EXPECT_NE(report.find("boot version:   1.00\n"), std::string::npos) << report;
     EXPECT_NE(report.find("system version: 1.05\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("region of image 139 at 0x0D2000, 0x001000 bytes: CRC 0x"), std::string::npos);
+    EXPECT_NE(report.find("region of image 139 at 0x0D2000, 0x001000 bytes: CRC 0x"),
+              std::string::npos);
     EXPECT_NE(report.find("differs from its image"), std::string::npos);
     EXPECT_NE(report.find("region of image 136 at 0x0DB000, 0x325000 bytes"), std::string::npos);
 

@@ -25,11 +25,13 @@ sim::DeviceOptions InMode(DeviceMode mode) {
 // The four bytes a read reply carries, or an empty vector when the reply is anything else.
 Bytes ReadDataOf(const std::vector<Bytes>& replies) {
     if (replies.size() != 1) return {};
-    const protocol::ClassifiedMessage c = protocol::ClassifyMessage(replies[0].data(), replies[0].size());
+    const protocol::ClassifiedMessage c =
+        protocol::ClassifyMessage(replies[0].data(), replies[0].size());
     if (c.kind != protocol::MessageClass::ReadMemoryReply) return {};
     Bytes data(static_cast<std::size_t>(c.dataCount));
     protocol::UnpackPayload(data.data(), c.packed, c.packedCount);
-    if (protocol::ComputeCrc32(data.data(), static_cast<std::uint32_t>(data.size())) != c.crc) return {};
+    if (protocol::ComputeCrc32(data.data(), static_cast<std::uint32_t>(data.size())) != c.crc)
+        return {};
     return data;
 }
 
@@ -42,7 +44,8 @@ TEST(VirtualDevice, AnswersTheIdentityRequestWithItsId) {
     h.device.SetDeviceId({0x6E, 0x00, 0x07, 0x00});
     const std::vector<Bytes> replies = h.Exchange(IdentityRequest());
     ASSERT_EQ(replies.size(), 1u);
-    const protocol::ClassifiedMessage c = protocol::ClassifyMessage(replies[0].data(), replies[0].size());
+    const protocol::ClassifiedMessage c =
+        protocol::ClassifyMessage(replies[0].data(), replies[0].size());
     EXPECT_EQ(c.kind, protocol::MessageClass::IdentityReply);
     EXPECT_EQ(c.deviceId, (protocol::DeviceId{0x6E, 0x00, 0x07, 0x00}));
 }
@@ -82,7 +85,8 @@ TEST(VirtualDevice, EraseAndWriteNeedTheFlashWritingMode) {
 }
 
 TEST(VirtualDevice, ReadsWorkInEveryMode) {
-    for (DeviceMode mode : {DeviceMode::Normal, DeviceMode::UpdateReady, DeviceMode::FlashWriting}) {
+    for (DeviceMode mode :
+         {DeviceMode::Normal, DeviceMode::UpdateReady, DeviceMode::FlashWriting}) {
         DeviceHarness h(InMode(mode));
         EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kSystemVersion.flashAddress, 4)))),
                   "1.05");
@@ -91,8 +95,10 @@ TEST(VirtualDevice, ReadsWorkInEveryMode) {
 
 TEST(VirtualDevice, InstalledFirmwareDefaultsToTheCarriedImagesWithAnOlderSystemVersion) {
     DeviceHarness h;
-    EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kBootVersion.flashAddress, 4)))), "1.00");
-    EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kPresetVersion.flashAddress, 4)))), "1.00");
+    EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kBootVersion.flashAddress, 4)))),
+              "1.00");
+    EXPECT_EQ(Text(ReadDataOf(h.Exchange(ReadMemory(engine::kPresetVersion.flashAddress, 4)))),
+              "1.00");
     const sim::FlashState state = h.device.InspectFlash(firmware::EmbeddedFirmware());
     EXPECT_EQ(sim::VersionText(state.systemVersion), "1.05");
     for (const sim::RegionState& region : state.regions) {
@@ -118,7 +124,8 @@ TEST(VirtualDevice, InstalledFirmwareCanBeErasedOrCarryOtherVersions) {
 }
 
 TEST(VirtualDevice, InstalledFirmwareCanComeFromAnotherStoreAndIsCutAtItsRegion) {
-    firmware::MemoryFirmwareStore store = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    firmware::MemoryFirmwareStore store =
+        firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
     store.Set(engine::kImagePreset, Bytes(8192, 0x5A));  // twice its region
     sim::DeviceOptions options;
     options.firmware.images = &store;
@@ -162,7 +169,8 @@ TEST(VirtualDevice, EraseOutsideTheFlashOrOffTheSectorsIsRefused) {
 TEST(VirtualDevice, WriteStoresTheBlockAndReadGivesItBack) {
     DeviceHarness h(InMode(DeviceMode::FlashWriting));
     Bytes data(4096);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x80 + i * 13);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(0x80 + i * 13);
     ASSERT_EQ(h.StatusOf(Erase(0xD2000, 0x1000)), 0);
     EXPECT_EQ(h.StatusOf(WriteBlock(0xD2000, data)), 0);
     EXPECT_EQ(h.device.ReadFlash(0xD2000, 4096), data);

@@ -90,8 +90,7 @@ TEST(CloseAtRandom, ClosingAtAnyMomentEndsTheProcedureQuietlyAndPromptly) {
         std::this_thread::sleep_for(wait);
         // The GUI thread may already have taken the version check's completion.
         if (versionCheck && draw() % 2 == 0) window.view.PumpPosted(*window.dialog);
-        if (window.view.Status() == "Version update completed." ||
-            !window.view.Boxes().empty()) {
+        if (window.view.Status() == "Version update completed." || !window.view.Boxes().empty()) {
             ++completed;
         }
 
@@ -107,7 +106,8 @@ TEST(CloseAtRandom, ClosingAtAnyMomentEndsTheProcedureQuietlyAndPromptly) {
         EXPECT_LT(closing, 5s) << where << "closing took too long";
     }
     std::cout << "close at random: " << runs << " runs over "
-              << std::chrono::duration<double>(span).count() << " s each, " << completed << " had ended before the close; slowest close "
+              << std::chrono::duration<double>(span).count() << " s each, " << completed
+              << " had ended before the close; slowest close "
               << std::chrono::duration<double, std::milli>(slowest).count() << " ms\n";
     EXPECT_LT(completed, runs);  // most closes met a procedure under way
 }

@@ -1,9 +1,9 @@
 // Soak: firmware updates against the virtual TQ-5 while it commits seeded random faults
 // (lost, late, refused, duplicated, stray and cut-off replies, replies in pieces or with
-// real-time bytes inside, lost requests), with the read-back check as tq5-updater runs it. Every update must end either
-// in success with the flash holding the images, or with the message that the procedures give
-// for one of the faults the device committed; the update that follows on the same device,
-// without faults, must always succeed. A success over a flash that differs from the images
+// real-time bytes inside, lost requests), with the read-back check as tq5-updater runs it. Every
+// update must end either in success with the flash holding the images, or with the message that the
+// procedures give for one of the faults the device committed; the update that follows on the same
+// device, without faults, must always succeed. A success over a flash that differs from the images
 // is never acceptable.
 //
 // TQ5_SOAK_RUNS sets the number of faulty updates (default 200), TQ5_SOAK_SEED the seed
@@ -69,7 +69,7 @@ std::string OutcomeOf(const test::RecordingHost& host, const std::string& marker
         if (e.rfind("status:", 0) == 0) lastStatus = e.substr(7);
     }
     return lastStatus == Text(engine::IDS_UPDATE_COMPLETED) ? std::string(kSuccess)
-                                                             : std::string(kNoMessage);
+                                                            : std::string(kNoMessage);
 }
 
 struct Committed {
@@ -82,8 +82,8 @@ std::vector<Committed> CommittedFaults(const sim::VirtualDevice& device) {
     std::vector<Committed> out;
     for (const sim::TranscriptEntry& entry : device.Transcript()) {
         if (entry.direction != sim::Direction::ToDevice || entry.note.empty()) continue;
-        const auto type = sim::RequestTypeOf(
-            protocol::ParseRequest(entry.bytes.data(), entry.bytes.size()).kind);
+        const auto type =
+            sim::RequestTypeOf(protocol::ParseRequest(entry.bytes.data(), entry.bytes.size()).kind);
         if (!type) continue;
         for (std::size_t a = 0; a < sim::kFaultActionCount; ++a) {
             const auto action = static_cast<FaultAction>(a);
@@ -111,11 +111,10 @@ std::uint32_t WaitFor(RequestType type, const engine::Timing& timing) {
 // The ways a fault on one request may end an update; none for faults the update rides out.
 std::vector<std::string> EndingsFor(const Committed& fault, const sim::RandomFaults& random,
                                     const engine::Timing& timing) {
-    const bool lost = fault.action == FaultAction::DropReply ||
-                      fault.action == FaultAction::SendTruncated ||
-                      fault.action == FaultAction::LoseRequest ||
-                      (fault.action == FaultAction::DelayReply &&
-                       random.delayMs >= WaitFor(fault.type, timing));
+    const bool lost =
+        fault.action == FaultAction::DropReply || fault.action == FaultAction::SendTruncated ||
+        fault.action == FaultAction::LoseRequest ||
+        (fault.action == FaultAction::DelayReply && random.delayMs >= WaitFor(fault.type, timing));
     const bool refused = fault.action == FaultAction::AnswerStatus;
     // A reply that comes twice is taken for the answer to whatever waits next. A surplus
     // status reply, or the shift of every later answer by one, ends the update with "Transfer
@@ -237,8 +236,8 @@ TEST(UpdateSoak, FaultyUpdatesSucceedOrEndWithTheirFaultsMessageAndACleanUpdateF
         const sim::RandomFaults random = options.randomFaults;
         test::DeviceRig rig(options, SoakImages(), timing);
         rig.env.verifyFlash = true;  // as tq5-updater runs it
-        const std::string where = "run " + std::to_string(run) + " (device seed " +
-                                  std::to_string(options.seed) + "): ";
+        const std::string where =
+            "run " + std::to_string(run) + " (device seed " + std::to_string(options.seed) + "): ";
 
         rig.RunUpdate();
         const std::string outcome = OutcomeOf(rig.host, "");

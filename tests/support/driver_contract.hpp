@@ -129,9 +129,9 @@ TYPED_TEST_P(DriverContract, CloseOnAnotherThreadEndsASendThatWaitsForTheLine) {
     int closed = -1;
     std::thread closer([&] { closed = out.Close(); });
     const bool ended = sending.wait_for(kHangBound) == std::future_status::ready;
-    const double endedMs = std::chrono::duration<double, std::milli>(
-                               std::chrono::steady_clock::now() - closing)
-                               .count();
+    const double endedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - closing)
+            .count();
     link.ReleaseSends();  // a send or Close still waiting finishes now instead of hanging
     closer.join();
     EXPECT_TRUE(waited) << "the send did not wait for the held line";

@@ -27,9 +27,10 @@ namespace tq5::test {
 class JackServer {
 public:
     // `options`: jackd's own options (e.g. "--sync"); `frames`: the dummy driver's period.
-    JackServer(std::string name, std::string logPath, std::vector<std::string> options,
-               int frames)
-        : name_(std::move(name)), log_(std::move(logPath)), options_(std::move(options)),
+    JackServer(std::string name, std::string logPath, std::vector<std::string> options, int frames)
+        : name_(std::move(name)),
+          log_(std::move(logPath)),
+          options_(std::move(options)),
           frames_(frames) {
         ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);

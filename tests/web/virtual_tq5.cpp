@@ -84,8 +84,8 @@ std::string StateJson(tq5::sim::VirtualDevice& device) {
     for (std::size_t i = 0; i < state.regions.size(); ++i) {
         const RegionState& region = state.regions[i];
         json << (i ? "," : "") << "{\"image\":" << region.imageId
-             << ",\"address\":" << region.address << ",\"holdsImage\":"
-             << (region.holdsImage ? "true" : "false")
+             << ",\"address\":" << region.address
+             << ",\"holdsImage\":" << (region.holdsImage ? "true" : "false")
              << ",\"erased\":" << (region.erased ? "true" : "false") << "}";
     }
     json << "],\"requests\":{";

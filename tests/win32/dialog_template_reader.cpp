@@ -68,13 +68,20 @@ public:
 private:
     static std::string ClassName(std::uint16_t ordinal) {
         switch (ordinal) {
-        case 0x80: return "Button";
-        case 0x81: return "Edit";
-        case 0x82: return "Static";
-        case 0x83: return "ListBox";
-        case 0x84: return "ScrollBar";
-        case 0x85: return "ComboBox";
-        default: return OrdinalText(ordinal);
+            case 0x80:
+                return "Button";
+            case 0x81:
+                return "Edit";
+            case 0x82:
+                return "Static";
+            case 0x83:
+                return "ListBox";
+            case 0x84:
+                return "ScrollBar";
+            case 0x85:
+                return "ComboBox";
+            default:
+                return OrdinalText(ordinal);
         }
     }
 
@@ -139,7 +146,8 @@ std::optional<DialogTemplate> LoadDialogTemplate(int id) {
     if (info == nullptr) return std::nullopt;
     const void* bytes = LockResource(LoadResource(nullptr, info));
     if (bytes == nullptr) return std::nullopt;
-    return ReadDialogTemplate(static_cast<const std::uint8_t*>(bytes), SizeofResource(nullptr, info));
+    return ReadDialogTemplate(static_cast<const std::uint8_t*>(bytes),
+                              SizeofResource(nullptr, info));
 }
 
 }  // namespace tq5::test

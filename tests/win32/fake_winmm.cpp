@@ -34,6 +34,7 @@ struct Thunk<Method> {
 void* Alloc(SIZE_T bytes) { return FakeWinMm::Current().Alloc(bytes); }
 void Free(void* memory) { FakeWinMm::Current().Free(memory); }
 
+// clang-format off
 const midi::winmm::WinMmApi kFakeApi{
     Thunk<&FakeWinMm::InGetNumDevs>::Call,  Thunk<&FakeWinMm::InGetDevCaps>::Call,
     Thunk<&FakeWinMm::InOpen>::Call,        Thunk<&FakeWinMm::InReset>::Call,
@@ -46,6 +47,7 @@ const midi::winmm::WinMmApi kFakeApi{
     Thunk<&FakeWinMm::OutLongMsg>::Call,    Thunk<&FakeWinMm::OutReset>::Call,
     Alloc,                                  Free,
 };
+// clang-format on
 
 }  // namespace
 
@@ -68,8 +70,8 @@ MMRESULT FakeWinMm::InGetDevCaps(UINT_PTR device, LPMIDIINCAPSA caps, UINT size)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT FakeWinMm::InOpen(LPHMIDIIN handle, UINT device, DWORD_PTR callback,
-                           DWORD_PTR instance, DWORD flags) {
+MMRESULT FakeWinMm::InOpen(LPHMIDIIN handle, UINT device, DWORD_PTR callback, DWORD_PTR instance,
+                           DWORD flags) {
     lastInputDevice = device;
     lastInputOpenFlags = flags;
     if (inOpenResult != MMSYSERR_NOERROR) return inOpenResult;
@@ -284,7 +286,8 @@ MMRESULT FakeWinMm::OutClose(HMIDIOUT handle) {
     }
     // A prepared block that the driver does not hold belongs to a send still under way.
     for (MIDIHDR* header : preparedOutput_) {
-        if (std::find(pendingOutput_.begin(), pendingOutput_.end(), header) == pendingOutput_.end()) {
+        if (std::find(pendingOutput_.begin(), pendingOutput_.end(), header) ==
+            pendingOutput_.end()) {
             ++closedWithSendInProgress;
         }
     }

@@ -71,7 +71,8 @@ TEST_F(GuiThreadCallsTest, CallOnTheGuiThreadRunsAtOnce) {
 
 TEST_F(GuiThreadCallsTest, ClosingLetsAWaitingWorkerGoAndDropsItsCall) {
     std::atomic<bool> ran{false};
-    auto result = std::async(std::launch::async, [&] { return calls.Run([&] { ran.store(true); }); });
+    auto result =
+        std::async(std::launch::async, [&] { return calls.Run([&] { ran.store(true); }); });
     // The GUI thread is busy elsewhere (waiting for the workers, as a closing window does).
     Sleep(50);
     calls.Close();

@@ -9,7 +9,8 @@ namespace tq5::test {
 namespace {
 
 std::optional<std::uint32_t> ParseCount(const std::string& text) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(std::stoul(text));

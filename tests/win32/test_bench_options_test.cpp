@@ -28,10 +28,10 @@ TEST(TestBenchOptionsTest, DefaultsAreAnUpdateReadyDeviceThatTakesAFewSeconds) {
 }
 
 TEST(TestBenchOptionsTest, EveryOptionReachesTheDevice) {
-    const auto options = Parse({"--mode", "normal", "--write-ms", "7", "--erase-ms", "0",
-                                "--line-rate", "3125", "--system-version", "0.99", "--fault",
-                                "write-block:36:delay-reply:600", "--fault",
-                                "finish:1:answer-status:5", "--exit-report", "C:\\out.txt"});
+    const auto options =
+        Parse({"--mode", "normal", "--write-ms", "7", "--erase-ms", "0", "--line-rate", "3125",
+               "--system-version", "0.99", "--fault", "write-block:36:delay-reply:600", "--fault",
+               "finish:1:answer-status:5", "--exit-report", "C:\\out.txt"});
     ASSERT_TRUE(options);
     EXPECT_EQ(options->device.mode, sim::DeviceMode::Normal);
     EXPECT_EQ(options->device.timing.writeMsPerBlock, 7u);

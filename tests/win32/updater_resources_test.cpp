@@ -123,22 +123,25 @@ TEST(UpdaterResourcesTest, MainDialogTemplateHasTheLayoutOf103) {
     EXPECT_EQ(dialog->style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0u);
     EXPECT_TRUE(dialog->exStyle & WS_EX_APPWINDOW);
 
-    ExpectItems(*dialog, {
-        {1, "Button", "Execute", 119, 138, 50, 16, kButton, BS_DEFPUSHBUTTON, WS_TABSTOP},
-        {2, "Button", "Exit", 182, 138, 50, 16, kButton, BS_PUSHBUTTON, WS_TABSTOP},
-        {-1, "Static", "MIDI IN", 7, 7, 225, 8, kStatic, SS_LEFT, WS_GROUP},
-        {-1, "Static", "MIDI OUT", 7, 37, 225, 8, kStatic, SS_LEFT, WS_GROUP},
-        {1000, "ComboBox", "", 7, 15, 225, 115, kCombo | CBS_SORT, CBS_DROPDOWNLIST,
-         WS_VSCROLL | WS_TABSTOP},
-        {1001, "ComboBox", "", 7, 45, 225, 115, kCombo | CBS_SORT, CBS_DROPDOWNLIST,
-         WS_VSCROLL | WS_TABSTOP},
-        {1002, PROGRESS_CLASSA, "", 7, 107, 225, 14, 0, 0, WS_BORDER},
-        {1003, "Edit", "", 12, 91, 220, 12, 0, 0, kReadOnlyScrolling},
-        {1004, "Button", "Rescan Device", 145, 65, 87, 16, kButton, BS_DEFPUSHBUTTON, WS_TABSTOP},
-        {1005, "Static", "", 7, 134, 20, 20, kStatic, SS_BITMAP, 0},
-        {1006, "Edit", "", 12, 78, 29, 12, 0, 0, kReadOnlyScrolling},
-        {1007, "Button", "Version Check", 26, 140, 62, 14, kButton, BS_PUSHBUTTON, WS_TABSTOP},
-    });
+    ExpectItems(
+        *dialog,
+        {
+            {1, "Button", "Execute", 119, 138, 50, 16, kButton, BS_DEFPUSHBUTTON, WS_TABSTOP},
+            {2, "Button", "Exit", 182, 138, 50, 16, kButton, BS_PUSHBUTTON, WS_TABSTOP},
+            {-1, "Static", "MIDI IN", 7, 7, 225, 8, kStatic, SS_LEFT, WS_GROUP},
+            {-1, "Static", "MIDI OUT", 7, 37, 225, 8, kStatic, SS_LEFT, WS_GROUP},
+            {1000, "ComboBox", "", 7, 15, 225, 115, kCombo | CBS_SORT, CBS_DROPDOWNLIST,
+             WS_VSCROLL | WS_TABSTOP},
+            {1001, "ComboBox", "", 7, 45, 225, 115, kCombo | CBS_SORT, CBS_DROPDOWNLIST,
+             WS_VSCROLL | WS_TABSTOP},
+            {1002, PROGRESS_CLASSA, "", 7, 107, 225, 14, 0, 0, WS_BORDER},
+            {1003, "Edit", "", 12, 91, 220, 12, 0, 0, kReadOnlyScrolling},
+            {1004, "Button", "Rescan Device", 145, 65, 87, 16, kButton, BS_DEFPUSHBUTTON,
+             WS_TABSTOP},
+            {1005, "Static", "", 7, 134, 20, 20, kStatic, SS_BITMAP, 0},
+            {1006, "Edit", "", 12, 78, 29, 12, 0, 0, kReadOnlyScrolling},
+            {1007, "Button", "Version Check", 26, 140, 62, 14, kButton, BS_PUSHBUTTON, WS_TABSTOP},
+        });
 }
 
 TEST(UpdaterResourcesTest, SimplerLayout102IsKeptWithItsTitle) {
@@ -161,11 +164,13 @@ TEST(UpdaterResourcesTest, AboutBoxTemplateHasTheLayoutOf100) {
     const DWORD frame = WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     EXPECT_EQ(dialog->style & frame, frame);
 
-    ExpectItems(*dialog, {
-        {-1, "Static", "#128", 11, 17, 20, 20, kStatic, SS_ICON, 0},
-        {1, "Button", "OK", 178, 6, 50, 16, kButton, BS_DEFPUSHBUTTON, WS_GROUP | WS_TABSTOP},
-        {1003, "Edit", "", 39, 19, 134, 14, ES_AUTOHSCROLL, 0, ES_READONLY | WS_TABSTOP},
-    });
+    ExpectItems(
+        *dialog,
+        {
+            {-1, "Static", "#128", 11, 17, 20, 20, kStatic, SS_ICON, 0},
+            {1, "Button", "OK", 178, 6, 50, 16, kButton, BS_DEFPUSHBUTTON, WS_GROUP | WS_TABSTOP},
+            {1003, "Edit", "", 39, 19, 134, 14, ES_AUTOHSCROLL, 0, ES_READONLY | WS_TABSTOP},
+        });
 }
 
 // --- icon, version record, manifest ----------------------------------------------------
@@ -181,8 +186,8 @@ TEST(UpdaterResourcesTest, IconHas16And32And48PixelImages) {
     for (std::uint16_t i = 0; i < count; ++i) sizes.push_back(group[6 + 14 * i]);
     EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48}));
     for (const int size : {16, 32, 48}) {
-        EXPECT_NE(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME),
-                             IMAGE_ICON, size, size, 0),
+        EXPECT_NE(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                             size, size, 0),
                   nullptr);
     }
 }

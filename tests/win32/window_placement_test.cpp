@@ -19,6 +19,7 @@ TEST(WindowPlacementTest, CentresOnTheRectangleInsideTheWorkArea) {
     constexpr RECT kScreen{0, 0, 1024, 768};
     constexpr RECT kTaskbarBelow{0, 0, 1920, 1040};
     constexpr RECT kLeftMonitor{-1280, 0, 0, 1024};
+    // clang-format off
     const PlacementCase cases[] = {
         {"main window on the work area", 424, 307, kScreen, kScreen, {300, 230}},
         {"odd leftovers round toward the top left", 425, 308, kScreen, kScreen, {299, 230}},
@@ -33,6 +34,7 @@ TEST(WindowPlacementTest, CentresOnTheRectangleInsideTheWorkArea) {
         {"owner on the left monitor", 400, 100, {-1000, 100, -576, 407}, kLeftMonitor,
          {-988, 203}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const POINT corner = app::CentredPosition(c.width, c.height, c.centreOn, c.area);

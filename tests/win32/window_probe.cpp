@@ -41,7 +41,8 @@ std::vector<HWND> VisibleTopLevelWindows() {
     std::vector<HWND> windows;
     EnumWindows(
         [](HWND window, LPARAM out) -> BOOL {
-            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(out)->push_back(window);
+            if (IsWindowVisible(window))
+                reinterpret_cast<std::vector<HWND>*>(out)->push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&windows));
@@ -107,7 +108,8 @@ void Dump(HWND dialog) {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-    std::printf("rect=%s workarea=%s\n", RectText(bounds).c_str(), RectText(monitor.rcWork).c_str());
+    std::printf("rect=%s workarea=%s\n", RectText(bounds).c_str(),
+                RectText(monitor.rcWork).c_str());
     // The default button the dialog manager answers Enter with, and the buttons that draw
     // the default frame.
     DWORD_PTR defId = 0;
@@ -123,8 +125,7 @@ void Dump(HWND dialog) {
         }
     }
     std::printf("focus=%d default=%d framed=%s\n", FocusedControlId(dialog),
-                HIWORD(defId) == DC_HASDEFID ? static_cast<int>(LOWORD(defId)) : 0,
-                framed.c_str());
+                HIWORD(defId) == DC_HASDEFID ? static_cast<int>(LOWORD(defId)) : 0, framed.c_str());
     for (HWND child : children) {
         if (GetParent(child) != dialog) continue;  // the combo boxes' own edit and list
         char className[64] = {};
@@ -132,7 +133,8 @@ void Dump(HWND dialog) {
         std::printf("id=%d class=%s enabled=%d", GetDlgCtrlID(child), className,
                     IsWindowEnabled(child) ? 1 : 0);
         if (_stricmp(className, "ComboBox") == 0) {
-            std::printf(" count=%d selection=%d", static_cast<int>(SendMessageA(child, CB_GETCOUNT, 0, 0)),
+            std::printf(" count=%d selection=%d",
+                        static_cast<int>(SendMessageA(child, CB_GETCOUNT, 0, 0)),
                         static_cast<int>(SendMessageA(child, CB_GETCURSEL, 0, 0)));
         } else if (_stricmp(className, PROGRESS_CLASSA) == 0) {
             std::printf(" range=%d..%d position=%d",
@@ -166,11 +168,16 @@ bool WaitForItem(const std::string& title, int id, const std::regex& pattern, DW
 bool TypeKeys(HWND window, const std::vector<std::string>& names) {
     std::vector<WORD> keys;
     for (const auto& name : names) {
-        if (name == "enter") keys.push_back(VK_RETURN);
-        else if (name == "esc") keys.push_back(VK_ESCAPE);
-        else if (name == "tab") keys.push_back(VK_TAB);
-        else if (name == "space") keys.push_back(VK_SPACE);
-        else return false;
+        if (name == "enter")
+            keys.push_back(VK_RETURN);
+        else if (name == "esc")
+            keys.push_back(VK_ESCAPE);
+        else if (name == "tab")
+            keys.push_back(VK_TAB);
+        else if (name == "space")
+            keys.push_back(VK_SPACE);
+        else
+            return false;
     }
     SetForegroundWindow(window);
     for (int i = 0; i < 100 && GetForegroundWindow() != window; ++i) Sleep(20);
@@ -251,7 +258,8 @@ int RunCommand(const std::vector<std::string>& args) {
                      static_cast<int>(numberAt(3, 0)), 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else if (command == "key" && args.size() >= 3) {
-        if (!TypeKeys(window, std::vector<std::string>(args.begin() + 2, args.end()))) return Usage();
+        if (!TypeKeys(window, std::vector<std::string>(args.begin() + 2, args.end())))
+            return Usage();
     } else if (command == "rect" && args.size() >= 3) {
         // Where a real mouse click lands (xdotool in the window tests): on the control, or on
         // an entry of a combo box's list, which drops down right below it.
@@ -273,7 +281,8 @@ int RunCommand(const std::vector<std::string>& args) {
             wchar_t wide[260] = {};
             char text[520] = {};
             if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 260) {
-                SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+                SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                             reinterpret_cast<LPARAM>(wide));
                 WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
             }
             std::printf("%s\n", text);

@@ -102,7 +102,7 @@ TEST_F(WinMmInputDriverTest, BuffersAreReassembledIntoCleanMessages) {
     const Bytes reply = {0xF0, 0x52, 0x00, 0x6E, 0x00, 0x00, 0xF7};
     EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x52, 0x00, 0xF8, 0x6E, 0x00, 0x00, 0xF7}));
     EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x7D, 0x01}));  // a foreign message, cut off
-    fake.DeliverShort(0x00403C90);                      // note on ends it
+    fake.DeliverShort(0x00403C90);                       // note on ends it
     EXPECT_TRUE(fake.DeliverSysEx({0x02, 0xF7}));
     EXPECT_TRUE(fake.DeliverSysEx({0xF0, 0x52, 0x00}));
     ASSERT_TRUE(fake.DeliverError({0x6E}));

@@ -43,7 +43,8 @@ TEST(WinMmSystemTest, OutputOnTheMapperEitherRefusesOrSendsWithinTheBound) {
     const auto start = std::chrono::steady_clock::now();
     const bool sent = output.Send(identityRequest.data(), 6, 2000);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start).count();
+                        std::chrono::steady_clock::now() - start)
+                        .count();
     if (opened) {
         std::printf("[ record   ] send through the mapper: %s after %lld ms\n",
                     sent ? "done" : "not done", static_cast<long long>(ms));

@@ -39,7 +39,9 @@ public:
 
     // On the dialog thread: runs posted tasks until `done` holds or Quit was called.
     void RunUntil(const std::function<bool()>& done);
-    void RunUntilQuit() { RunUntil([] { return false; }); }
+    void RunUntilQuit() {
+        RunUntil([] { return false; });
+    }
 
     bool OnThisThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 

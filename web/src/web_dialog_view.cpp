@@ -38,11 +38,16 @@ int ListId(app::PortList list) {
 
 int ControlId(app::Control control) {
     switch (control) {
-        case app::Control::InputList: return static_cast<int>(app::kIdMidiInList);
-        case app::Control::OutputList: return static_cast<int>(app::kIdMidiOutList);
-        case app::Control::Execute: return static_cast<int>(app::kIdExecute);
-        case app::Control::RescanDevice: return static_cast<int>(app::kIdRescanDevice);
-        case app::Control::VersionCheck: return static_cast<int>(app::kIdVersionCheck);
+        case app::Control::InputList:
+            return static_cast<int>(app::kIdMidiInList);
+        case app::Control::OutputList:
+            return static_cast<int>(app::kIdMidiOutList);
+        case app::Control::Execute:
+            return static_cast<int>(app::kIdExecute);
+        case app::Control::RescanDevice:
+            return static_cast<int>(app::kIdRescanDevice);
+        case app::Control::VersionCheck:
+            return static_cast<int>(app::kIdVersionCheck);
     }
     return -1;
 }
@@ -195,9 +200,9 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
     }
     if (startsChanging) tq5_view_set_changing_flash(1);
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
-        const std::string text = engine::FormatText(kVerifyingFormat,
-                                                 static_cast<long long>(progress.done),
-                                                 static_cast<long long>(progress.total));
+        const std::string text =
+            engine::FormatText(kVerifyingFormat, static_cast<long long>(progress.done),
+                               static_cast<long long>(progress.total));
         SetTextLater(static_cast<int>(app::kIdStatusLine), text);
         tq5_view_set_progress_range_later(static_cast<int>(progress.total));
         tq5_view_set_progress_pos_later(static_cast<int>(progress.done));

@@ -21,7 +21,6 @@ constexpr std::size_t kInputBufferBytes = 64 * 1024;
 constexpr unsigned int kMidiPortTypes =
     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION;
 
-
 bool IsRealTime(snd_seq_event_type_t type) {
     switch (type) {
         case SND_SEQ_EVENT_CLOCK:
@@ -93,8 +92,8 @@ std::vector<AlsaPortEntry> AlsaSequencer::ListPorts(AlsaPortDirection direction)
             if ((snd_seq_port_info_get_capability(port) & wanted) != wanted) continue;
             const int portId = snd_seq_port_info_get_port(port);
             std::ostringstream name;
-            name << snd_seq_client_info_get_name(client) << ':'
-                 << snd_seq_port_info_get_name(port) << ' ' << clientId << ':' << portId;
+            name << snd_seq_client_info_get_name(client) << ':' << snd_seq_port_info_get_name(port)
+                 << ' ' << clientId << ':' << portId;
             ports.push_back(AlsaPortEntry{name.str(), AlsaPortAddress{clientId, portId}});
         }
     }
@@ -102,17 +101,15 @@ std::vector<AlsaPortEntry> AlsaSequencer::ListPorts(AlsaPortDirection direction)
 }
 
 int AlsaSequencer::CreateInputPort(const std::string& name) {
-    return snd_seq_create_simple_port(seq_, name.c_str(),
-                                      SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC |
-                                          SND_SEQ_PORT_TYPE_APPLICATION);
+    return snd_seq_create_simple_port(
+        seq_, name.c_str(), SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
 }
 
 int AlsaSequencer::CreateOutputPort(const std::string& name) {
-    return snd_seq_create_simple_port(seq_, name.c_str(),
-                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC |
-                                          SND_SEQ_PORT_TYPE_APPLICATION);
+    return snd_seq_create_simple_port(
+        seq_, name.c_str(), SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
 }
 
 bool AlsaSequencer::ConnectFrom(AlsaPortAddress source, int ownPort) {

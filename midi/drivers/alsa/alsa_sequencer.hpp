@@ -69,7 +69,8 @@ public:
     // input pool is full for the moment is tried again every millisecond for up to
     // `timeoutMs`, unless `cancel` becomes true; false when it never took the message.
     [[nodiscard]] bool SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_t length,
-                   std::uint32_t timeoutMs, const std::atomic<bool>* cancel = nullptr);
+                                 std::uint32_t timeoutMs,
+                                 const std::atomic<bool>* cancel = nullptr);
 
     // Starts the reader thread. Each SysEx message is handed over as midi::SysExAssembler
     // hands it: whole, or in blocks of kInputBlockSize bytes, only the first starting with

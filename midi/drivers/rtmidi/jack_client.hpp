@@ -23,10 +23,10 @@ public:
     // Called on JACK's process thread once per cycle while the output is started, with the
     // output port's buffer, already cleared. It must not block.
     class Processor {
-      public:
+    public:
         virtual void Process(void* portBuffer) = 0;
 
-      protected:
+    protected:
         ~Processor() = default;
     };
 

@@ -18,8 +18,7 @@ constexpr auto kWatchSlice = std::chrono::milliseconds(20);
 }  // namespace
 
 JackOutputDriver::JackOutputDriver(std::shared_ptr<JackClient> client)
-    : client_(std::move(client)),
-      listed_([this] { return client_->MidiPorts(JackPortIsInput); }) {}
+    : client_(std::move(client)), listed_([this] { return client_->MidiPorts(JackPortIsInput); }) {}
 
 JackOutputDriver::~JackOutputDriver() { Close(); }
 

@@ -2,6 +2,4 @@
 // JACK process thread reads it) without the library's memory barriers, which it can't see
 // in an uninstrumented library, and reports a race. Programs that use JACK link this file.
 
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libjack.so\n";
-}
+extern "C" const char* __tsan_default_suppressions() { return "race:libjack.so\n"; }

@@ -14,8 +14,7 @@ namespace tq5::midi {
 
 class ListedNames {
 public:
-    explicit ListedNames(std::function<std::vector<std::string>()> read)
-        : read_(std::move(read)) {}
+    explicit ListedNames(std::function<std::vector<std::string>()> read) : read_(std::move(read)) {}
 
     // Reads the list afresh and keeps it.
     std::vector<std::string> Read() {

@@ -63,14 +63,14 @@ public:
         stopping_ = false;
         assembler_ = std::make_unique<SysExAssembler>(std::move(handler));
         thread_ = std::thread([this] { Run(); });
-        const bool attached = pair->AttachInput([this](std::vector<std::uint8_t> bytes,
-                                                       bool error) {
-            {
-                std::lock_guard guard(lock_);
-                pending_.push_back({std::move(bytes), error});
-            }
-            wake_.notify_one();
-        });
+        const bool attached =
+            pair->AttachInput([this](std::vector<std::uint8_t> bytes, bool error) {
+                {
+                    std::lock_guard guard(lock_);
+                    pending_.push_back({std::move(bytes), error});
+                }
+                wake_.notify_one();
+            });
         if (!attached) {
             StopThread();
             return false;

@@ -42,7 +42,7 @@ void VirtualPortPair::Deliver(const std::uint8_t* bytes, std::size_t length, boo
 }
 
 VirtualPortPair::Clock::time_point VirtualPortPair::PassToFarEnd(const std::uint8_t* bytes,
-                                                                std::size_t length) {
+                                                                 std::size_t length) {
     {
         std::lock_guard guard(lock_);
         sent_.emplace_back(bytes, bytes + length);

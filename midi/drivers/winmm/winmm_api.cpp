@@ -12,6 +12,7 @@ void ProcessHeapFree(void* memory) { HeapFree(GetProcessHeap(), 0, memory); }
 }  // namespace
 
 const WinMmApi& WinMmApi::System() {
+    // clang-format off
     static const WinMmApi api{
         midiInGetNumDevs,  midiInGetDevCapsA,  midiInOpen,          midiInReset,
         midiInPrepareHeader, midiInUnprepareHeader, midiInAddBuffer, midiInStart,
@@ -20,6 +21,7 @@ const WinMmApi& WinMmApi::System() {
         midiOutPrepareHeader, midiOutUnprepareHeader, midiOutLongMsg, midiOutReset,
         ProcessHeapAllocZeroed, ProcessHeapFree,
     };
+    // clang-format on
     return api;
 }
 

@@ -12,6 +12,7 @@
 
 namespace tq5::midi::winmm {
 
+// clang-format off
 struct WinMmApi {
     UINT(WINAPI* inGetNumDevs)();
     MMRESULT(WINAPI* inGetDevCaps)(UINT_PTR device, LPMIDIINCAPSA caps, UINT size);
@@ -42,6 +43,7 @@ struct WinMmApi {
     // The real winmm.dll.
     static const WinMmApi& System();
 };
+// clang-format on
 
 // The header's flags as the driver's thread last wrote them.
 inline DWORD HeaderFlags(const MIDIHDR& header) {

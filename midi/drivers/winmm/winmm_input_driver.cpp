@@ -115,9 +115,8 @@ void WinMmInputDriver::StopAndRelease() {
     }
 }
 
-void CALLBACK WinMmInputDriver::InputCallback(HMIDIIN /*handle*/, UINT message,
-                                              DWORD_PTR instance, DWORD_PTR param1,
-                                              DWORD_PTR /*param2*/) {
+void CALLBACK WinMmInputDriver::InputCallback(HMIDIIN /*handle*/, UINT message, DWORD_PTR instance,
+                                              DWORD_PTR param1, DWORD_PTR /*param2*/) {
     auto* self = reinterpret_cast<WinMmInputDriver*>(instance);
     if (message == MIM_DATA) {
         self->OnShortMessage(static_cast<DWORD>(param1));
