@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test suite, stopping at the first failure:
 #   layers   protocol/ and engine/ include nothing above them (tools/check-layers.sh)
+#   format   every C++ source as .clang-format lays it out (tools/check-format.sh)
 #   dev      Debug with ASan+UBSan       (unit, engine, device, transport, dialog, CLI, JACK)
 #   tsan     ThreadSanitizer             (the same suites)
 #   release  Release                     (the same suites, the soak test, the benchmarks build)
@@ -20,6 +21,10 @@ passed=0
 
 echo "=== layers: the includes of protocol/ and engine/"
 bash tools/check-layers.sh
+passed=$((passed + 1))
+
+echo "=== format: clang-format --dry-run --Werror over the tree"
+bash tools/check-format.sh
 passed=$((passed + 1))
 
 for preset in dev tsan release; do
