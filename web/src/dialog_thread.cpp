@@ -4,7 +4,13 @@ namespace tq5::web {
 
 DialogThread::~DialogThread() {
     Quit();
-    if (thread_.joinable() && !OnThisThread()) thread_.join();
+    if (!thread_.joinable()) return;
+    // A thread cannot join itself; ending on it, it lets itself go instead.
+    if (OnThisThread()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
 }
 
 void DialogThread::Start(std::function<void()> body) { thread_ = std::thread(std::move(body)); }
