@@ -113,7 +113,7 @@ void BM_UpdateOverSequencer(benchmark::State& state) {
     }
     sim::VirtualDevice device;
     sim::DevsimOptions endpointOptions;
-    endpointOptions.system = midi::RtMidiSystem::Alsa;
+    endpointOptions.api = sim::DevsimApi::Alsa;
     endpointOptions.clientName = "tq5-bench-device";
     sim::DeviceEndpoint endpoint(device, endpointOptions);
     std::string error;

@@ -5,15 +5,19 @@
 #include <optional>
 #include <string>
 
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "sim/virtual_device.hpp"
 
 namespace tq5::sim {
 
+// Where the device serves: its own ports on JACK or the ALSA sequencer, or the device side
+// of a MIDI cable that a rawmidi device ends in (a USB MIDI gadget's, say).
+enum class DevsimApi { Jack, Alsa, RawMidi };
+
 struct DevsimOptions {
-    midi::RtMidiSystem system = midi::RtMidiSystem::Jack;
+    DevsimApi api = DevsimApi::Jack;
     std::string clientName = "tq5-devsim";
     std::string portName = "TQ-5";  // the ports are "<name> in" and "<name> out"
+    std::string rawmidiDevice;      // --api rawmidi: the device, e.g. "hw:0,0"
     std::string stateFile;          // rewritten at start, on SIGUSR1 and at exit
     DeviceOptions device;
 };

@@ -1,0 +1,98 @@
+#include "midi/drivers/rawmidi/rawmidi_input.hpp"
+
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "midi/drivers/rawmidi/rawmidi_device.hpp"
+#include "midi/sysex_assembler.hpp"
+
+namespace tq5::midi {
+namespace {
+
+// What the reader takes per read: a USB MIDI device delivers a few hundred bytes at a time.
+constexpr std::size_t kReadChunk = 4096;
+
+bool IsGoneError(int error) { return error == -ENODEV || error == -ENXIO || error == -EBADFD; }
+
+}  // namespace
+
+RawMidiInput::~RawMidiInput() { Close(); }
+
+bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
+                        std::function<void()> onGone) {
+    if (handle_ != nullptr) return false;
+    snd_rawmidi_t* in = nullptr;
+    const int opened = snd_rawmidi_open(&in, nullptr, name.c_str(), SND_RAWMIDI_NONBLOCK);
+    {
+        std::lock_guard guard(problemLock_);
+        problem_ = opened < 0 ? RawMidiOpenProblem(name, opened) : std::string();
+    }
+    if (opened < 0 || in == nullptr) return false;
+    // A device that can't have the large buffer still works for replies that fit its own.
+    snd_rawmidi_params_t* params = nullptr;
+    snd_rawmidi_params_alloca(&params);
+    if (snd_rawmidi_params_current(in, params) >= 0 &&
+        snd_rawmidi_params_set_buffer_size(in, params, kBufferBytes) >= 0) {
+        static_cast<void>(snd_rawmidi_params(in, params));
+    }
+    if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        snd_rawmidi_close(in);
+        return false;
+    }
+    handle_ = in;
+    gone_.store(false);
+    reader_ = std::thread([this, handler = std::move(handler), onGone = std::move(onGone)] {
+        ReadLoop(handler, onGone);
+    });
+    return true;
+}
+
+void RawMidiInput::Close() {
+    if (handle_ == nullptr) return;
+    const char stop = 1;
+    while (::write(wakeFds_[1], &stop, 1) < 0 && errno == EINTR) {
+    }
+    reader_.join();
+    ::close(wakeFds_[0]);
+    ::close(wakeFds_[1]);
+    wakeFds_[0] = wakeFds_[1] = -1;
+    snd_rawmidi_close(handle_);
+    handle_ = nullptr;
+}
+
+std::string RawMidiInput::Problem() const {
+    std::lock_guard guard(problemLock_);
+    return problem_;
+}
+
+void RawMidiInput::ReadLoop(SysExBlockHandler handler, std::function<void()> onGone) {
+    SysExAssembler assembler(std::move(handler));
+    const int count = snd_rawmidi_poll_descriptors_count(handle_);
+    std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
+    fds[0] = pollfd{wakeFds_[0], POLLIN, 0};
+    snd_rawmidi_poll_descriptors(handle_, fds.data() + 1, static_cast<unsigned int>(count));
+    std::vector<std::uint8_t> chunk(kReadChunk);
+    while (true) {
+        const ssize_t read = snd_rawmidi_read(handle_, chunk.data(), chunk.size());
+        if (read > 0) {
+            assembler.Feed(chunk.data(), static_cast<std::size_t>(read));
+            continue;
+        }
+        if (IsGoneError(static_cast<int>(read))) break;
+        // Nothing to read for now (or a failure that waiting may mend: look again shortly).
+        for (auto& fd : fds) fd.revents = 0;
+        const int waitMs = (read == -EAGAIN || read == 0) ? -1 : 10;
+        if (::poll(fds.data(), fds.size(), waitMs) < 0 && errno != EINTR) return;
+        if (fds[0].revents != 0) return;
+        // A disconnected card wakes every poll at once; its next read says ENODEV.
+    }
+    gone_.store(true);
+    if (onGone) onGone();
+}
+
+}  // namespace tq5::midi
