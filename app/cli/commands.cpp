@@ -118,7 +118,15 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
         const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
         opened = core.OpenSelectedPorts();
     }
-    if (opened != 0) return Interrupted() ? EndInterrupted() : Finish(kExitFailure);
+    if (opened != 0) {
+        if (Interrupted()) return EndInterrupted();
+        // What the message box can't say: why the port could not be opened.
+        for (const std::string& problem :
+             {core.Output().OpenProblem(), core.Input().OpenProblem()}) {
+            if (!problem.empty()) std::fprintf(err, "tq5-updater: %s.\n", problem.c_str());
+        }
+        return Finish(kExitFailure);
+    }
     if (Interrupted()) return EndInterrupted();
     host.LockControls();
     const bool update = options.command == Command::Update;
@@ -143,10 +151,14 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     }
     core.WaitForWorkers();
     host.EndLine();
+    // A device that vanished explains any failure: it is what the user has to mend.
+    const bool gone = core.Output().DeviceGone() || core.Input().DeviceGone();
     if (update) {
         const std::optional<engine::Outcome> outcome = host.UpdateOutcome();
         if (outcome && outcome->completed) return Finish(kExitSuccess);
-        const std::string why = outcome ? ExplainFailure(*outcome, host.LastProgress()) : "";
+        const std::string why = gone      ? ExplainDeviceGone(host.LastProgress(), "update")
+                                : outcome ? ExplainFailure(*outcome, host.LastProgress())
+                                          : "";
         if (!why.empty()) std::fprintf(err, "tq5-updater: %s\n", why.c_str());
         return Finish(kExitFailure);
     }
@@ -154,7 +166,10 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     const std::int32_t result = *host.VersionCheckResult();
     engine::OnVersionCheckDone(host, core.Versions(), result);
     if (result == 0) return Finish(kExitSuccess);
-    if (!host.ErrorShown()) {
+    if (gone) {
+        std::fprintf(err, "tq5-updater: %s\n",
+                     ExplainDeviceGone(host.LastProgress(), "version").c_str());
+    } else if (!host.ErrorShown()) {
         std::fprintf(err, "tq5-updater: the TQ-5 did not answer the reads of its versions.\n");
     }
     return Finish(kExitFailure);

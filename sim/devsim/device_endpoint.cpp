@@ -37,6 +37,7 @@ DeviceEndpoint::~DeviceEndpoint() {
     alsaIn_.reset();
     rawIn_.Close();
     rawOut_.Close();
+    gadget_.Close();
     std::lock_guard guard(outLock_);
     if (out_) {
         // RtMidi's JACK output frees its ring buffer before it closes its client, while a
@@ -53,6 +54,7 @@ DeviceEndpoint::~DeviceEndpoint() {
 bool DeviceEndpoint::Open(std::string& error) {
     if (options_.api == DevsimApi::Alsa) return OpenAlsa(error);
     if (options_.api == DevsimApi::RawMidi) return OpenRawMidi(error);
+    if (options_.api == DevsimApi::UsbGadget) return OpenUsbGadget(error);
     // JACK through RtMidi: its virtual ports are this client's own.
     const RtMidi::Api api = RtMidi::UNIX_JACK;
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
@@ -115,6 +117,18 @@ bool DeviceEndpoint::OpenRawMidi(std::string& error) {
         [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
     watcher_ = std::thread([this] { WatchRawMidi(); });
     return true;
+}
+
+bool DeviceEndpoint::OpenUsbGadget(std::string& error) {
+    midi::UsbMidiGadget::Settings settings;
+    settings.gadgetfs = options_.gadgetfs;
+    settings.lineBytesPerSecond = options_.usbLineBytesPerSecond;
+    device_.SetReplySink(
+        [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
+    return gadget_.Open(
+        settings,
+        [this](const std::uint8_t* bytes, std::size_t length) { device_.Receive(bytes, length); },
+        error);
 }
 
 bool DeviceEndpoint::OpenRawMidiDevice(std::string& error) {
@@ -185,6 +199,10 @@ void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     }
     if (alsaOut_) {
         static_cast<void>(alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
+    }
+    if (options_.api == DevsimApi::UsbGadget) {
+        static_cast<void>(
+            gadget_.Send(bytes, length, std::chrono::milliseconds(midi::kSendTimeoutMs)));
     }
     if (options_.api == DevsimApi::RawMidi) {
         static_cast<void>(

@@ -5,7 +5,7 @@
 // JACK to RtMidi's. On a rawmidi device (the device side of a USB MIDI gadget) the device
 // reads its requests from it and writes its replies to it; when the device vanishes (the
 // gadget unplugged) it waits for it to come back, keeping its flash, as a TQ-5 with its own
-// power supply does.
+// power supply does. As a USB device of its own (gadgetfs) it is plugged in while it runs.
 
 #include <condition_variable>
 #include <memory>
@@ -18,6 +18,7 @@
 #include "midi/drivers/rawmidi/rawmidi_input.hpp"
 #include "midi/drivers/rawmidi/rawmidi_output.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
+#include "midi/drivers/usbgadget/usb_midi_gadget.hpp"
 #include "midi/sysex_assembler.hpp"
 #include "sim/devsim/devsim_options.hpp"
 #include "sim/virtual_device.hpp"
@@ -37,6 +38,7 @@ public:
 private:
     bool OpenAlsa(std::string& error);
     bool OpenRawMidi(std::string& error);
+    bool OpenUsbGadget(std::string& error);
     bool OpenRawMidiDevice(std::string& error);
     void WatchRawMidi();
     static void OnMessage(double, std::vector<unsigned char>* message, void* user);
@@ -59,6 +61,7 @@ private:
     bool rawGone_ = false;   // under watchLock_
     bool stopping_ = false;  // under watchLock_
     std::thread watcher_;
+    midi::UsbMidiGadget gadget_;
 };
 
 }  // namespace tq5::sim

@@ -44,22 +44,23 @@ std::optional<RawMidiAddress> FindCardPortDevice(int card, int port, const std::
 }
 
 std::string RawMidiOpenProblem(const std::string& name, int error) {
+    const std::string device = "the port's MIDI device " + name;
     switch (-error) {
         case EBUSY:
-            return "its MIDI device " + name +
+            return device +
                    " is in use by another program (one that opened the card's MIDI port "
                    "directly, or a bridge such as a2jmidid); close that program and try again";
         case EACCES:
         case EPERM:
-            return "this user may not open its MIDI device " + name +
+            return "this user may not open " + device +
                    " (on most systems the members of the group \"audio\" may, or the user "
                    "logged in at the computer)";
         case ENODEV:
         case ENOENT:
         case ENXIO:
-            return "its MIDI device " + name + " is gone (was the TQ-5 unplugged?)";
+            return device + " is gone (unplugged, or switched off)";
         default:
-            return "its MIDI device " + name + " can't be opened: " + snd_strerror(error);
+            return device + " can't be opened: " + snd_strerror(error);
     }
 }
 

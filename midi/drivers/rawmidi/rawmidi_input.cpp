@@ -44,6 +44,11 @@ bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
         snd_rawmidi_close(in);
         return false;
     }
+    // A card's driver drops what arrives before its input has been started, which the first
+    // poll or read does: started here, nothing sent after Open returns is lost.
+    std::vector<pollfd> fds(static_cast<std::size_t>(snd_rawmidi_poll_descriptors_count(in)));
+    snd_rawmidi_poll_descriptors(in, fds.data(), static_cast<unsigned int>(fds.size()));
+    static_cast<void>(::poll(fds.data(), fds.size(), 0));
     handle_ = in;
     gone_.store(false);
     reader_ = std::thread([this, handler = std::move(handler), onGone = std::move(onGone)] {

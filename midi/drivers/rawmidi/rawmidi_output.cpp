@@ -69,6 +69,9 @@ void RawMidiOutput::Close() {
     }
     std::lock_guard guard(lock_);
     if (handle_ == nullptr) return;
+    // What a send left in the buffer is given up: closing would otherwise wait (up to ten
+    // seconds, in the kernel) for a device that does not take it.
+    snd_rawmidi_drop(handle_);
     snd_rawmidi_close(handle_);
     handle_ = nullptr;
     ::close(wakeFds_[0]);
@@ -86,8 +89,7 @@ std::string RawMidiOutput::Problem() {
     return problem_;
 }
 
-bool RawMidiOutput::Send(const std::uint8_t* bytes, std::uint32_t length,
-                         std::uint32_t timeoutMs) {
+bool RawMidiOutput::Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) {
     std::lock_guard guard(lock_);
     if (handle_ == nullptr || bytes == nullptr || length == 0 || closing_.load()) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
