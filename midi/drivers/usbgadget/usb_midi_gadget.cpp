@@ -40,16 +40,16 @@ void Add(Bytes& to, std::uint8_t type, std::initializer_list<std::uint8_t> rest)
 // a bulk endpoint each way bound to its embedded jack.
 Bytes Configuration() {
     constexpr std::uint8_t kInterface = 0x04, kEndpoint = 0x05, kClassInterface = 0x24,
-                           kClassEndpoint = 0x25, kAudio = 0x01, kControl = 0x01,
-                           kStreaming = 0x03, kBulk = 0x02;
+                           kClassEndpoint = 0x25, kAudio = 0x01, kControl = 0x01, kStreaming = 0x03,
+                           kBulk = 0x02;
     Bytes config;
     Add(config, kInterface, {0, 0, 0, kAudio, kControl, 0, 0});
     Add(config, kClassInterface, {0x01, 0x00, 0x01, 9, 0, 1, 1});  // header: interface 1
     Add(config, kInterface, {1, 0, 2, kAudio, kStreaming, 0, 0});
     const std::size_t header = config.size();
-    Add(config, kClassInterface, {0x01, 0x00, 0x01, 0, 0});  // header; total filled in below
-    Add(config, kClassInterface, {0x02, 0x01, 1, 0});        // IN jack 1, embedded
-    Add(config, kClassInterface, {0x02, 0x02, 2, 0});        // IN jack 2, external
+    Add(config, kClassInterface, {0x01, 0x00, 0x01, 0, 0});     // header; total filled in below
+    Add(config, kClassInterface, {0x02, 0x01, 1, 0});           // IN jack 1, embedded
+    Add(config, kClassInterface, {0x02, 0x02, 2, 0});           // IN jack 2, external
     Add(config, kClassInterface, {0x03, 0x01, 3, 1, 2, 1, 0});  // OUT jack 3 <- jack 2
     Add(config, kClassInterface, {0x03, 0x02, 4, 1, 1, 1, 0});  // OUT jack 4 <- jack 1
     Add(config, kEndpoint, {kOutAddress, kBulk, kMaxPacket, 0, 0, 0, 0});
@@ -208,7 +208,8 @@ bool UsbMidiGadget::Open(const Settings& settings, SysExBlockHandler handler, st
     setup.insert(setup.end(), device.begin(), device.end());
     if (::pipe2(wakeFds_, O_CLOEXEC) != 0 ||
         ::write(control_, setup.data(), setup.size()) != static_cast<ssize_t>(setup.size())) {
-        error = "the USB device controller refused the device: " + std::string(std::strerror(errno));
+        error =
+            "the USB device controller refused the device: " + std::string(std::strerror(errno));
         Close();
         return false;
     }

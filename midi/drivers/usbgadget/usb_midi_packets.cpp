@@ -10,8 +10,7 @@ constexpr std::uint8_t kSysExContinues = 0x4;
 constexpr std::uint8_t kSysExEndsWithOne = 0x5;  // 0x6 and 0x7: with two and three
 
 // MIDI bytes per packet by code index (0x0 and 0x1 are reserved).
-constexpr std::array<std::size_t, 16> kBytesPerCode{0, 0, 2, 3, 3, 1, 2, 3,
-                                                    3, 3, 3, 3, 2, 2, 3, 1};
+constexpr std::array<std::size_t, 16> kBytesPerCode{0, 0, 2, 3, 3, 1, 2, 3, 3, 3, 3, 3, 2, 2, 3, 1};
 
 }  // namespace
 
