@@ -94,12 +94,13 @@ if [ -n "$usb_midi" ]; then
   ln -s $gadget/functions/midi.usb0 $gadget/configs/c.1/
   echo dummy_udc.0 >$gadget/UDC || say "the USB MIDI device could not be plugged in"
   # What was there before udev: its own device nodes, the sequencer's among them.
-  chroot $new /bin/udevadm trigger --action=add --subsystem-match=sound 2>/dev/null
+  # (udevadm does nothing in a chroot unless told that this one is meant.)
+  SYSTEMD_IGNORE_CHROOT=1 chroot $new /bin/udevadm trigger --action=add --subsystem-match=sound
   for _ in $(seq 200); do
     grep -q "VARN TQ Series" /proc/asound/cards && break
     sleep 0.1
   done
-  chroot $new /bin/udevadm settle --timeout=60 2>/dev/null
+  SYSTEMD_IGNORE_CHROOT=1 chroot $new /bin/udevadm settle --timeout=60
   grep -q "VARN TQ Series" /proc/asound/cards || say "no USB MIDI card"
   say "usb midi $(cat /proc/uptime)"
 fi

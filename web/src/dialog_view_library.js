@@ -86,6 +86,8 @@ var library = {
 
   tq5_view_set_changing_flash: function(on) { TQ5VIEW.call('setChangingFlash', [on !== 0]); },
 
+  tq5_view_first_block_unanswered: function() { TQ5VIEW.call('firstBlockUnanswered', []); },
+
   tq5_view_closed: function() { TQ5VIEW.call('closed', []); },
 };
 
@@ -111,6 +113,7 @@ var signatures = {
   tq5_view_show_about: 'viii',
   tq5_view_add_system_menu_entry: 'viii',
   tq5_view_set_changing_flash: 'vi',
+  tq5_view_first_block_unanswered: 'v',
   tq5_view_closed: 'v',
 };
 for (var name in signatures) {

@@ -23,6 +23,7 @@ void tq5_view_show_box(std::uint32_t token, const char* text, int textLength, co
 void tq5_view_show_about(std::uint32_t token, const char* text, int length);
 void tq5_view_add_system_menu_entry(std::uint32_t commandId, const char* text, int length);
 void tq5_view_set_changing_flash(int on);
+void tq5_view_first_block_unanswered();
 }
 
 namespace tq5::web {
@@ -195,8 +196,10 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
         std::lock_guard guard(lock_);
         if (ChangesFlash(progress.phase) && !changingFlash_) {
             changingFlash_ = true;
+            blockAnswered_ = false;
             startsChanging = true;
         }
+        if (progress.phase == engine::Phase::Write && progress.done > 0) blockAnswered_ = true;
     }
     if (startsChanging) tq5_view_set_changing_flash(1);
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
@@ -209,13 +212,21 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
     }
 }
 
-void WebDialogView::ReportOutcome(const engine::Outcome&) {
+void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
+    bool firstBlockUnanswered = false;
     {
         std::lock_guard guard(lock_);
         if (!changingFlash_) return;
         changingFlash_ = false;
+        // The update's first write block was never answered while everything before it was:
+        // the pattern of a browser whose long messages lose their tails on the way to the
+        // device (on Linux, in the kernel's sequencer port of a USB MIDI device).
+        firstBlockUnanswered =
+            !outcome.completed && outcome.phase == engine::Phase::Write && !blockAnswered_ &&
+            (outcome.cause == engine::Cause::TimedOut || outcome.cause == engine::Cause::SendFailed);
     }
     tq5_view_set_changing_flash(0);
+    if (firstBlockUnanswered) tq5_view_first_block_unanswered();
 }
 
 }  // namespace tq5::web

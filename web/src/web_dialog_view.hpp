@@ -75,6 +75,7 @@ private:
     std::uint32_t nextToken_ = 1;
     bool closed_ = false;
     bool changingFlash_ = false;  // an update has begun to change the device
+    bool blockAnswered_ = false;  // and the device has answered one of its write blocks
 };
 
 }  // namespace tq5::web

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 #include "midi/drivers/rawmidi/rawmidi_device.hpp"
@@ -18,6 +19,28 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 
 bool IsGoneError(int error) { return error == -ENODEV || error == -ENXIO || error == -EBADFD; }
+
+// How long the input must stay quiet after it has been started, and how long that may take
+// at most, before what the device sent earlier counts as all come.
+constexpr int kQuietMs = 20;
+constexpr auto kMostStaleTime = std::chrono::milliseconds(300);
+
+// Starts the input (a card's driver drops what arrives before the first poll or read has
+// started it) and throws away what comes at once: a USB MIDI device keeps what it sent
+// while nobody listened until the computer next asks, and a reply to a request of an
+// earlier run, taken for an answer to this one's first request, would be counted twice.
+// Nothing of this run's has been sent yet.
+void DiscardStaleInput(snd_rawmidi_t* in) {
+    std::vector<pollfd> fds(static_cast<std::size_t>(snd_rawmidi_poll_descriptors_count(in)));
+    snd_rawmidi_poll_descriptors(in, fds.data(), static_cast<unsigned int>(fds.size()));
+    const auto end = std::chrono::steady_clock::now() + kMostStaleTime;
+    std::uint8_t chunk[kReadChunk];
+    while (std::chrono::steady_clock::now() < end) {
+        for (auto& fd : fds) fd.revents = 0;
+        if (::poll(fds.data(), fds.size(), kQuietMs) <= 0) return;  // quiet (or failing)
+        if (IsGoneError(static_cast<int>(snd_rawmidi_read(in, chunk, sizeof chunk)))) return;
+    }
+}
 
 }  // namespace
 
@@ -44,11 +67,7 @@ bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
         snd_rawmidi_close(in);
         return false;
     }
-    // A card's driver drops what arrives before its input has been started, which the first
-    // poll or read does: started here, nothing sent after Open returns is lost.
-    std::vector<pollfd> fds(static_cast<std::size_t>(snd_rawmidi_poll_descriptors_count(in)));
-    snd_rawmidi_poll_descriptors(in, fds.data(), static_cast<unsigned int>(fds.size()));
-    static_cast<void>(::poll(fds.data(), fds.size(), 0));
+    DiscardStaleInput(in);
     handle_ = in;
     gone_.store(false);
     reader_ = std::thread([this, handler = std::move(handler), onGone = std::move(onGone)] {

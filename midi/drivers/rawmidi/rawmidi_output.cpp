@@ -71,7 +71,7 @@ void RawMidiOutput::Close() {
     if (handle_ == nullptr) return;
     // What a send left in the buffer is given up: closing would otherwise wait (up to ten
     // seconds, in the kernel) for a device that does not take it.
-    snd_rawmidi_drop(handle_);
+    if (!gone_.load()) snd_rawmidi_drop(handle_);
     snd_rawmidi_close(handle_);
     handle_ = nullptr;
     ::close(wakeFds_[0]);
