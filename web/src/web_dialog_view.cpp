@@ -221,9 +221,10 @@ void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
         // The update's first write block was never answered while everything before it was:
         // the pattern of a browser whose long messages lose their tails on the way to the
         // device (on Linux, in the kernel's sequencer port of a USB MIDI device).
-        firstBlockUnanswered =
-            !outcome.completed && outcome.phase == engine::Phase::Write && !blockAnswered_ &&
-            (outcome.cause == engine::Cause::TimedOut || outcome.cause == engine::Cause::SendFailed);
+        firstBlockUnanswered = !outcome.completed && outcome.phase == engine::Phase::Write &&
+                               !blockAnswered_ &&
+                               (outcome.cause == engine::Cause::TimedOut ||
+                                outcome.cause == engine::Cause::SendFailed);
     }
     tq5_view_set_changing_flash(0);
     if (firstBlockUnanswered) tq5_view_first_block_unanswered();
