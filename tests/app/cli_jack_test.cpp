@@ -120,6 +120,42 @@ TEST_F(CliJackTest, VersionThenUpdateThenVersionAgain) {
     EXPECT_EQ(after.out, "SYSTEM:\t\t" + system + " -> " + system + tail);
 }
 
+// On JACK no port carries a preferred name: with none named, the ports are asked.
+TEST_F(CliJackTest, WithNoPortNamedTheTq5IsFoundAndMarked) {
+    const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
+    EXPECT_EQ(ports.exitCode, 0) << ports.err;
+    EXPECT_NE(ports.out.find(client_ + ":TQ-5 out  [TQ-5 with MIDI out "), std::string::npos)
+        << ports.out;
+    EXPECT_NE(ports.out.find(":TQ-5 in  [TQ-5 with MIDI in 0, default]"), std::string::npos)
+        << ports.out;
+
+    const auto version = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_NE(version.err.find("a TQ-5 answered on MIDI out "), std::string::npos) << version.err;
+    EXPECT_NE(version.out.find("SYSTEM:\t\t1.05 -> "), std::string::npos) << version.out;
+}
+
+TEST_F(CliJackTest, WithNoPortNamedTwoTq5sOrNoneEndWithExitTwo) {
+    test::ChildProcess second;
+    StartDevice(second, {"--client-name", client_ + "b"});
+    const auto two = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "update"});
+    EXPECT_EQ(two.exitCode, 2) << two.err;
+    EXPECT_NE(two.err.find("2 TQ-5s answered; choose one with --out and --in:"), std::string::npos)
+        << two.err;
+    second.Stop(5s);
+    devsim_.Stop(5s);
+
+    test::ChildProcess other;
+    StartDevice(other, {"--client-name", client_ + "x", "--id", "41:00:19:00"});
+    const auto none = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "update"});
+    EXPECT_EQ(none.exitCode, 2) << none.err;
+    EXPECT_NE(none.err.find("not a TQ-5 (device id 41 00 19 00): MIDI out 0 \"" + client_ + "x"),
+              std::string::npos)
+        << none.err;
+    EXPECT_NE(none.err.find("Connect the TQ-5"), std::string::npos);
+    other.Stop(5s);
+}
+
 TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName) {
     // Two devices whose names agree for far more than the dialog's 39 bytes, one of them with
     // terminal escape sequences in its ports' names.
@@ -132,8 +168,10 @@ TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName)
 
     const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
     EXPECT_EQ(ports.exitCode, 0) << ports.err;
-    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out\n"), std::string::npos) << ports.out;
-    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out\n"), std::string::npos)
+    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out  [TQ-5 with"), std::string::npos)
+        << ports.out;
+    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out  [TQ-5 with"),
+              std::string::npos)
         << ports.out;
     EXPECT_EQ(ports.out.find('\x1b'), std::string::npos) << "a raw escape reached the terminal";
 
