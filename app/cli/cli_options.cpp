@@ -51,8 +51,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     CliOptions options;
     std::string mode;
     std::string deviceId;
-    app.add_option("--in", options.inPort, "MIDI input: index or name (default: preferred)");
-    app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
+    app.add_option("--in", options.inPort,
+                   "MIDI input: index or name (default: preferred, else the TQ-5 that answers)");
+    app.add_option("--out", options.outPort,
+                   "MIDI output: index or name (default: preferred, else the TQ-5 that answers)");
     std::vector<std::string> apis;
     for (const MidiBackendEntry& entry : MidiBackends()) apis.emplace_back(entry.option);
     app.add_option("--api", options.api,

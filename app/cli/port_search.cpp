@@ -56,8 +56,9 @@ std::string NoneAnswered(const PortLists& lists, const SearchResult& search) {
 }
 
 std::string SeveralAnswered(const PortLists& lists, const SearchResult& search) {
-    std::string text = Count(search.tq5s.size(), "TQ-5") + " answered; choose one with --out "
-                                                          "and --in:";
+    std::string text = Count(search.tq5s.size(), "TQ-5") +
+                       " answered; choose one with --out "
+                       "and --in:";
     for (const AnsweringDevice& device : search.tq5s) text += "\n  " + Pair(lists, device);
     return text;
 }
@@ -67,9 +68,9 @@ std::string SeveralAnswered(const PortLists& lists, const SearchResult& search) 
 FoundPorts FindTq5Ports(midi::MidiBackend& backend, const PortLists& lists,
                         const PortChoice& output, const PortChoice& input,
                         const std::function<bool()>& stop, SearchTiming timing) {
-    const SearchResult search = SearchForDevices(
-        backend, PortsToSearch(lists.outputs.size(), output.index),
-        PortsToSearch(lists.inputs.size(), input.index), stop, timing);
+    const SearchResult search =
+        SearchForDevices(backend, PortsToSearch(lists.outputs.size(), output.index),
+                         PortsToSearch(lists.inputs.size(), input.index), stop, timing);
     FoundPorts found;
     if (search.stopped) {
         found.interrupted = true;
@@ -91,7 +92,8 @@ DefaultPorts DefaultPortsOf(const PortLists& lists, int instanceNumber,
     const DefaultPorts preferred{FindPreferredPort(lists.outputs, instanceNumber),
                                  FindPreferredPort(lists.inputs, instanceNumber)};
     if (preferred.output >= 0 && preferred.input >= 0) return preferred;
-    const std::vector<AnsweringDevice> fitting = DevicesOn(found, preferred.output, preferred.input);
+    const std::vector<AnsweringDevice> fitting =
+        DevicesOn(found, preferred.output, preferred.input);
     if (fitting.size() == 1) return {fitting[0].output, fitting[0].input};
     return preferred;
 }
@@ -119,9 +121,8 @@ std::string PortMarks(const PortLists& lists, int instanceNumber, const SearchRe
 
 std::string SearchSummary(const PortLists& lists, const SearchResult& search) {
     if (search.tq5s.empty()) return "No " + NoTq5(lists, search);
-    std::string text = search.tq5s.size() == 1
-                           ? std::string("A TQ-5 answered:")
-                           : Count(search.tq5s.size(), "TQ-5") + " answered:";
+    std::string text = search.tq5s.size() == 1 ? std::string("A TQ-5 answered:")
+                                               : Count(search.tq5s.size(), "TQ-5") + " answered:";
     for (const AnsweringDevice& device : search.tq5s) text += "\n  " + Pair(lists, device);
     return text + NotTq5s(lists, search);
 }

@@ -127,23 +127,6 @@ TEST_F(MidiOutPortTest, ASlowLineWithinTheBoundStillSends) {
     EXPECT_EQ(first_->SentMessages().size(), 1u);
 }
 
-// Whether a send returns before its bytes have crossed the line reaches the engine through
-// the port, as the driver says: a driver does unless it says otherwise; the virtual one as
-// its pair is told (its sends wait for the far end's line unless the pair buffers them).
-TEST_F(MidiOutPortTest, ThePortSaysWhetherItsSendsReturnBeforeTheLine) {
-    test::OutputCalls calls;
-    const MidiOutPort buffering(std::make_unique<test::RecordingOutputDriver>(calls));
-    EXPECT_TRUE(buffering.SendReturnsBeforeLineTime());
-
-    MidiOutPort port(backend_.CreateOutput());
-    ASSERT_EQ(port.Open(0), 1);
-    EXPECT_FALSE(port.SendReturnsBeforeLineTime());
-    first_->SetSendReturnsEarly(true);
-    EXPECT_TRUE(port.SendReturnsBeforeLineTime());
-    EXPECT_EQ(Send(port, Hex("F0 7E 00 06 01 F7")), 1);
-    EXPECT_EQ(first_->SentMessages().size(), 1u);
-}
-
 TEST_F(MidiOutPortTest, ASendTheDriverNeverFinishesGivesUpAfterTheBound) {
     MidiOutPort port(backend_.CreateOutput(), 50);
     ASSERT_EQ(port.Open(0), 1);
