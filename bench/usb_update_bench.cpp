@@ -13,7 +13,8 @@
 //                     exchange_per_round_trip
 //
 //   cmake --build build/release --target usb_update_bench
-//   tools/guest/run-in-guest.sh --usb-midi --root --no-virmidi -- build/release/bench/usb_update_bench
+//   tools/guest/run-in-guest.sh --usb-midi --root --no-virmidi --
+//   build/release/bench/usb_update_bench
 
 #include <benchmark/benchmark.h>
 
@@ -59,8 +60,7 @@ std::vector<double> MeasureRoundTrips(int count) {
     if (!echoOut.Open(kDeviceSide)) return {};
     const bool echoing = echoIn.Open(kDeviceSide, [&](const std::uint8_t* bytes, std::size_t n) {
         // A message that can't go back shows as a lost round trip below.
-        [[maybe_unused]] const bool sent =
-            echoOut.Send(bytes, static_cast<std::uint32_t>(n), 5000);
+        [[maybe_unused]] const bool sent = echoOut.Send(bytes, static_cast<std::uint32_t>(n), 5000);
     });
     if (!echoing) return {};
     midi::AlsaBackend backend("tq5-bench");

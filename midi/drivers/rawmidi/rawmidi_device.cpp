@@ -3,13 +3,33 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace tq5::midi {
 namespace {
 
 // snd-seq-midi gives each rawmidi device of a card 256 / 8 port numbers.
 constexpr int kPortsPerDevice = 32;
+
+// alsa-lib's error handler is the process's: it stays quiet only on the thread that opens a
+// rawmidi device, and otherwise prints as alsa-lib's own does.
+thread_local bool quiet = false;
+std::once_flag handlerSet;
+
+extern "C" void QuietWhileOpening(const char* file, int line, const char* function, int error,
+                                  const char* format, ...) {
+    if (quiet) return;
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::fprintf(stderr, "ALSA lib %s:%i:(%s) ", file, line, function);
+    std::vfprintf(stderr, format, arguments);
+    if (error != 0) std::fprintf(stderr, ": %s", snd_strerror(error));
+    std::fputc('\n', stderr);
+    va_end(arguments);
+}
 
 struct CtlCloser {
     void operator()(snd_ctl_t* ctl) const { snd_ctl_close(ctl); }
@@ -41,6 +61,14 @@ std::optional<RawMidiAddress> FindCardPortDevice(int card, int port, const std::
     const std::string subdeviceName = snd_rawmidi_info_get_subdevice_name(info);
     if (!subdeviceName.empty() && subdeviceName != portName) return std::nullopt;
     return address;
+}
+
+int OpenRawMidi(snd_rawmidi_t** input, snd_rawmidi_t** output, const std::string& name) {
+    std::call_once(handlerSet, [] { snd_lib_error_set_handler(&QuietWhileOpening); });
+    quiet = true;
+    const int result = snd_rawmidi_open(input, output, name.c_str(), SND_RAWMIDI_NONBLOCK);
+    quiet = false;
+    return result;
 }
 
 std::string RawMidiOpenProblem(const std::string& name, int error) {

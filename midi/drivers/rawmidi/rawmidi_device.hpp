@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+struct _snd_rawmidi;
+
 namespace tq5::midi {
 
 struct RawMidiAddress {
@@ -35,5 +37,10 @@ std::optional<RawMidiAddress> FindCardPortDevice(int card, int port, const std::
 // Why opening `name` failed with alsa-lib's `error` (a negative errno), in words for the
 // user: a device another program holds, one this user may not open, one that is gone.
 std::string RawMidiOpenProblem(const std::string& name, int error);
+
+// Opens `name` (alsa-lib's snd_rawmidi_open, non-blocking, one direction) without alsa-lib's
+// own complaint on stderr when it can't: the caller says why in its own words. 0 or a
+// negative errno.
+int OpenRawMidi(_snd_rawmidi** input, _snd_rawmidi** output, const std::string& name);
 
 }  // namespace tq5::midi

@@ -50,7 +50,7 @@ bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
                         std::function<void()> onGone) {
     if (handle_ != nullptr) return false;
     snd_rawmidi_t* in = nullptr;
-    const int opened = snd_rawmidi_open(&in, nullptr, name.c_str(), SND_RAWMIDI_NONBLOCK);
+    const int opened = OpenRawMidi(&in, nullptr, name);
     {
         std::lock_guard guard(problemLock_);
         problem_ = opened < 0 ? RawMidiOpenProblem(name, opened) : std::string();

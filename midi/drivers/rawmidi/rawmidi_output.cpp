@@ -31,7 +31,7 @@ bool RawMidiOutput::Open(const std::string& name) {
     std::lock_guard guard(lock_);
     if (handle_ != nullptr) return false;
     snd_rawmidi_t* out = nullptr;
-    const int opened = snd_rawmidi_open(nullptr, &out, name.c_str(), SND_RAWMIDI_NONBLOCK);
+    const int opened = OpenRawMidi(nullptr, &out, name);
     problem_ = opened < 0 ? RawMidiOpenProblem(name, opened) : std::string();
     if (opened < 0 || out == nullptr) return false;
     // Room for a whole message, and "ready to write" only once the buffer is (all but one
