@@ -37,7 +37,7 @@ DeviceEndpoint::~DeviceEndpoint() {
     alsaIn_.reset();
     rawIn_.Close();
     rawOut_.Close();
-    gadget_.Close();
+    if (gadget_) gadget_->Close();
     std::lock_guard guard(outLock_);
     if (out_) {
         // RtMidi's JACK output frees its ring buffer before it closes its client, while a
@@ -123,9 +123,13 @@ bool DeviceEndpoint::OpenUsbGadget(std::string& error) {
     midi::UsbMidiGadget::Settings settings;
     settings.gadgetfs = options_.gadgetfs;
     settings.lineBytesPerSecond = options_.usbLineBytesPerSecond;
+    {
+        std::lock_guard guard(outLock_);
+        gadget_ = std::make_unique<midi::UsbMidiGadget>();
+    }
     device_.SetReplySink(
         [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
-    return gadget_.Open(
+    return gadget_->Open(
         settings,
         [this](const std::uint8_t* bytes, std::size_t length) { device_.Receive(bytes, length); },
         error);
@@ -200,9 +204,9 @@ void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     if (alsaOut_) {
         static_cast<void>(alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
     }
-    if (options_.api == DevsimApi::UsbGadget) {
+    if (gadget_) {
         static_cast<void>(
-            gadget_.Send(bytes, length, std::chrono::milliseconds(midi::kSendTimeoutMs)));
+            gadget_->Send(bytes, length, std::chrono::milliseconds(midi::kSendTimeoutMs)));
     }
     if (options_.api == DevsimApi::RawMidi) {
         static_cast<void>(

@@ -61,7 +61,7 @@ private:
     bool rawGone_ = false;   // under watchLock_
     bool stopping_ = false;  // under watchLock_
     std::thread watcher_;
-    midi::UsbMidiGadget gadget_;
+    std::unique_ptr<midi::UsbMidiGadget> gadget_;  // --api usb-gadget only
 };
 
 }  // namespace tq5::sim
