@@ -28,7 +28,10 @@ void UpdateContext::ResetReplyLedger(bool open) {
     std::lock_guard guard(ledgerLock_);
     ledgerOpen_ = open;
     statusRepliesOwed_ = 0;
+    readAnswerOwed_ = false;
+    forgoneReplies_ = 0;
     surplusReplies_ = 0;
+    lateReplies_ = 0;
     unaskedCompletions_ = 0;
     longestAnswerMs_ = 0;
 }
@@ -38,24 +41,53 @@ void UpdateContext::ExpectStatusReply() {
     ++statusRepliesOwed_;
 }
 
-void UpdateContext::ForgoStatusReplies(std::int32_t count) {
+void UpdateContext::CancelStatusRequest() {
     std::lock_guard guard(ledgerLock_);
-    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - std::max(0, count));
+    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - 1);
 }
 
-void UpdateContext::CountAnswer(std::int32_t& unowed) {
+void UpdateContext::ForgoStatusReplies(std::int32_t count) {
     std::lock_guard guard(ledgerLock_);
-    if (!ledgerOpen_) return;  // before a procedure counts, a stray answer proves nothing
-    if (statusRepliesOwed_ > 0) {
-        --statusRepliesOwed_;
-    } else {
-        ++unowed;
+    const std::int32_t forgone = std::min(statusRepliesOwed_, std::max(0, count));
+    statusRepliesOwed_ -= forgone;
+    forgoneReplies_ += forgone;
+}
+
+void UpdateContext::ExpectReadAnswer() {
+    std::lock_guard guard(ledgerLock_);
+    readAnswerOwed_ = true;
+}
+
+void UpdateContext::NoteReadReply() {
+    std::lock_guard guard(ledgerLock_);
+    readAnswerOwed_ = false;
+}
+
+bool UpdateContext::CountAnswer() {
+    if (!ledgerOpen_) return true;  // before a procedure counts, a stray answer proves nothing
+    if (statusRepliesOwed_ == 0) return false;
+    --statusRepliesOwed_;
+    return true;
+}
+
+void UpdateContext::NoteStatusReply(std::uint8_t status) {
+    std::lock_guard guard(ledgerLock_);
+    if (CountAnswer()) return;
+    if (status != 0 && readAnswerOwed_) {
+        readAnswerOwed_ = false;  // the read's refusal
+        return;
+    }
+    ++surplusReplies_;
+    if (forgoneReplies_ > 0) {
+        --forgoneReplies_;
+        ++lateReplies_;
     }
 }
 
-void UpdateContext::NoteStatusReply() { CountAnswer(surplusReplies_); }
-
-void UpdateContext::NoteCompletionNotice() { CountAnswer(unaskedCompletions_); }
+void UpdateContext::NoteCompletionNotice() {
+    std::lock_guard guard(ledgerLock_);
+    if (!CountAnswer()) ++unaskedCompletions_;
+}
 
 bool UpdateContext::TakeUnaskedCompletion() {
     std::lock_guard guard(ledgerLock_);
@@ -67,6 +99,11 @@ bool UpdateContext::TakeUnaskedCompletion() {
 std::int32_t UpdateContext::SurplusReplies() const {
     std::lock_guard guard(ledgerLock_);
     return surplusReplies_;
+}
+
+std::int32_t UpdateContext::LateReplies() const {
+    std::lock_guard guard(ledgerLock_);
+    return lateReplies_;
 }
 
 void UpdateContext::NoteAnswerTime(std::uint32_t ms) {
