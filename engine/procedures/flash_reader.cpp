@@ -29,9 +29,9 @@ std::uint32_t FlashReader::WaitMs(const Timing& timing, Clock::time_point now) c
     std::uint32_t wait = timing.eraseReadWaitMs;
     if (served_) {
         const std::uint64_t patient = 4ull * slowestMs_;
-        wait = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(
-            patient, timing.verifyReadWaitMs,
-            std::max(timing.verifyReadWaitMs, timing.eraseReadWaitMs)));
+        wait = static_cast<std::uint32_t>(
+            std::clamp<std::uint64_t>(patient, timing.verifyReadWaitMs,
+                                      std::max(timing.verifyReadWaitMs, timing.eraseReadWaitMs)));
     }
     if (giveUpAt_) {
         if (now >= *giveUpAt_) return 0;
@@ -55,7 +55,7 @@ void FlashReader::NotServed(const Timing& timing, const ReadResult& result,
         size_ = silent ? kSmallestReadBytes : std::max(kSmallestReadBytes, size_ / 2);
         return;
     }
-    unreadableCause_ = silent ? Cause::TimedOut
+    unreadableCause_ = silent                                   ? Cause::TimedOut
                        : result.outcome == ReadOutcome::Refused ? Cause::DeviceStatus
                                                                 : Cause::BrokenReply;
     unreadableStatus_ = result.outcome == ReadOutcome::Refused ? result.status : 0;
@@ -63,8 +63,8 @@ void FlashReader::NotServed(const Timing& timing, const ReadResult& result,
     if (++smallestFailures_ >= kMaxReadAttempts || outOfTime) unreadable_ = true;
 }
 
-ReadResult FlashReader::Read(const ProcedureEnv& env, std::uint32_t address,
-                             std::uint32_t length, std::uint8_t* out) {
+ReadResult FlashReader::Read(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
+                             std::uint8_t* out) {
     UpdateContext& context = env.context;
     std::uint32_t offset = 0;
     int failures = 0;    // failed attempts in a row at a size that has been served

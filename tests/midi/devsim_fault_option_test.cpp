@@ -26,6 +26,28 @@ TEST(DevsimFaultOption, ReadsRequestOrdinalActionAndItsValue) {
     const auto cut = ParseFaultOption("identity:1:truncate-reply:7");
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->truncateTo, 7u);
+
+    const auto run = ParseFaultOption("read-memory:2-4:delay-reply:8000");
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->ordinal, 2u);
+    EXPECT_EQ(run->count, 3u);
+}
+
+TEST(DevsimFaultOption, ReadLimitsTakeTheirSizeOrADefault) {
+    const struct {
+        const char* text;
+        FaultAction action;
+        std::uint32_t bytes;
+    } cases[] = {{"read-memory:0:refuse-read-above:128", FaultAction::RefuseLargeRead, 128},
+                 {"read-memory:0:refuse-read-above", FaultAction::RefuseLargeRead, 256},
+                 {"read-memory:0:ignore-read-above:512", FaultAction::IgnoreLargeRead, 512},
+                 {"read-memory:0:read-in-pieces", FaultAction::ReadInPieces, 1024}};
+    for (const auto& c : cases) {
+        const auto fault = ParseFaultOption(c.text);
+        ASSERT_TRUE(fault) << c.text;
+        EXPECT_EQ(fault->action, c.action) << c.text;
+        EXPECT_EQ(fault->bytes, c.bytes) << c.text;
+    }
 }
 
 TEST(DevsimFaultOption, RefusesWhatTheDeviceCouldNotCarryOut) {
@@ -34,7 +56,12 @@ TEST(DevsimFaultOption, RefusesWhatTheDeviceCouldNotCarryOut) {
                              "erase:1:drop-reply:5",         // takes no value
                              "erase:1:answer-status:128",    // not a data byte
                              "identity:1:corrupt-read-crc",  // only read replies carry one
-                             "erase:1:delay-reply:10:extra"}) {
+                             "erase:1:delay-reply:10:extra",
+                             "erase:4-2:drop-reply",  // a run that ends before it starts
+                             "erase:0-3:drop-reply",  // every one, or a run: not both
+                             "erase:1-:drop-reply",
+                             "write-block:0:refuse-read-above",  // reads only
+                             "read-memory:0:read-in-pieces:0"}) {
         EXPECT_FALSE(ParseFaultOption(text)) << text;
     }
 }
