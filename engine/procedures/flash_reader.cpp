@@ -22,17 +22,17 @@ ReadResult AwaitLateAnswers(UpdateContext& context, int unanswered, std::uint32_
 
 }  // namespace
 
+std::uint32_t FlashReader::ServedWaitMs(const Timing& timing, std::uint64_t slowestMs) {
+    // A few times the slowest answer (never less than the check's own wait) tells a lost
+    // read from a slow one without waiting a minute for every loss.
+    return static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>(4 * slowestMs, timing.verifyReadWaitMs,
+                                  std::max(timing.verifyReadWaitMs, timing.eraseReadWaitMs)));
+}
+
 std::uint32_t FlashReader::WaitMs(const Timing& timing, Clock::time_point now) const {
-    // The first answer of a size may take as long as any memory read; once one has come, a
-    // few times the slowest so far (never less than the check's own wait) tells a lost read
-    // from a slow one without waiting a minute for every loss.
-    std::uint32_t wait = timing.eraseReadWaitMs;
-    if (served_) {
-        const std::uint64_t patient = 4ull * slowestMs_;
-        wait = static_cast<std::uint32_t>(
-            std::clamp<std::uint64_t>(patient, timing.verifyReadWaitMs,
-                                      std::max(timing.verifyReadWaitMs, timing.eraseReadWaitMs)));
-    }
+    // The first answer of a size may take as long as any memory read.
+    std::uint32_t wait = served_ ? ServedWaitMs(timing, slowestMs_) : timing.eraseReadWaitMs;
     if (giveUpAt_) {
         if (now >= *giveUpAt_) return 0;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(*giveUpAt_ - now).count();
@@ -50,6 +50,8 @@ void FlashReader::NotServed(const Timing& timing, const ReadResult& result,
         giveUpAt_ = sentAt + 2 * std::chrono::milliseconds(timing.eraseReadWaitMs);
     }
     if (size_ > kSmallestReadBytes) {
+        // A refusal is the device's word; silence or a broken reply may be the link's.
+        if (result.outcome != ReadOutcome::Refused && retry_ == 0) retry_ = size_;
         // A device that does not answer a large read at all may answer a small one: going
         // down by halves would cost a whole wait for each size.
         size_ = silent ? kSmallestReadBytes : std::max(kSmallestReadBytes, size_ / 2);
@@ -71,9 +73,16 @@ ReadResult FlashReader::Read(const ProcedureEnv& env, std::uint32_t address, std
     int unanswered = 0;  // sends of this piece whose answer never came
     while (offset < length) {
         if (unreadable_) return {ReadOutcome::Unreadable};
-        const std::uint32_t piece = std::min(size_, length - offset);
         const Clock::time_point sentAt = Clock::now();
-        const std::uint32_t waitMs = WaitMs(env.timing, sentAt);
+        // A larger size that went unanswered or came back broken may have met a loss on the
+        // link: once a smaller size is served, it is tried once more, with a wait scaled from
+        // the smaller size's answers.
+        const bool retrying = served_ && retry_ > size_ && length - offset >= retry_;
+        const std::uint32_t piece = retrying ? retry_ : std::min(size_, length - offset);
+        const std::uint32_t waitMs =
+            retrying ? ServedWaitMs(env.timing, std::uint64_t{slowestMs_} * (retry_ / size_))
+                     : WaitMs(env.timing, sentAt);
+        if (retrying) retry_ = 0;
         if (waitMs == 0) {
             NotServed(env.timing, {ReadOutcome::TimedOut}, sentAt);
             continue;
@@ -81,6 +90,10 @@ ReadResult FlashReader::Read(const ProcedureEnv& env, std::uint32_t address, std
         const ReadResult result = ExchangeRead(env, address + offset, piece, piece, waitMs);
         switch (result.outcome) {
             case ReadOutcome::Read: {
+                if (retrying) {
+                    size_ = piece;
+                    slowestMs_ = 0;
+                }
                 slowestMs_ = std::max(slowestMs_, MsSince(sentAt));
                 served_ = true;
                 giveUpAt_.reset();
@@ -105,6 +118,7 @@ ReadResult FlashReader::Read(const ProcedureEnv& env, std::uint32_t address, std
             case ReadOutcome::Failed:
                 break;
         }
+        if (retrying) continue;  // the size served stays
         // Once a size has been served, a lost or broken answer is the link's: the read goes
         // again at that size. So does a read that could not be sent, which says nothing of
         // the device.

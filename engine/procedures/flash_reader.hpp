@@ -4,9 +4,10 @@
 // It starts with reads as large as a write block. While no read has been answered, a read
 // that is refused or comes back broken is taken for a size the device does not serve (half
 // that size next), and one that goes unanswered for a device that answers only small reads
-// (the smallest size next); the first size that is answered is kept for the rest of the
-// update. A device that answers no read at all is given up on, and the update then ends as
-// it ends without the check.
+// (the smallest size next). The first size that is answered is kept for the rest of the
+// update, except that the largest size that failed without a refusal is tried once more (the
+// link may have lost it). A device that answers no read at all is given up on, and the
+// update then ends as it ends without the check.
 
 #include <chrono>
 #include <cstdint>
@@ -53,12 +54,15 @@ private:
 
     // The wait for a read's answer sent now; 0 when the device has had its time.
     std::uint32_t WaitMs(const Timing& timing, Clock::time_point now) const;
+    // The wait for a read of a size served, whose slowest answer took `slowestMs`.
+    static std::uint32_t ServedWaitMs(const Timing& timing, std::uint64_t slowestMs);
     // A read of the current size failed before any read was answered.
     void NotServed(const Timing& timing, const ReadResult& result, Clock::time_point sentAt);
 
     std::uint32_t size_ = kLargestReadBytes;
     bool served_ = false;          // a read of `size_` has been answered
     std::uint32_t slowestMs_ = 0;  // the longest a read of `size_` took to be answered
+    std::uint32_t retry_ = 0;      // a larger size to try once more once `size_` is served
     // Until a read is answered: when the device has had two memory reads' waits in silence.
     std::optional<Clock::time_point> giveUpAt_;
     int smallestFailures_ = 0;

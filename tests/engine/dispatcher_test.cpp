@@ -245,6 +245,42 @@ TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
     EXPECT_TRUE(Signalled());
 }
 
+// The reply ledger: which status replies answer what was asked, and which are surplus (the
+// link delivers replies twice) or late (after their request had been given up for lost).
+TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
+    const Bytes ok = Hex("F0 52 00 6E 00 00 F7");
+    const Bytes refused = Hex("F0 52 00 6E 00 04 F7");
+    enum Ask { Status, Read, ForgoOne };
+    struct Case {
+        const char* name;
+        std::vector<Ask> asked;
+        std::vector<Bytes> replies;
+        std::int32_t surplus;
+        std::int32_t late;
+    };
+    for (const Case& c : {
+             Case{"each status request its answer", {Status, Status}, {ok, refused}, 0, 0},
+             Case{"one answer twice", {Status}, {ok, ok}, 1, 0},
+             Case{"a read refused", {Read}, {refused}, 0, 0},
+             Case{"a read refused twice", {Read}, {refused, refused}, 1, 0},
+             Case{"success answers no read", {Read}, {ok}, 1, 0},
+             Case{"a read answered with data, then a status", {Read}, {kGoodRead, refused}, 1, 0},
+             Case{"an answer given up for lost comes", {Status, ForgoOne}, {ok}, 1, 1},
+             Case{"and then once more", {Status, ForgoOne}, {ok, ok}, 2, 1},
+         }) {
+        context.StartReplyLedger();
+        for (const Ask ask : c.asked) {
+            if (ask == Status) context.ExpectStatusReply();
+            if (ask == Read) context.ExpectReadAnswer();
+            if (ask == ForgoOne) context.ForgoStatusReplies(1);
+        }
+        for (const Bytes& reply : c.replies) Receive(reply);
+        Run();
+        EXPECT_EQ(context.SurplusReplies(), c.surplus) << c.name;
+        EXPECT_EQ(context.LateReplies(), c.late) << c.name;
+    }
+}
+
 TEST_F(DispatcherTest, ClosingStatusSurvivesRepliesStillQueued) {
     context.MarkClosing();
     Receive(Hex("F0 52 00 6E 00 00 F7"));
