@@ -18,6 +18,7 @@
 #include "app/port_names.hpp"
 #include "app/posix/posix_named_locks.hpp"
 #include "app/preferred_ports.hpp"
+#include "app/read_back_note.hpp"
 #include "app/updater_core.hpp"
 #include "engine/procedures/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
@@ -145,7 +146,16 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     host.EndLine();
     if (update) {
         const std::optional<engine::Outcome> outcome = host.UpdateOutcome();
-        if (outcome && outcome->completed) return Finish(kExitSuccess);
+        if (outcome && outcome->completed) {
+            const std::string note = ReadBackNote(outcome->readBack);
+            if (!note.empty()) {
+                std::fprintf(err,
+                             "tq5-updater: %s `tq5-updater version` shows the versions it "
+                             "now reports.\n",
+                             note.c_str());
+            }
+            return Finish(kExitSuccess);
+        }
         const std::string why = outcome ? ExplainFailure(*outcome, host.LastProgress()) : "";
         if (!why.empty()) std::fprintf(err, "tq5-updater: %s\n", why.c_str());
         return Finish(kExitFailure);

@@ -22,6 +22,7 @@
 #include "app/cli/port_choice.hpp"
 #include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
+#include "app/read_back_note.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "firmware/program_version.hpp"
 
@@ -550,6 +551,14 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
          "through the MIDI output."},
         {{false, 107, Phase::Erase, Cause::DeviceStatus, 5}, 6,
          "the update stopped while erasing (6/10): the TQ-5 answered with status 5."},
+        {{false, 107, Phase::Write, Cause::LateReply, 0, 129, 0}, 7,
+         "the TQ-5 answered a request after the updater had given the answer up for lost"},
+        {{false, 0, Phase::BootVersion, Cause::DeviceStatus, 4}, 0,
+         "the update stopped while reading the TQ-5's boot loader version: the TQ-5 answered "
+         "with status 4."},
+        {{false, 107, Phase::Verify, Cause::TimedOut, 0, 136, 0xDC000}, 0,
+         "the update stopped while reading the flash back and comparing it at 0x0DC000: no "
+         "answer came in time."},
         {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
         {{true, 108, Phase::Finish, Cause::None}, 10, ""},
     };
@@ -564,6 +573,34 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
         } else {
             EXPECT_EQ(line.rfind(c.says, 0), 0u) << line;
         }
+    }
+}
+
+// An update whose flash could not be read back says how the reads failed; any other says
+// nothing more.
+TEST(ReadBackNote, SaysHowTheReadsFailedOnlyWhenNoneWorked) {
+    using engine::Cause;
+    using engine::ReadBackResult;
+    const struct {
+        engine::ReadBack readBack;
+        std::string says;
+    } cases[] = {
+        {{ReadBackResult::Unreadable, 0, Cause::DeviceStatus, 4},
+         "it refused reads of 256 bytes and more (status 4)."},
+        {{ReadBackResult::Unreadable, 0, Cause::TimedOut}, "it did not answer reads of 256"},
+        {{ReadBackResult::Unreadable, 0, Cause::BrokenReply}, "its answers to reads of 256"},
+        {{ReadBackResult::Verified, 4096}, ""},
+        {{ReadBackResult::NotRun}, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string note = ReadBackNote(c.readBack);
+        if (c.says.empty()) {
+            EXPECT_EQ(note, "");
+            continue;
+        }
+        EXPECT_EQ(note.rfind("The TQ-5's flash could not be read back on this device: ", 0), 0u);
+        EXPECT_NE(note.find(c.says), std::string::npos) << note;
+        EXPECT_NE(note.find("was not compared with the images"), std::string::npos) << note;
     }
 }
 
