@@ -6,8 +6,8 @@ namespace tq5::app {
 namespace {
 
 std::string HowReadsFailed(const engine::ReadBack& readBack) {
-    const std::string sizes = "reads of " + std::to_string(engine::kSmallestReadBytes) +
-                              " bytes and more";
+    const std::string sizes =
+        "reads of " + std::to_string(engine::kSmallestReadBytes) + " bytes and more";
     switch (readBack.unreadable) {
         case engine::Cause::DeviceStatus:
             return "it refused " + sizes + " (status " + std::to_string(readBack.status) + ")";

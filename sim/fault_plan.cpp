@@ -57,6 +57,8 @@ std::string FaultActionName(FaultAction action) {
             return "ignores large read";
         case FaultAction::ReadInPieces:
             return "read in pieces";
+        case FaultAction::FlipStoredBit:
+            return "flipped stored bit";
     }
     return "fault";
 }
@@ -70,6 +72,8 @@ bool FaultFits(FaultAction action, RequestType type) {
             return type == RequestType::ReadMemory;
         case FaultAction::AnswerOtherId:
             return type == RequestType::IdentityRequest;
+        case FaultAction::FlipStoredBit:
+            return type == RequestType::WriteBlock;
         default:
             return true;
     }

@@ -37,12 +37,14 @@ enum class FaultAction {
     ForeignUnterminated,  // a foreign SysEx that lost its F7 goes out before the reply
     LoseRequest,          // the request is lost on its way: never seen, never answered
     // What a device may serve of a read (read requests only; reads of `bytes` or fewer are
-    // served as usual). Properties of a device rather than accidents: never drawn at random.
+    // served as usual), and a flash that does not keep what it was given. Properties of a
+    // device rather than accidents of a link: never drawn at random.
     RefuseLargeRead,  // a read of more bytes is refused with a status reply (status 4)
     IgnoreLargeRead,  // a read of more bytes is never answered
     ReadInPieces,     // a read is answered in several replies of at most `bytes` bytes each
+    FlipStoredBit,    // write blocks: written and acknowledged, one bit of it cleared
 };
-inline constexpr std::size_t kFaultActionCount = 16;
+inline constexpr std::size_t kFaultActionCount = 17;
 // The actions up to LoseRequest: the accidents a link or a device may commit on any request.
 inline constexpr std::size_t kAccidentCount = 13;
 

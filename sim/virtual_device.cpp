@@ -93,7 +93,8 @@ Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
             case FaultAction::RefuseLargeRead:
             case FaultAction::IgnoreLargeRead:
             case FaultAction::ReadInPieces:
-                break;  // decided before the request was carried out
+            case FaultAction::FlipStoredBit:
+                break;  // decided when the request was carried out
             case FaultAction::CorruptReadCrc:
                 for (Message& m : replies) {
                     if (IsReadReply(m)) CorruptCrc(m);
@@ -170,6 +171,19 @@ const Fault* FindAction(const std::vector<Fault>& faults, FaultAction action) {
         if (fault.action == action) return &fault;
     }
     return nullptr;
+}
+
+// Clears the lowest set bit of the first byte of a written block that has one: the flash
+// then differs from what it acknowledged, as a weak cell would leave it.
+void FlipStoredBit(FlashMemory& flash, const protocol::DeviceRequest& request) {
+    const auto n = static_cast<std::uint32_t>(std::max(request.dataCount, 0));
+    for (std::uint32_t i = 0; i < n && FlashMemory::InRange(request.address + i, 1); ++i) {
+        std::uint8_t byte = flash.Data()[request.address + i];
+        if (byte == 0) continue;
+        byte = static_cast<std::uint8_t>(byte & (byte - 1));
+        (void)flash.Load(request.address + i, &byte, 1);
+        return;
+    }
 }
 
 // The read-size limits that leave this request alone (a read no larger than the limit, or
@@ -290,6 +304,10 @@ struct VirtualDevice::Impl {
             response = core.ReadMemory(request, pieces->bytes);
         } else {
             response = core.Handle(request);
+            if (response.writtenBlocks == 1 &&
+                FindAction(hits, FaultAction::FlipStoredBit) != nullptr) {
+                FlipStoredBit(core.Flash(), request);
+            }
         }
         const Reshaped reshaped = ApplyFaults(hits, core, response.messages, note);
         Record(Direction::ToDevice, message.arrival, message.bytes, std::move(note));

@@ -35,7 +35,8 @@ const std::map<std::string, FaultAction>& ActionNames() {
         {"lose-request", FaultAction::LoseRequest},
         {"refuse-read-above", FaultAction::RefuseLargeRead},
         {"ignore-read-above", FaultAction::IgnoreLargeRead},
-        {"read-in-pieces", FaultAction::ReadInPieces}};
+        {"read-in-pieces", FaultAction::ReadInPieces},
+        {"flip-stored-bit", FaultAction::FlipStoredBit}};
     return names;
 }
 

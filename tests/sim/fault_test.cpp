@@ -217,6 +217,15 @@ TEST(DeviceFaults, ReadLimitsTouchOnlyReadsAboveTheirSize) {
     }
 }
 
+TEST(DeviceFaults, FlipStoredBitAcknowledgesABlockThatDiffersInOneBit) {
+    DeviceHarness h(Writing());
+    h.device.AddFault(Make(RequestType::WriteBlock, 1, FaultAction::FlipStoredBit));
+    ASSERT_EQ(h.StatusOf(Erase(0xD2000, 0x1000)), 0);
+    const Bytes data{0x00, 0x00, 0x6C, 0xFF};
+    EXPECT_EQ(h.StatusOf(WriteBlock(0xD2000, data)), 0);
+    EXPECT_EQ(h.device.ReadFlash(0xD2000, 4), (Bytes{0x00, 0x00, 0x68, 0xFF}));
+}
+
 TEST(DeviceFaults, StrictWritesRefuseEvenTheSameBytesOverWrittenFlash) {
     for (const bool strict : {false, true}) {
         sim::DeviceOptions options = Writing();
