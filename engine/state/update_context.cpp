@@ -39,6 +39,11 @@ void UpdateContext::ResetReplyLedger(bool open) {
 void UpdateContext::ExpectStatusReply() {
     std::lock_guard guard(ledgerLock_);
     ++statusRepliesOwed_;
+    // A read still unanswered has been given up: its refusal, should it come now, is late.
+    if (readAnswerOwed_) {
+        readAnswerOwed_ = false;
+        ++forgoneReplies_;
+    }
 }
 
 void UpdateContext::CancelStatusRequest() {

@@ -250,7 +250,7 @@ TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
 TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
     const Bytes ok = Hex("F0 52 00 6E 00 00 F7");
     const Bytes refused = Hex("F0 52 00 6E 00 04 F7");
-    enum Ask { Status, Read, ForgoOne };
+    enum Ask { Status, Read, ForgoOne, Settle };
     struct Case {
         const char* name;
         std::vector<Ask> asked;
@@ -267,12 +267,21 @@ TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
              Case{"a read answered with data, then a status", {Read}, {kGoodRead, refused}, 1, 0},
              Case{"an answer given up for lost comes", {Status, ForgoOne}, {ok}, 1, 1},
              Case{"and then once more", {Status, ForgoOne}, {ok, ok}, 2, 1},
+             Case{"a read's refusal after the next status request",
+                  {Read, Status, Settle},
+                  {refused},
+                  1,
+                  1},
          }) {
         context.StartReplyLedger();
         for (const Ask ask : c.asked) {
             if (ask == Status) context.ExpectStatusReply();
             if (ask == Read) context.ExpectReadAnswer();
             if (ask == ForgoOne) context.ForgoStatusReplies(1);
+            if (ask == Settle) {  // the status request has had its answer
+                Receive(ok);
+                Run();
+            }
         }
         for (const Bytes& reply : c.replies) Receive(reply);
         Run();
