@@ -82,7 +82,9 @@ void BM_UpdateOverJack(benchmark::State& state) {
         }
         return;
     }
-    sim::VirtualDevice device;
+    sim::DeviceOptions deviceOptions;
+    deviceOptions.transcriptLimit = 100000;  // every exchange of a check in small reads
+    sim::VirtualDevice device(deviceOptions);
     if (readLimit != 0) {
         sim::Fault limit;
         limit.on = sim::RequestType::ReadMemory;
