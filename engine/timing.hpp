@@ -2,9 +2,20 @@
 // Every wait and pause of the procedures, in milliseconds. The defaults are the product's;
 // tests pass shorter ones. Users never configure it.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace tq5::engine {
+
+// A MIDI line: 31,250 bits a second, ten bits a byte (start, eight data bits, stop).
+inline constexpr std::uint32_t kMidiLineBytesPerSecond = 3125;
+
+// How long `bytes` take on a MIDI line: 4,700 bytes (a write block) need 1.5 s.
+constexpr std::chrono::microseconds MidiLineTime(std::size_t bytes) {
+    return std::chrono::microseconds(static_cast<std::int64_t>(bytes) * 1000000 /
+                                     kMidiLineBytesPerSecond);
+}
 
 struct Timing {
     std::uint32_t replyWaitMs = 30000;      // identification, entering update mode, finishing

@@ -19,7 +19,8 @@ ParseResult UsageError(const std::string& message) {
 }  // namespace
 
 std::string UsageLine() {
-    return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
+    return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]\n"
+           "                              [--device-port NAME]]\n"
            "                   [--api " +
            JoinMidiBackends(&MidiBackendEntry::option, "|", "|") +
            "] [--in PORT] [--out PORT] [--no-verify]\n"
@@ -50,8 +51,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     CliOptions options;
     std::string mode;
     std::string deviceId;
-    app.add_option("--in", options.inPort, "MIDI input: index or name (default: preferred)");
-    app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
+    app.add_option("--in", options.inPort,
+                   "MIDI input: index or name (default: preferred, else the TQ-5 that answers)");
+    app.add_option("--out", options.outPort,
+                   "MIDI output: index or name (default: preferred, else the TQ-5 that answers)");
     std::vector<std::string> apis;
     for (const MidiBackendEntry& entry : MidiBackends()) apis.emplace_back(entry.option);
     app.add_option("--api", options.api,
@@ -66,6 +69,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         ->check(CLI::IsMember({"normal", "update"}))
         ->needs(simulate);
     app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
+        ->needs(simulate);
+    app.add_option("--device-port", options.devicePort,
+                   "virtual TQ-5's port name (default: the preferred one)")
         ->needs(simulate);
     app.set_version_flag("--version", firmware::ProgramVersionText("tq5-updater"),
                          "print the version and the firmware images' versions");

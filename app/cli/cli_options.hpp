@@ -21,6 +21,8 @@ struct CliOptions {
     bool verify = true;
     sim::DeviceMode deviceMode = sim::DeviceMode::UpdateReady;
     protocol::DeviceId deviceId{0x6E, 0x00, 0x05, 0x00};
+    // The virtual TQ-5's port name; empty = this instance's preferred name.
+    std::string devicePort;
 };
 
 // What parsing decided: run with the options, or stop at once with `exitCode` after
@@ -37,7 +39,7 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
-// "Usage: tq5-updater [--simulate ...] [--api alsa|jack] ...", three lines.
+// "Usage: tq5-updater [--simulate ...] [--api alsa|jack] ...", four lines.
 std::string UsageLine();
 
 ParseResult ParseCommandLine(int argc, const char* const* argv);

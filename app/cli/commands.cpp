@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,11 +12,11 @@
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_system.hpp"
 #include "app/cli/port_choice.hpp"
+#include "app/cli/port_search.hpp"
 #include "app/cli/printable_text.hpp"
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
 #include "app/posix/posix_named_locks.hpp"
-#include "app/preferred_ports.hpp"
 #include "app/read_back_note.hpp"
 #include "app/updater_core.hpp"
 #include "engine/procedures/version_check.hpp"
@@ -54,28 +53,45 @@ int EndInterrupted() {
     return Finish(kExitInterrupted);
 }
 
-void PrintList(std::FILE* out, const char* heading, const std::vector<std::string>& names,
-               int instanceNumber) {
+// A search asks each output twice at most, each time bounded by the send and the window.
+int SearchStallMs(std::size_t outputs) {
+    return kMidiStallMs + static_cast<int>(outputs) * 2 * 1300;
+}
+
+constexpr const char* kSearching = "tq5-updater: asking the MIDI ports for a TQ-5...\n";
+
+void PrintList(std::FILE* out, const char* heading, const PortLists& lists, bool isOutput,
+               int instanceNumber, const SearchResult& search, const DefaultPorts& defaults) {
+    const std::vector<std::string>& names = isOutput ? lists.outputs : lists.inputs;
     std::fprintf(out, "%s\n", heading);
     if (names.empty()) std::fprintf(out, "  (none)\n");
-    const auto preferred = PreferredPortNames(instanceNumber);
-    const std::int32_t chosen = FindPreferredPort(names, instanceNumber);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const bool isPreferred =
-            std::find(preferred.begin(), preferred.end(), names[i]) != preferred.end();
-        const char* mark = static_cast<std::int32_t>(i) == chosen ? "  [preferred, default]"
-                           : isPreferred                          ? "  [preferred]"
-                                                                  : "";
-        std::fprintf(out, "  %zu  %s%s\n", i, PrintableText(names[i]).c_str(), mark);
+        std::fprintf(out, "  %zu  %s%s\n", i, PrintableText(names[i]).c_str(),
+                     PortMarks(lists, instanceNumber, search, defaults, isOutput, i).c_str());
     }
 }
 
-int ListPorts(const MidiSystem& system, int instanceNumber, std::FILE* out) {
-    midi::MidiInPort input(system.backend->CreateInput());
-    midi::MidiOutPort output(system.backend->CreateOutput());
+// Lists the ports, asking every output for a TQ-5 on the way, and marks where one answered.
+int ListPorts(const MidiSystem& system, int instanceNumber, std::FILE* out, std::FILE* err) {
+    PortLists lists;
+    {
+        midi::MidiInPort input(system.backend->CreateInput());
+        midi::MidiOutPort output(system.backend->CreateOutput());
+        lists = {ListFullDeviceNames(output), ListFullDeviceNames(input)};
+    }
+    SearchResult search;
+    if (!lists.outputs.empty() && !lists.inputs.empty()) {
+        std::fputs(kSearching, err);
+        const StallGuard guard(SearchStallMs(lists.outputs.size()), kExitFailure, kMidiStalled);
+        search = SearchForDevices(*system.backend, PortsToSearch(lists.outputs.size(), -1),
+                                  PortsToSearch(lists.inputs.size(), -1), Interrupted);
+    }
+    if (search.stopped) return EndInterrupted();
+    const DefaultPorts defaults = DefaultPortsOf(lists, instanceNumber, search.tq5s);
     std::fprintf(out, "MIDI system: %s; instance %d\n", system.name.c_str(), instanceNumber);
-    PrintList(out, "MIDI inputs:", ListFullDeviceNames(input), instanceNumber);
-    PrintList(out, "MIDI outputs:", ListFullDeviceNames(output), instanceNumber);
+    PrintList(out, "MIDI inputs:", lists, false, instanceNumber, search, defaults);
+    PrintList(out, "MIDI outputs:", lists, true, instanceNumber, search, defaults);
+    std::fprintf(out, "%s\n", SearchSummary(lists, search).c_str());
     return kExitSuccess;
 }
 
@@ -94,17 +110,34 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     UpdaterCore core(settings, host);
     host.Attach(core.Context());
 
-    const auto outputs = ListFullDeviceNames(core.Output());
-    const auto inputs = ListFullDeviceNames(core.Input());
-    const PortChoice output =
-        ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
-    const PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
+    const PortLists lists{ListFullDeviceNames(core.Output()), ListFullDeviceNames(core.Input())};
+    const auto& outputs = lists.outputs;
+    const auto& inputs = lists.inputs;
+    PortChoice output = ChoosePort(outputs, options.outPort, instanceNumber, "output", "--out");
+    PortChoice input = ChoosePort(inputs, options.inPort, instanceNumber, "input", "--in");
     if (Interrupted()) return EndInterrupted();
     for (const PortChoice* choice : {&output, &input}) {
         if (!choice->error.empty()) {
             std::fprintf(err, "tq5-updater: %s\n", choice->error.c_str());
             return Finish(kExitUsage);
         }
+    }
+    if (output.search || input.search) {
+        std::fputs(kSearching, err);
+        FoundPorts found;
+        {
+            const StallGuard guard(SearchStallMs(outputs.size()), kExitFailure, kMidiStalled);
+            found = FindTq5Ports(*system.backend, lists, output, input, Interrupted);
+        }
+        if (found.interrupted || Interrupted()) return EndInterrupted();
+        if (found.exitCode != 0) {
+            std::fprintf(err, "tq5-updater: %s\n", found.error.c_str());
+            return Finish(found.exitCode);
+        }
+        output.index = found.output;
+        input.index = found.input;
+        std::fprintf(err, "tq5-updater: a TQ-5 answered on MIDI out %d and MIDI in %d.\n",
+                     output.index, input.index);
     }
     host.Select(output.index, input.index);
     std::fprintf(err, "%s: MIDI out %d \"%s\", MIDI in %d \"%s\" (%s)\n",
@@ -215,7 +248,9 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
                      system.problem.c_str());
         return kExitFailure;
     }
-    if (options.command == Command::Ports) return Finish(ListPorts(system, instanceNumber, out));
+    if (options.command == Command::Ports) {
+        return Finish(ListPorts(system, instanceNumber, out, err));
+    }
     return RunProcedure(options, system, instanceNumber, out, err);
 }
 

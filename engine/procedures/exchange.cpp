@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "engine/procedures/flash_reader.hpp"
@@ -27,7 +28,12 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
     // The reset before a request may have taken the closing signal; the closing flag is set
     // before that signal, so checking it here never misses a window that is going away.
     if (context.IsClosing()) return kStatusClosing;
-    const bool signalled = context.Event().Wait(timeoutMs);
+    // A wait is counted from when the request has left the computer: where the send returned
+    // while the bytes were still on their way, their remaining time on the line comes first.
+    // (A wait of 0 only looks whether an answer is already in.)
+    const std::uint64_t backlogMs = timeoutMs == 0 ? 0 : context.LineBacklogMs();
+    const bool signalled = context.Event().Wait(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(timeoutMs + backlogMs, std::numeric_limits<std::uint32_t>::max())));
     if (context.IsClosing()) return kStatusClosing;
     // A surplus reply may have been taken for this answer, or have come between two waits:
     // either way the answers can no longer be placed.

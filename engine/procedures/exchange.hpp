@@ -32,9 +32,10 @@ enum class Answer { Status, Read, Other };
                                std::size_t length, Answer answer);
 
 // Waits at most `timeoutMs` for the next reply and returns its status code, or nothing on a
-// time-out. Once the window is closing the answer is kStatusClosing, at once and whatever
-// the wait did, so every wait ends quietly; once a surplus reply has been counted it is
-// kStatusDuplicated.
+// time-out. The wait starts once what was sent has left the computer (see
+// UpdateContext::LineBacklogMs). Once the window is closing the answer is kStatusClosing, at once
+// and whatever the wait did, so every wait ends quietly; once a surplus reply has been counted it
+// is kStatusDuplicated.
 std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
 
 // Milliseconds from `since` until now.

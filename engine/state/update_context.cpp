@@ -1,10 +1,12 @@
 #include "engine/state/update_context.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "engine/timing.hpp"
 #include "protocol/codec.hpp"
 
 namespace tq5::engine {
@@ -162,7 +164,24 @@ int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
     std::lock_guard guard(outputLock_);
     if (output_ == nullptr) return -1;
-    return output_->SendLong(bytes, static_cast<std::uint32_t>(length)) == 1 ? 0 : -1;
+    if (output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) return -1;
+    if (output_->SendReturnsBeforeLineTime()) {
+        // The system holds the bytes and puts them on the line after whatever it still holds.
+        using Clock = std::chrono::steady_clock;
+        const Clock::rep now = Clock::now().time_since_epoch().count();
+        const Clock::rep start = std::max(now, lineClearAt_.load());
+        lineClearAt_.store(
+            start + std::chrono::duration_cast<Clock::duration>(MidiLineTime(length)).count());
+    }
+    return 0;
+}
+
+std::uint32_t UpdateContext::LineBacklogMs() const {
+    using Clock = std::chrono::steady_clock;
+    const Clock::duration left{lineClearAt_.load() - Clock::now().time_since_epoch().count()};
+    if (left <= Clock::duration::zero()) return 0;
+    // Rounded up: a wait never ends before the last byte has left.
+    return static_cast<std::uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 }  // namespace tq5::engine

@@ -118,6 +118,10 @@ public:
     // Sends one whole message; 0 on success, -1 on failure. Sends from the worker and from
     // the dispatcher are serialised, so two messages never interleave on the line.
     int SendSysEx(const std::uint8_t* bytes, std::size_t length);
+    // How long, from now, the messages sent so far still need before their last byte has
+    // left the computer: nothing when the output's sends return only once the bytes are out;
+    // otherwise their time on a MIDI line, one after the other, from each send's return.
+    std::uint32_t LineBacklogMs() const;
 
     // The worker's own build buffer; the dispatcher builds its answers elsewhere.
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
@@ -170,6 +174,9 @@ private:
 
     std::mutex outputLock_;
     SysExOutput* output_ = nullptr;
+    // When the line is clear of what was sent, in steady-clock ticks; written under
+    // outputLock_, read by the worker without it (a send may hold the lock for long).
+    std::atomic<std::int64_t> lineClearAt_{0};
     std::unique_ptr<std::uint8_t[]> workerSendBuffer_;
 };
 

@@ -120,6 +120,25 @@ TEST_F(CliJackTest, VersionThenUpdateThenVersionAgain) {
     EXPECT_EQ(after.out, "SYSTEM:\t\t" + system + " -> " + system + tail);
 }
 
+// On JACK no port carries a preferred name: with none named, the ports are asked. One TQ-5 is
+// marked and used; two end with exit status 2.
+TEST_F(CliJackTest, WithNoPortNamedTheTq5IsFoundByAskingThePorts) {
+    const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
+    EXPECT_NE(ports.out.find(client_ + ":TQ-5 out  [TQ-5 with MIDI out "), std::string::npos)
+        << ports.out;
+    const auto one = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "version"});
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_NE(one.err.find("a TQ-5 answered on MIDI out "), std::string::npos) << one.err;
+
+    test::ChildProcess second;
+    StartDevice(second, {"--client-name", client_ + "b"});
+    const auto two = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "update"});
+    EXPECT_EQ(two.exitCode, 2) << two.err;
+    EXPECT_NE(two.err.find("2 TQ-5s answered; choose one with --out and --in:"), std::string::npos)
+        << two.err;
+    second.Stop(5s);
+}
+
 TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName) {
     // Two devices whose names agree for far more than the dialog's 39 bytes, one of them with
     // terminal escape sequences in its ports' names.
@@ -132,8 +151,10 @@ TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName)
 
     const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
     EXPECT_EQ(ports.exitCode, 0) << ports.err;
-    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out\n"), std::string::npos) << ports.out;
-    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out\n"), std::string::npos)
+    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out  [TQ-5 with"), std::string::npos)
+        << ports.out;
+    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out  [TQ-5 with"),
+              std::string::npos)
         << ports.out;
     EXPECT_EQ(ports.out.find('\x1b'), std::string::npos) << "a raw escape reached the terminal";
 
