@@ -39,6 +39,18 @@ int SendErrorReply(UpdateContext& context, std::uint8_t status) {
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
     const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
     switch (m.kind) {
+        case MessageClass::StatusReply:
+        case MessageClass::CompletionNotice:
+        case MessageClass::ReadReplyOther:
+        case MessageClass::ReadReplyFailed:
+        case MessageClass::ReadMemoryReply:
+        case MessageClass::IdentityReply:
+            context.NoteLineClear();  // an answer: before its signal, which a wait acts on
+            break;
+        default:
+            break;
+    }
+    switch (m.kind) {
         case MessageClass::Ignored:
             break;
         case MessageClass::StatusReply:

@@ -176,6 +176,15 @@ int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
     return 0;
 }
 
+void UpdateContext::NoteLineClear() {
+    // Without the output's lock, which a send holds while it blocks: a send that meanwhile
+    // stores a later time keeps it, which only lengthens one wait.
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::int64_t clearAt = lineClearAt_.load();
+    while (clearAt > now && !lineClearAt_.compare_exchange_weak(clearAt, now)) {
+    }
+}
+
 std::uint32_t UpdateContext::LineBacklogMs() const {
     using Clock = std::chrono::steady_clock;
     const Clock::duration left{lineClearAt_.load() - Clock::now().time_since_epoch().count()};

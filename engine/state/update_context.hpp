@@ -122,6 +122,11 @@ public:
     // left the computer: nothing when the output's sends return only once the bytes are out;
     // otherwise their time on a MIDI line, one after the other, from each send's return.
     std::uint32_t LineBacklogMs() const;
+    // Dispatcher: the device has answered. Requests go one at a time, each after the answer
+    // to the last, so what was sent before has left the computer: the line is clear. (Line
+    // time counted for every block of a link faster than MIDI's would otherwise add up to
+    // minutes on the wait for the first answer that is lost.)
+    void NoteLineClear();
 
     // The worker's own build buffer; the dispatcher builds its answers elsewhere.
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }

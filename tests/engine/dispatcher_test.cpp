@@ -249,45 +249,41 @@ TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
 // link delivers replies twice) or late (after their request had been given up for lost).
 TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
     const Bytes ok = Hex("F0 52 00 6E 00 00 F7");
-    const Bytes refused = Hex("F0 52 00 6E 00 04 F7");
-    enum Ask { Status, Read, ForgoOne, Settle };
-    struct Case {
-        const char* name;
-        std::vector<Ask> asked;
+    const Bytes no = Hex("F0 52 00 6E 00 04 F7");
+    // Asked: 's' a status request, 'r' a read, 'f' one status answer given up for lost.
+    const struct {
+        std::string asked;
         std::vector<Bytes> replies;
-        std::int32_t surplus;
-        std::int32_t late;
-    };
-    for (const Case& c : {
-             Case{"each status request its answer", {Status, Status}, {ok, refused}, 0, 0},
-             Case{"one answer twice", {Status}, {ok, ok}, 1, 0},
-             Case{"a read refused", {Read}, {refused}, 0, 0},
-             Case{"a read refused twice", {Read}, {refused, refused}, 1, 0},
-             Case{"success answers no read", {Read}, {ok}, 1, 0},
-             Case{"a read answered with data, then a status", {Read}, {kGoodRead, refused}, 1, 0},
-             Case{"an answer given up for lost comes", {Status, ForgoOne}, {ok}, 1, 1},
-             Case{"and then once more", {Status, ForgoOne}, {ok, ok}, 2, 1},
-             Case{"a read's refusal after the next status request",
-                  {Read, Status, Settle},
-                  {refused},
-                  1,
-                  1},
-         }) {
+        std::int32_t surplus, late;
+    } cases[] = {{"ss", {ok, no}, 0, 0}, {"s", {ok, ok}, 1, 0},
+                 {"r", {no}, 0, 0},      {"r", {no, no}, 1, 0},
+                 {"r", {ok}, 1, 0},      {"r", {kGoodRead, no}, 1, 0},
+                 {"sf", {ok}, 1, 1},     {"sf", {ok, ok}, 2, 1},
+                 {"rs", {ok, no}, 1, 1}};  // a read's refusal after the next status request
+    for (const auto& c : cases) {
         context.StartReplyLedger();
-        for (const Ask ask : c.asked) {
-            if (ask == Status) context.ExpectStatusReply();
-            if (ask == Read) context.ExpectReadAnswer();
-            if (ask == ForgoOne) context.ForgoStatusReplies(1);
-            if (ask == Settle) {  // the status request has had its answer
-                Receive(ok);
-                Run();
-            }
+        for (const char ask : c.asked) {
+            if (ask == 's') context.ExpectStatusReply();
+            if (ask == 'r') context.ExpectReadAnswer();
+            if (ask == 'f') context.ForgoStatusReplies(1);
         }
         for (const Bytes& reply : c.replies) Receive(reply);
         Run();
-        EXPECT_EQ(context.SurplusReplies(), c.surplus) << c.name;
-        EXPECT_EQ(context.LateReplies(), c.late) << c.name;
+        EXPECT_EQ(context.SurplusReplies(), c.surplus) << c.asked << " " << c.replies.size();
+        EXPECT_EQ(context.LateReplies(), c.late) << c.asked << " " << c.replies.size();
     }
+}
+
+// An answer shows that what was sent has left: line time counted for it no longer lengthens
+// the next wait.
+TEST_F(DispatcherTest, AnAnswerClearsTheLine) {
+    output.returnsEarly = true;
+    const Bytes block(4700, 0x00);
+    ASSERT_EQ(context.SendSysEx(block.data(), block.size()), 0);
+    EXPECT_GT(context.LineBacklogMs(), 1000u);
+    Receive(Hex("F0 52 00 6E 00 00 F7"));
+    Run();
+    EXPECT_EQ(context.LineBacklogMs(), 0u);
 }
 
 TEST_F(DispatcherTest, ClosingStatusSurvivesRepliesStillQueued) {
