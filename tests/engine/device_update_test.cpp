@@ -344,11 +344,9 @@ TEST(DeviceUpdate, ReadBackCheckNamesTheFirstDifference) {
     EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 0u);
 }
 
-// --- what a device serves of a read ------------------------------------------------------------
-// However the device serves reads, the update completes over a flash that holds the images and
-// tells the device it is finished: read back in the largest size served, or, when none is,
-// not read back and saying so. The two large images are cut short, so that even the smallest
-// reads of the check are few.
+// --- what a device serves of a read: however it serves them, the update completes over the
+// images and tells the device it is finished, read back in the largest size served or, when
+// none is, saying so. The two large images are cut short: even the smallest reads are few.
 
 const engine::FirmwareStore& ShortImages() {
     static const firmware::MemoryFirmwareStore store = [] {
@@ -403,7 +401,6 @@ TEST_P(ReadBackOfADevice, CompletesOverTheImagesAndSaysWhetherItReadThemBack) {
     EXPECT_EQ(o.readBack.readBytes, c.readBytes);
     EXPECT_EQ(o.readBack.unreadable, c.unreadable);
     EXPECT_EQ(o.readBack.blocksFoundWritten, c.blocksFoundWritten);
-    EXPECT_EQ(o.readBack.bytesCompared, c.readBytes != 0 ? kShortImagesBytes : 0);
     EXPECT_TRUE(rig.host.Of("box").empty());
     EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 1u);
     ExpectFlashHoldsImages(rig);
@@ -414,11 +411,8 @@ const Fault kLostAcknowledgement = On(RequestType::WriteBlock, 9, 1, FaultAction
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Devices, ReadBackOfADevice, ::testing::Values(
     ReadBackCase{"RefusesReadsAbove256", {ReadLimit(FaultAction::RefuseLargeRead, 256)}, false, 256},
-    ReadBackCase{"RefusesReadsAbove1500", {ReadLimit(FaultAction::RefuseLargeRead, 1500)}, false, 1024},
     ReadBackCase{"NeverAnswersReadsAbove2048", {ReadLimit(FaultAction::IgnoreLargeRead, 2048)}, false, 256},
     ReadBackCase{"AnswersReadsInPieces", {ReadLimit(FaultAction::ReadInPieces, 700)}, false, 4096},
-    ReadBackCase{"BreaksTheFirstReplyOfTheCheck",
-                 {On(RequestType::ReadMemory, 2, 1, FaultAction::CorruptReadCrc)}, false, 4096},
     ReadBackCase{"LosesTheFirstReadOfTheCheck",
                  {On(RequestType::ReadMemory, 2, 1, FaultAction::DropReply)}, false, 4096},
     ReadBackCase{"RefusesEveryReadButFourBytes", {ReadLimit(FaultAction::RefuseLargeRead, 4)},
@@ -448,24 +442,15 @@ TEST(DeviceUpdate, SlowReadsAreWaitedForNotSentAgain) {
     EXPECT_EQ(rig.device.RequestCount(RequestType::ReadMemory), 1u + kShortImagesBytes / 4096);
 }
 
-// Without the check (the window) a strict device's refusals of the resend of a block whose
-// answer was lost end the update after the step's retries, and a refused boot-version read
-// ends it with no message.
-TEST(DeviceUpdate, WithoutTheCheckTheStepsKeepTheirRetriesAndSilence) {
+// Without the check (the window), a strict device's refusals of the resend of a block whose
+// answer was lost end the update after the step's retries.
+TEST(DeviceUpdate, WithoutTheCheckTheWriteStepKeepsItsRetries) {
     DeviceOptions strict = With({}, kLostAcknowledgement);
     strict.strictWrites = true;
-    DeviceRig lost(strict);
-    lost.RunUpdate();
-    EXPECT_EQ(lost.host.Of("box"),
-              std::vector<std::string>{"Error|Transfer error occurred.|error"});
-    EXPECT_EQ(lost.device.RequestCount(RequestType::WriteBlock), 8u + 32u);
-
-    DeviceRig refused(With({}, On(RequestType::ReadMemory, 1, 1, FaultAction::AnswerStatus, 4)));
-    refused.RunUpdate();
-    EXPECT_TRUE(refused.host.Of("box").empty());
-    ASSERT_EQ(refused.host.Outcomes().size(), 1u);
-    EXPECT_EQ(refused.host.Outcomes()[0].cause, Cause::DeviceStatus);
-    EXPECT_EQ(refused.device.RequestCount(RequestType::Erase), 0u);
+    DeviceRig rig(strict);
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 8u + 32u);
 }
 
 // --- a device that never answers one kind of request ---------------------------------------

@@ -274,12 +274,10 @@ TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
     }
 }
 
-// An answer shows that what was sent has left: line time counted for it no longer lengthens
-// the next wait.
+// An answer shows that what was sent has left: its line time lengthens no later wait.
 TEST_F(DispatcherTest, AnAnswerClearsTheLine) {
     output.returnsEarly = true;
-    const Bytes block(4700, 0x00);
-    ASSERT_EQ(context.SendSysEx(block.data(), block.size()), 0);
+    ASSERT_EQ(context.SendSysEx(Bytes(4700).data(), 4700), 0);
     EXPECT_GT(context.LineBacklogMs(), 1000u);
     Receive(Hex("F0 52 00 6E 00 00 F7"));
     Run();

