@@ -555,9 +555,6 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
          "the update stopped while erasing (6/10): the TQ-5 answered with status 5."},
         {{false, 107, Phase::Write, Cause::LateReply, 0, 129, 0}, 7,
          "the TQ-5 answered a request after the updater had given the answer up for lost"},
-        {{false, 0, Phase::BootVersion, Cause::DeviceStatus, 4}, 0,
-         "the update stopped while reading the TQ-5's boot loader version: the TQ-5 answered "
-         "with status 4."},
         {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
         {{true, 108, Phase::Finish, Cause::None}, 10, ""},
     };

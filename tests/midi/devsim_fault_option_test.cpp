@@ -26,11 +26,6 @@ TEST(DevsimFaultOption, ReadsRequestOrdinalActionAndItsValue) {
     const auto cut = ParseFaultOption("identity:1:truncate-reply:7");
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->truncateTo, 7u);
-
-    const auto run = ParseFaultOption("read-memory:2-4:delay-reply:8000");
-    ASSERT_TRUE(run);
-    EXPECT_EQ(run->ordinal, 2u);
-    EXPECT_EQ(run->count, 3u);
 }
 
 TEST(DevsimFaultOption, RefusesWhatTheDeviceCouldNotCarryOut) {

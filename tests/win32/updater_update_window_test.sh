@@ -162,7 +162,6 @@ echo "=== a refused read of the device's boot version: no box, the controls come
 start_bench boot-read-refused --fault read-memory:1:answer-status:4
 key "$title" enter
 wait_line "$title" '^id=1006 class=Edit enabled=1 text=0/10$'
-# Released only after a box would have been dismissed: enabled again means none was shown.
 wait_line "$title" "^id=$execute class=Button enabled=1 text=Execute\$"
 probe dump "$title" >"$reports/boot-read-refused"
 expect_controls "$reports/boot-read-refused" 1 1 1 1
