@@ -17,6 +17,7 @@
 #include "app/instance_number.hpp"
 #include "app/port_names.hpp"
 #include "app/posix/posix_named_locks.hpp"
+#include "app/read_back_note.hpp"
 #include "app/updater_core.hpp"
 #include "engine/procedures/version_check.hpp"
 #include "firmware/embedded_firmware.hpp"
@@ -188,7 +189,16 @@ int RunProcedure(const CliOptions& options, const MidiSystem& system, int instan
     const bool gone = core.Output().DeviceGone() || core.Input().DeviceGone();
     if (update) {
         const std::optional<engine::Outcome> outcome = host.UpdateOutcome();
-        if (outcome && outcome->completed) return Finish(kExitSuccess);
+        if (outcome && outcome->completed) {
+            const std::string note = ReadBackNote(outcome->readBack);
+            if (!note.empty()) {
+                std::fprintf(err,
+                             "tq5-updater: %s `tq5-updater version` shows the versions it "
+                             "now reports.\n",
+                             note.c_str());
+            }
+            return Finish(kExitSuccess);
+        }
         const std::string why = gone      ? ExplainDeviceGone(host.LastProgress(), "update")
                                 : outcome ? ExplainFailure(*outcome, host.LastProgress())
                                           : "";

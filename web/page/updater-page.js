@@ -296,6 +296,13 @@
       $('linux-hint').hidden = !(/Linux/.test(ua) && !/Android/.test(ua));
     },
 
+    // A line under the window about the last update (its flash could not be read back);
+    // empty hides it.
+    setNote(text) {
+      $('note').textContent = text;
+      $('note').hidden = !text;
+    },
+
     closed() {
       state.closed = true;
       state.changingFlash = false;
@@ -303,6 +310,7 @@
       state.boxes.clear();
       hideMenu();
       $('window').hidden = true;
+      $('note').hidden = true;
       $('closed').hidden = false;
       window.close();  // only a window a script opened goes; otherwise the note stays
     },

@@ -86,6 +86,10 @@ var library = {
 
   tq5_view_set_changing_flash: function(on) { TQ5VIEW.call('setChangingFlash', [on !== 0]); },
 
+  tq5_view_set_note: function(text, length) {
+    TQ5VIEW.call('setNote', [TQ5VIEW.text(text, length)]);
+  },
+
   tq5_view_first_block_unanswered: function() { TQ5VIEW.call('firstBlockUnanswered', []); },
 
   tq5_view_closed: function() { TQ5VIEW.call('closed', []); },
@@ -113,6 +117,7 @@ var signatures = {
   tq5_view_show_about: 'viii',
   tq5_view_add_system_menu_entry: 'viii',
   tq5_view_set_changing_flash: 'vi',
+  tq5_view_set_note: 'vii',
   tq5_view_first_block_unanswered: 'v',
   tq5_view_closed: 'v',
 };

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/read_back_note.hpp"
 #include "app/rk4_updator_dlg.hpp"
 #include "engine/text_format.hpp"
 
@@ -23,6 +24,7 @@ void tq5_view_show_box(std::uint32_t token, const char* text, int textLength, co
 void tq5_view_show_about(std::uint32_t token, const char* text, int length);
 void tq5_view_add_system_menu_entry(std::uint32_t commandId, const char* text, int length);
 void tq5_view_set_changing_flash(int on);
+void tq5_view_set_note(const char* text, int length);
 void tq5_view_first_block_unanswered();
 }
 
@@ -201,7 +203,10 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
         }
         if (progress.phase == engine::Phase::Write && progress.done > 0) blockAnswered_ = true;
     }
-    if (startsChanging) tq5_view_set_changing_flash(1);
+    if (startsChanging) {
+        tq5_view_set_note("", 0);  // the last update's note no longer applies
+        tq5_view_set_changing_flash(1);
+    }
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
         const std::string text =
             engine::FormatText(kVerifyingFormat, static_cast<long long>(progress.done),
@@ -227,6 +232,12 @@ void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
                                 outcome.cause == engine::Cause::SendFailed);
     }
     tq5_view_set_changing_flash(0);
+    // "Version update completed." is all the status line holds; an update whose flash could
+    // not be read back says so under the window.
+    if (outcome.completed) {
+        const std::string note = app::ReadBackNote(outcome.readBack);
+        if (!note.empty()) tq5_view_set_note(note.c_str(), Length(note));
+    }
     if (firstBlockUnanswered) tq5_view_first_block_unanswered();
 }
 
