@@ -45,17 +45,20 @@ void UpdateContext::ForgoStatusReplies(std::int32_t count) {
     statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - std::max(0, count));
 }
 
-void UpdateContext::CountAnswer(std::int32_t& unowed) {
+bool UpdateContext::CountAnswer(std::int32_t& unowed) {
     std::lock_guard guard(ledgerLock_);
-    if (!ledgerOpen_) return;  // before a procedure counts, a stray answer proves nothing
+    if (!ledgerOpen_) return false;  // before a procedure counts, a stray answer proves nothing
     if (statusRepliesOwed_ > 0) {
         --statusRepliesOwed_;
-    } else {
-        ++unowed;
+        return false;
     }
+    ++unowed;
+    return true;
 }
 
-void UpdateContext::NoteStatusReply() { CountAnswer(surplusReplies_); }
+void UpdateContext::NoteStatusReply() {
+    if (CountAnswer(surplusReplies_)) log_.NoteUnowedReply(false);
+}
 
 void UpdateContext::NoteCompletionNotice() { CountAnswer(unaskedCompletions_); }
 
@@ -121,8 +124,12 @@ void UpdateContext::SetOutput(SysExOutput* output) {
 int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
     std::lock_guard guard(outputLock_);
-    if (output_ == nullptr) return -1;
-    if (output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) return -1;
+    // Noted before the bytes leave: the answer may be in before the send returns.
+    log_.NoteSending(bytes, length);
+    if (output_ == nullptr || output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) {
+        log_.NoteSendFailed();
+        return -1;
+    }
     if (output_->SendReturnsBeforeLineTime()) {
         // The system holds the bytes and puts them on the line after whatever it still holds.
         using Clock = std::chrono::steady_clock;

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/seams/sysex_output.hpp"
+#include "engine/state/exchange_log.hpp"
 #include "engine/state/reply_event.hpp"
 #include "engine/state/stored_identity_reply.hpp"
 #include "protocol/messages.hpp"
@@ -107,10 +108,15 @@ public:
     // The worker's own build buffer; the dispatcher builds its answers elsewhere.
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
 
+    // --- what was exchanged, for a support report ----------------------------------------
+    ExchangeLog& Log() { return log_; }
+    const ExchangeLog& Log() const { return log_; }
+
 private:
     void ResetReplyLedger(bool open);
-    // An answer to the oldest request still owed one; with none owed, counted in `unowed`.
-    void CountAnswer(std::int32_t& unowed);
+    // An answer to the oldest request still owed one; with none owed, counted in `unowed`
+    // (and true).
+    bool CountAnswer(std::int32_t& unowed);
 
     ReplyEvent replyEvent_;
     std::atomic<std::int32_t> status_{0};
@@ -154,6 +160,7 @@ private:
     // outputLock_, read by the worker without it (a send may hold the lock for long).
     std::atomic<std::int64_t> lineClearAt_{0};
     std::unique_ptr<std::uint8_t[]> workerSendBuffer_;
+    ExchangeLog log_;
 };
 
 }  // namespace tq5::engine

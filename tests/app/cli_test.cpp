@@ -20,8 +20,8 @@
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_backends.hpp"
 #include "app/cli/port_choice.hpp"
-#include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
+#include "app/printable_text.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "firmware/program_version.hpp"
 

@@ -1,0 +1,260 @@
+#include "app/support_report.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/outcome_keys.hpp"
+#include "app/printable_text.hpp"
+#include "engine/procedures/version_check.hpp"
+#include "engine/string_table.hpp"
+
+namespace tq5::app {
+namespace {
+
+constexpr int kReportFormat = 1;
+
+class Lines {
+public:
+    void Add(std::string_view key, std::string_view value) {
+        text_.append(key);
+        text_ += ": ";
+        // One line each, whatever the value holds.
+        text_ += PrintableText(value);
+        text_ += '\n';
+    }
+    void Add(std::string_view key, std::int64_t value) { Add(key, std::to_string(value)); }
+    void Gap() { text_ += '\n'; }
+    void Comment(std::string_view text) {
+        text_ += "# ";
+        text_.append(text);
+        text_ += '\n';
+    }
+    std::string Take() { return std::move(text_); }
+
+private:
+    std::string text_;
+};
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06" PRIX32, value);
+    return text;
+}
+
+// Milliseconds with one decimal, from microseconds.
+std::string Ms(std::int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
+    return text;
+}
+
+std::string Seconds(std::int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1e6);
+    return text;
+}
+
+void AddPort(Lines& lines, const std::string& key, const ReportPort& port) {
+    if (port.index < 0) {
+        lines.Add(key, "-");
+        return;
+    }
+    lines.Add(key, port.index);
+    lines.Add(key + ".name", port.name);
+    lines.Add(key + ".chosen-by", port.chosenBy);
+}
+
+void AddDevice(Lines& lines, const engine::DeviceFacts& device) {
+    if (!device.identified) {
+        lines.Add("device.id", "-");
+        return;
+    }
+    char id[16];
+    std::snprintf(id, sizeof id, "%02X%02X%02X%02X", device.id[0], device.id[1], device.id[2],
+                  device.id[3]);
+    lines.Add("device.id", id);
+    constexpr const char* kSlots[] = {"device.boot-version", "device.preset-version",
+                                      "device.system-version"};  // by VersionSlot
+    for (std::size_t slot = 0; slot < device.versions.size(); ++slot) {
+        if (device.versionRead[slot]) {
+            lines.Add(kSlots[slot], engine::VersionText(device.versions[slot].data()));
+        }
+    }
+}
+
+void AddOutcome(Lines& lines, const ReportFacts& f) {
+    if (!f.outcome) {
+        lines.Add("outcome", f.programCause.empty() ? "none" : "failed");
+        if (!f.programCause.empty()) lines.Add("outcome.cause", f.programCause);
+        return;
+    }
+    const engine::Outcome& o = *f.outcome;
+    lines.Add("outcome", o.completed ? "completed" : "failed");
+    lines.Add("outcome.phase", PhaseKey(o.phase));
+    lines.Add("outcome.cause", CauseKey(o.cause));
+    // Each only where the outcome's cause gives it a meaning; "-" elsewhere.
+    const engine::Progress& last = f.lastProgress;
+    const OutcomeDetails details = DetailsOf(o, last);
+    const auto text = [](const std::optional<std::int64_t>& value, auto format) {
+        return value ? format(*value) : std::string("-");
+    };
+    const auto decimal = [](std::int64_t v) { return std::to_string(v); };
+    lines.Add("outcome.status", text(details.status, decimal));
+    lines.Add("outcome.image", text(details.image, decimal));
+    lines.Add("outcome.address", text(details.address, [](std::int64_t v) {
+                  return Hex(static_cast<std::uint32_t>(v));
+              }));
+    lines.Add("outcome.row", text(details.row, [&last](std::int64_t v) {
+                  return std::to_string(v) + "/" + std::to_string(last.rows);
+              }));
+    lines.Add("outcome.message-id", o.messageId);
+    if (o.messageId != 0) lines.Add("outcome.message", engine::LoadText(o.messageId));
+}
+
+void AddReadBack(Lines& lines, const ReportFacts& f) {
+    lines.Add("read-back", ReadBackKey(f));
+    if (f.lastProgress.phase == engine::Phase::Verify) {
+        lines.Add("read-back.bytes-compared", f.lastProgress.done);
+        lines.Add("read-back.bytes-to-compare", f.lastProgress.total);
+    }
+}
+
+std::string Refusals(const engine::PhaseRecord& phase) {
+    std::string text;
+    for (std::size_t status = 0; status < phase.refusedWith.size(); ++status) {
+        if (phase.refusedWith[status] == 0) continue;
+        if (!text.empty()) text += ',';
+        text += std::to_string(status) + ":" + std::to_string(phase.refusedWith[status]);
+    }
+    return text.empty() ? "-" : text;
+}
+
+void AddPhases(Lines& lines, const engine::TrafficRecord& traffic) {
+    for (std::size_t i = 0; i < traffic.phases.size(); ++i) {
+        const engine::PhaseRecord& p = traffic.phases[i];
+        if (!p.entered) continue;
+        const std::string fields =
+            "time-ms=" + Ms(p.timeUs) + " requests=" + std::to_string(p.requests) +
+            " resends=" + std::to_string(p.resends) +
+            " send-failures=" + std::to_string(p.sendFailures) +
+            " timeouts=" + std::to_string(p.timeouts) +
+            " refusals=" + std::to_string(p.refusals) + " refused-with=" + Refusals(p) +
+            " surplus=" + std::to_string(p.surplus) + " late=" + std::to_string(p.late);
+        lines.Add("phase." + std::string(PhaseKey(static_cast<engine::Phase>(i))), fields);
+    }
+}
+
+std::string Flags(const engine::ExchangeRecord& r) {
+    std::string flags;
+    const auto add = [&flags](bool on, const char* word) {
+        if (!on) return;
+        if (!flags.empty()) flags += ',';
+        flags += word;
+    };
+    add(r.resend, "resend");
+    add(r.gaveUp, "gave-up");
+    add(r.surplus > 0, "surplus");
+    add(r.late > 0, "late");
+    return flags.empty() ? "-" : flags;
+}
+
+std::string ExchangeFields(const engine::ExchangeRecord& r) {
+    std::string answer(AnswerKey(r.answer));
+    if (r.answer == engine::ExchangeAnswer::Status) answer += ":" + std::to_string(r.status);
+    return "t=" + Seconds(r.atUs) + " phase=" + std::string(PhaseKey(r.phase)) +
+           " request=" + std::string(ExchangeKindKey(r.kind)) +
+           " address=" + (r.hasAddress ? Hex(r.address) : "-") +
+           " size=" + (r.hasAddress ? std::to_string(r.size) : "-") + " answer=" + answer +
+           " wait-ms=" + (r.waitUs >= 0 ? Ms(r.waitUs) : "-") +
+           " replies=" + std::to_string(r.replies) + " flags=" + Flags(r);
+}
+
+}  // namespace
+
+OutcomeDetails DetailsOf(const engine::Outcome& o, const engine::Progress& last) {
+    OutcomeDetails details;
+    if (o.cause == engine::Cause::DeviceStatus || o.cause == engine::Cause::NotInUpdateMode ||
+        (o.cause == engine::Cause::BrokenReply && o.status != 0)) {
+        details.status = o.status;
+    }
+    if (o.imageId != 0) details.image = o.imageId;
+    if (o.cause == engine::Cause::Mismatch) details.address = o.address;
+    if (last.row > 0) details.row = last.row;
+    return details;
+}
+
+std::string_view ReadBackKey(const ReportFacts& f) {
+    if (!f.verify) return "off";
+    if (!f.outcome) return "not-reached";
+    if (f.outcome->completed) return "verified";
+    if (f.outcome->phase != engine::Phase::Verify) return "not-reached";
+    return f.outcome->cause == engine::Cause::Mismatch ? "differs" : "failed";
+}
+
+std::string UtcTimeText(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(at);
+    const auto days = floor<std::chrono::days>(secs);
+    const year_month_day date{days};
+    const hh_mm_ss time{secs - days};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+std::string SupportReportText(const ReportFacts& f) {
+    Lines lines;
+    lines.Comment("TQ-5 updater report: what happened, for the TQ-5's maker's support.");
+    lines.Comment("It holds no firmware bytes. Lines are \"key: value\".");
+    lines.Add("report-format", kReportFormat);
+    lines.Add("program", f.program);
+    lines.Add("program-version", f.programVersion);
+    if (f.images != nullptr) {
+        lines.Add("images.system-version",
+                  engine::ImageVersionText(*f.images, engine::kSystemVersion));
+        lines.Add("images.preset-version",
+                  engine::ImageVersionText(*f.images, engine::kPresetVersion));
+        lines.Add("images.boot-version", engine::ImageVersionText(*f.images, engine::kBootVersion));
+        lines.Add("images.generated", f.generatedImages ? "yes" : "no");
+    }
+    lines.Add("command", f.command);
+    for (const auto& [key, value] : f.computer) lines.Add("computer." + key, value);
+    lines.Gap();
+
+    lines.Add("midi.system", f.midiSystem);
+    lines.Add("midi.instance", f.instance);
+    AddPort(lines, "midi.out", f.output);
+    AddPort(lines, "midi.in", f.input);
+    lines.Gap();
+
+    if (f.traffic) {
+        lines.Add("started", UtcTimeText(f.traffic->began));
+        lines.Add("duration-ms", Ms(f.traffic->durationUs));
+        AddDevice(lines, f.traffic->device);
+    }
+    AddOutcome(lines, f);
+    if (f.exitCode) lines.Add("exit-code", *f.exitCode);
+    if (f.command == "update") AddReadBack(lines, f);
+    if (!f.traffic) return lines.Take();
+    lines.Gap();
+
+    lines.Comment("Per step: its time, requests, resends, failed sends, waits that ended without");
+    lines.Comment("an answer, refusals by status (status:count), surplus and late replies.");
+    AddPhases(lines, *f.traffic);
+    lines.Gap();
+
+    lines.Comment("The last exchanges, oldest first: t is seconds from the start, wait-ms the time");
+    lines.Comment("to the first answer (or until it was given up); a resend repeats the request");
+    lines.Comment("before it.");
+    lines.Add("exchanges", f.traffic->exchanges);
+    lines.Add("exchanges.listed", static_cast<std::int64_t>(f.traffic->last.size()));
+    for (const engine::ExchangeRecord& r : f.traffic->last) {
+        lines.Add("exchange." + std::to_string(r.number), ExchangeFields(r));
+    }
+    return lines.Take();
+}
+
+}  // namespace tq5::app
