@@ -84,8 +84,12 @@ void AddDevice(Lines& lines, const engine::DeviceFacts& device) {
 
 void AddOutcome(Lines& lines, const ReportFacts& f) {
     if (!f.outcome) {
-        lines.Add("outcome", f.programCause.empty() ? "none" : "failed");
-        if (!f.programCause.empty()) lines.Add("outcome.cause", f.programCause);
+        // A run that needed no procedure's outcome (ports, a version check), or ended before one.
+        const int exitCode = f.exitCode.value_or(0);
+        lines.Add("outcome", exitCode == 0     ? "completed"
+                             : exitCode == 130 ? "interrupted"
+                                               : "failed");
+        lines.Add("outcome.cause", f.programCause.empty() ? "none" : f.programCause);
         return;
     }
     const engine::Outcome& o = *f.outcome;
@@ -137,9 +141,9 @@ void AddPhases(Lines& lines, const engine::TrafficRecord& traffic) {
             "time-ms=" + Ms(p.timeUs) + " requests=" + std::to_string(p.requests) +
             " resends=" + std::to_string(p.resends) +
             " send-failures=" + std::to_string(p.sendFailures) +
-            " timeouts=" + std::to_string(p.timeouts) +
-            " refusals=" + std::to_string(p.refusals) + " refused-with=" + Refusals(p) +
-            " surplus=" + std::to_string(p.surplus) + " late=" + std::to_string(p.late);
+            " timeouts=" + std::to_string(p.timeouts) + " refusals=" + std::to_string(p.refusals) +
+            " refused-with=" + Refusals(p) + " surplus=" + std::to_string(p.surplus) +
+            " late=" + std::to_string(p.late);
         lines.Add("phase." + std::string(PhaseKey(static_cast<engine::Phase>(i))), fields);
     }
 }
@@ -198,9 +202,10 @@ std::string UtcTimeText(std::chrono::system_clock::time_point at) {
     const year_month_day date{days};
     const hh_mm_ss time{secs - days};
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
     return text;
 }
@@ -246,7 +251,8 @@ std::string SupportReportText(const ReportFacts& f) {
     AddPhases(lines, *f.traffic);
     lines.Gap();
 
-    lines.Comment("The last exchanges, oldest first: t is seconds from the start, wait-ms the time");
+    lines.Comment(
+        "The last exchanges, oldest first: t is seconds from the start, wait-ms the time");
     lines.Comment("to the first answer (or until it was given up); a resend repeats the request");
     lines.Comment("before it.");
     lines.Add("exchanges", f.traffic->exchanges);

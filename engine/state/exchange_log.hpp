@@ -34,11 +34,11 @@ enum class ExchangeKind : std::uint8_t {
     WriteBlock,
     ReadMemory,
     Finish,
-    OtherRequest,          // a message of the updater's that fits none of the above
-    DeviceCommand,         // the device's commands 0x01, 0x04, 0x05 (acknowledged)
-    DeviceIdentityRequest, // answered with the updater's own identity reply
-    DeviceUnknown,         // a command or universal message the updater does not know
-    Unasked,               // a reply before any request of the procedure
+    OtherRequest,           // a message of the updater's that fits none of the above
+    DeviceCommand,          // the device's commands 0x01, 0x04, 0x05 (acknowledged)
+    DeviceIdentityRequest,  // answered with the updater's own identity reply
+    DeviceUnknown,          // a command or universal message the updater does not know
+    Unasked,                // a reply before any request of the procedure
 };
 
 // The first answer an exchange got.
@@ -63,10 +63,10 @@ struct ExchangeRecord {
     Phase phase = Phase::Identify;
     bool hasAddress = false;  // erase, write and read requests carry an address and a size
     std::uint32_t address = 0;
-    std::uint32_t size = 0;   // bytes erased, written (data bytes) or asked for
+    std::uint32_t size = 0;  // bytes erased, written (data bytes) or asked for
     ExchangeAnswer answer = ExchangeAnswer::None;
-    std::uint8_t status = 0;  // Status: the value
-    std::int64_t waitUs = -1; // to the first answer, or until the wait for it ended; -1: neither
+    std::uint8_t status = 0;    // Status: the value
+    std::int64_t waitUs = -1;   // to the first answer, or until the wait for it ended; -1: neither
     std::uint16_t replies = 0;  // replies that came while this was the latest request
     bool resend = false;        // the same request as the one before it
     bool gaveUp = false;        // a wait for its answer ended without one
@@ -97,9 +97,9 @@ struct DeviceFacts {
 
 struct TrafficRecord {
     std::chrono::system_clock::time_point began{};
-    std::int64_t durationUs = 0;      // from the procedure's start to the snapshot
-    std::uint32_t exchanges = 0;      // in all; the last ones are in `last`
-    std::vector<ExchangeRecord> last; // oldest first
+    std::int64_t durationUs = 0;       // from the procedure's start to the snapshot
+    std::uint32_t exchanges = 0;       // in all; the last ones are in `last`
+    std::vector<ExchangeRecord> last;  // oldest first
     std::array<PhaseRecord, kPhaseCount> phases{};
     DeviceFacts device;
 };
@@ -145,10 +145,10 @@ private:
     Clock::time_point began_{};
     std::chrono::system_clock::time_point beganWall_{};
     std::array<ExchangeRecord, kKept> ring_{};
-    std::uint32_t count_ = 0;         // exchanges since Begin; ring_[(n - 1) % kKept] is n
-    std::uint32_t lastRequest_ = 0;   // the updater's latest request; 0: none
-    std::uint32_t lastDevice_ = 0;    // the device's latest message that the updater answers
-    std::uint32_t lastSent_ = 0;      // what the latest send belongs to
+    std::uint32_t count_ = 0;        // exchanges since Begin; ring_[(n - 1) % kKept] is n
+    std::uint32_t lastRequest_ = 0;  // the updater's latest request; 0: none
+    std::uint32_t lastDevice_ = 0;   // the device's latest message that the updater answers
+    std::uint32_t lastSent_ = 0;     // what the latest send belongs to
     Phase phase_ = Phase::Identify;
     std::int64_t phaseSinceUs_ = 0;
     std::array<PhaseRecord, kPhaseCount> phases_{};
