@@ -86,10 +86,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--device-fault", faults,
                    "a fault the virtual TQ-5 commits, REQUEST:ORDINAL:ACTION[:VALUE] as "
                    "tq5-devsim's --fault (repeatable)")
+        ->type_name("FAULT")
         ->needs(simulate);
     app.add_option("--report", options.reportPath,
                    "write a report of the run for the TQ-5's maker's support to FILE (without "
-                   "it, one is written after a failed update)");
+                   "it, one is written after a failed update)")
+        ->type_name("FILE");
     app.add_flag("--json", options.json,
                  "one JSON object per line on stdout (progress, phases, the outcome last); "
                  "what a person reads goes to stderr");

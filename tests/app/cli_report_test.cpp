@@ -55,12 +55,12 @@ protected:
 
 struct FaultCase {
     const char* name;
-    const char* fault;     // --device-fault
-    Keys keys;             // of the report
-    const char* phase;     // the per-step line that shows it
-    Keys fields;           // of that line
-    const char* flag;      // a flag that some exchange line carries
-    const char* jsonCause; // in the outcome line
+    const char* fault;      // --device-fault
+    Keys keys;              // of the report
+    const char* phase;      // the per-step line that shows it
+    Keys fields;            // of that line
+    const char* flag;       // a flag that some exchange line carries
+    const char* jsonCause;  // in the outcome line
 };
 
 class FailedUpdates : public CliReportTest, public testing::WithParamInterface<FaultCase> {};
