@@ -133,18 +133,38 @@ std::string Refusals(const engine::PhaseRecord& phase) {
     return text.empty() ? "-" : text;
 }
 
+// "name=value" fields separated by blanks. Appended piece by piece: GCC 12 at -O3 mistakes
+// chains of `"..." + std::string` for overlapping copies (-Wrestrict).
+class Fields {
+public:
+    Fields& Add(std::string_view name, std::string_view value) {
+        if (!text_.empty()) text_ += ' ';
+        text_.append(name);
+        text_ += '=';
+        text_.append(value);
+        return *this;
+    }
+    Fields& Add(std::string_view name, std::int64_t value) {
+        return Add(name, std::to_string(value));
+    }
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
 void AddPhases(Lines& lines, const engine::TrafficRecord& traffic) {
     for (std::size_t i = 0; i < traffic.phases.size(); ++i) {
         const engine::PhaseRecord& p = traffic.phases[i];
         if (!p.entered) continue;
-        const std::string fields =
-            "time-ms=" + Ms(p.timeUs) + " requests=" + std::to_string(p.requests) +
-            " resends=" + std::to_string(p.resends) +
-            " send-failures=" + std::to_string(p.sendFailures) +
-            " timeouts=" + std::to_string(p.timeouts) + " refusals=" + std::to_string(p.refusals) +
-            " refused-with=" + Refusals(p) + " surplus=" + std::to_string(p.surplus) +
-            " late=" + std::to_string(p.late);
-        lines.Add("phase." + std::string(PhaseKey(static_cast<engine::Phase>(i))), fields);
+        Fields fields;
+        fields.Add("time-ms", Ms(p.timeUs)).Add("requests", p.requests).Add("resends", p.resends);
+        fields.Add("send-failures", p.sendFailures).Add("timeouts", p.timeouts);
+        fields.Add("refusals", p.refusals).Add("refused-with", Refusals(p));
+        fields.Add("surplus", p.surplus).Add("late", p.late);
+        std::string key = "phase.";
+        key.append(PhaseKey(static_cast<engine::Phase>(i)));
+        lines.Add(key, fields.Text());
     }
 }
 
@@ -164,13 +184,18 @@ std::string Flags(const engine::ExchangeRecord& r) {
 
 std::string ExchangeFields(const engine::ExchangeRecord& r) {
     std::string answer(AnswerKey(r.answer));
-    if (r.answer == engine::ExchangeAnswer::Status) answer += ":" + std::to_string(r.status);
-    return "t=" + Seconds(r.atUs) + " phase=" + std::string(PhaseKey(r.phase)) +
-           " request=" + std::string(ExchangeKindKey(r.kind)) +
-           " address=" + (r.hasAddress ? Hex(r.address) : "-") +
-           " size=" + (r.hasAddress ? std::to_string(r.size) : "-") + " answer=" + answer +
-           " wait-ms=" + (r.waitUs >= 0 ? Ms(r.waitUs) : "-") +
-           " replies=" + std::to_string(r.replies) + " flags=" + Flags(r);
+    if (r.answer == engine::ExchangeAnswer::Status) {
+        answer += ':';
+        answer += std::to_string(r.status);
+    }
+    Fields fields;
+    fields.Add("t", Seconds(r.atUs)).Add("phase", PhaseKey(r.phase));
+    fields.Add("request", ExchangeKindKey(r.kind));
+    fields.Add("address", r.hasAddress ? Hex(r.address) : "-");
+    fields.Add("size", r.hasAddress ? std::to_string(r.size) : "-");
+    fields.Add("answer", answer).Add("wait-ms", r.waitUs >= 0 ? Ms(r.waitUs) : "-");
+    fields.Add("replies", r.replies).Add("flags", Flags(r));
+    return fields.Text();
 }
 
 }  // namespace

@@ -79,7 +79,12 @@ JsonObject& JsonObject::AddObject(std::string_view key, const JsonObject& object
     // The nested object without its "event" field: everything after the first comma.
     const std::string inner = object.Text();
     const std::size_t comma = inner.find(',');
-    Key(key).text_ += comma == std::string::npos ? "{}" : "{" + inner.substr(comma + 1);
+    Key(key).text_ += '{';
+    if (comma != std::string::npos) {
+        text_.append(inner, comma + 1);
+    } else {
+        text_ += '}';
+    }
     return *this;
 }
 

@@ -73,7 +73,12 @@ ReportWritten WriteNewReport(const std::string& text, std::chrono::system_clock:
     if (!MakeFolders(folder)) return {folder, Problem("the folder could not be made")};
     const std::string stem = folder + "/failed-update-" + FileTime(now);
     for (int n = 1; n < 100; ++n) {
-        const std::string path = stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".txt";
+        std::string path = stem;
+        if (n > 1) {
+            path += '-';
+            path += std::to_string(n);
+        }
+        path += ".txt";
         // A new file only, and never through a link someone left there.
         const int fd =
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -25,8 +25,8 @@ template <typename Fetch>
 std::string FetchText(Fetch fetch) {
     std::vector<char> buffer(kTextSize);
     const int length = fetch(buffer.data(), kTextSize);
-    return std::string(buffer.data(), static_cast<std::size_t>(
-                                          std::clamp(length, 0, kTextSize - 1)));
+    return std::string(buffer.data(),
+                       static_cast<std::size_t>(std::clamp(length, 0, kTextSize - 1)));
 }
 
 // The port a list selected: its text as the page shows it, and whether it was the entry the
@@ -36,8 +36,8 @@ app::ReportPort SelectedPort(Port& port, app::PortList list, std::int32_t index)
     app::ReportPort selected;
     selected.index = index;
     if (index < 0) return selected;
-    const int listId = static_cast<int>(list == app::PortList::Input ? app::kIdMidiInList
-                                                                     : app::kIdMidiOutList);
+    const int listId =
+        static_cast<int>(list == app::PortList::Input ? app::kIdMidiInList : app::kIdMidiOutList);
     selected.name = FetchText([&](char* buffer, int size) {
         return tq5_view_list_entry_text(listId, index, buffer, size);
     });
@@ -60,8 +60,7 @@ std::string PageReport(app::CRk4UpdatorDlg& dialog, const engine::Outcome& outco
     facts.computer.emplace_back("user-agent", FetchText(tq5_view_user_agent));
     facts.midiSystem = "Web MIDI";
     facts.instance = 1;
-    facts.output =
-        SelectedPort(core.Output(), app::PortList::Output, dialog.GetSelectedOutput());
+    facts.output = SelectedPort(core.Output(), app::PortList::Output, dialog.GetSelectedOutput());
     facts.input = SelectedPort(core.Input(), app::PortList::Input, dialog.GetSelectedInput());
     facts.verify = true;
     facts.outcome = outcome;
