@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ struct FaultCase {
     const char* flag;       // a flag that some exchange line carries
     const char* jsonCause;  // in the outcome line
 };
+
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.fault; }
 
 class FailedUpdates : public CliReportTest, public testing::WithParamInterface<FaultCase> {};
 
