@@ -90,6 +90,8 @@ void AddOutcome(Lines& lines, const ReportFacts& f) {
                              : exitCode == 130 ? "interrupted"
                                                : "failed");
         lines.Add("outcome.cause", f.programCause.empty() ? "none" : f.programCause);
+        if (exitCode == 130 && f.traffic)
+            lines.Add("outcome.phase", PhaseKey(f.lastProgress.phase));
         return;
     }
     const engine::Outcome& o = *f.outcome;

@@ -189,7 +189,13 @@ private:
             line.Add("message-id", o->messageId);
             if (o->messageId != 0) line.Add("message", engine::LoadText(o->messageId));
         } else {
-            line.AddNull("phase").Add("cause", exitCode == 0 ? "none" : facts_.programCause);
+            // An interrupted procedure was in the step it last reported.
+            if (exitCode == kExitInterrupted && facts_.traffic) {
+                line.Add("phase", PhaseKey(facts_.lastProgress.phase));
+            } else {
+                line.AddNull("phase");
+            }
+            line.Add("cause", exitCode == 0 ? "none" : facts_.programCause);
             if (!message.empty()) line.Add("message", message);
         }
         line.Add("exit-code", exitCode);
