@@ -47,6 +47,8 @@ std::string_view CauseKey(Cause cause) {
             return "broken-reply";
         case Cause::DuplicateReplies:
             return "duplicate-replies";
+        case Cause::LateReply:
+            return "late-reply";
         case Cause::Mismatch:
             return "mismatch";
         case Cause::MissingImage:

@@ -119,9 +119,15 @@ void AddOutcome(Lines& lines, const ReportFacts& f) {
 
 void AddReadBack(Lines& lines, const ReportFacts& f) {
     lines.Add("read-back", ReadBackKey(f));
-    if (f.lastProgress.phase == engine::Phase::Verify) {
-        lines.Add("read-back.bytes-compared", f.lastProgress.done);
-        lines.Add("read-back.bytes-to-compare", f.lastProgress.total);
+    if (!f.outcome) return;
+    const engine::ReadBack& r = f.outcome->readBack;
+    lines.Add("read-back.read-size", r.readBytes != 0 ? std::to_string(r.readBytes) : "-");
+    lines.Add("read-back.bytes-compared", r.bytesCompared);
+    lines.Add("read-back.blocks-found-written", r.blocksFoundWritten);
+    if (r.result == engine::ReadBackResult::Unreadable) {
+        lines.Add("read-back.unreadable-cause", CauseKey(r.unreadable));
+        if (r.unreadable == engine::Cause::DeviceStatus)
+            lines.Add("read-back.unreadable-status", r.status);
     }
 }
 
@@ -217,7 +223,14 @@ OutcomeDetails DetailsOf(const engine::Outcome& o, const engine::Progress& last)
 std::string_view ReadBackKey(const ReportFacts& f) {
     if (!f.verify) return "off";
     if (!f.outcome) return "not-reached";
-    if (f.outcome->completed) return "verified";
+    switch (f.outcome->readBack.result) {
+        case engine::ReadBackResult::Verified:
+            return "verified";
+        case engine::ReadBackResult::Unreadable:
+            return "unreadable";
+        case engine::ReadBackResult::NotRun:
+            break;
+    }
     if (f.outcome->phase != engine::Phase::Verify) return "not-reached";
     return f.outcome->cause == engine::Cause::Mismatch ? "differs" : "failed";
 }

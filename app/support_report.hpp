@@ -67,8 +67,9 @@ struct OutcomeDetails {
 OutcomeDetails DetailsOf(const engine::Outcome& outcome, const engine::Progress& last);
 
 // Whether an update's written flash was read back and found to hold the images: "verified",
-// "differs", "failed" (it could not be read), "not-reached" (the update ended before the
-// check), "off".
+// "unreadable" (the device served no read: nothing was compared), "differs", "failed" (a
+// read the device had served failed), "not-reached" (the update ended before the check),
+// "off".
 std::string_view ReadBackKey(const ReportFacts& facts);
 
 // "2026-12-08T13:34:46Z"

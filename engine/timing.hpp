@@ -23,7 +23,9 @@ struct Timing {
     std::uint32_t blockWaitMs = 1000;       // each write block
     std::uint32_t retryPauseMs = 100;       // before resending an erase or a block
     std::uint32_t enterPauseMs = 500;       // after the device entered its update mode
-    // Each read of the read-back check: a 4,096-byte chunk comes back as a 4,700-byte reply,
+    // The shortest wait for a read of the read-back check once its size has been answered
+    // (four times the slowest answer when that is longer; the first answer of a size may
+    // take as long as any memory read): a 4,096-byte read comes back as a 4,700-byte reply,
     // about 1.5 s on a 31,250-baud line.
     std::uint32_t verifyReadWaitMs = 3000;
     // After the finish request's answer, the link is watched this long (at least; four times

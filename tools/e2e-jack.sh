@@ -7,7 +7,10 @@
 # duplicates: every such update completes over a flash that holds the images, or fails
 # with a clear message, never anything else. Last, the server dying during an erase and
 # during writing (the updater's end, and its CPU while it waits), Ctrl-C at random moments
-# after the server died, and twenty updaters on one server interrupted at once.
+# after the server died, and twenty updaters on one server interrupted at once. In between,
+# devices that serve reads in their own ways (refused above a size, in pieces, slowly, not
+# at all above a size, none but the boot version's) and one that writes only over erased
+# flash: each update completes, its flash read back wherever a read size works.
 #
 #   tools/e2e-jack.sh [BUILD_DIR]     (default build/release; holds tq5-updater and tq5-devsim)
 #
@@ -509,6 +512,10 @@ link_unwritten() {
   link_fails unwritten "flash different from image 129 at flash address" \
     --fault write-block:7:answer-status:0
 }
+link_flipped() {
+  link_fails flipped "flash different from image 136 at flash address" \
+    --fault write-block:300:flip-stored-bit
+}
 
 run_link_cases() {
   run_case "[$mode] clean update of the same device" link_clean
@@ -520,27 +527,67 @@ run_link_cases() {
   run_case "[$mode] every acknowledgement twice: replies arrived twice" link_twice
   run_case "[$mode] one acknowledgement again 30 ms later: replies arrived twice" link_late_copy
   run_case "[$mode] a block acknowledged but never written: the check names it" link_unwritten
+  run_case "[$mode] a block written with one bit wrong: the check names it" link_flipped
 }
 
-# The boot loader's version can't be read (its reply has a wrong CRC): the update ends
-# without an error box, as the window's does, and says what failed.
-boot_read_fails() {
-  start_devsim e2e-bootread --fault read-memory:1:corrupt-read-crc || { problem="no device"; return; }
+# --- what the TQ-5 serves of a read: however it serves them, the update completes over the
+# images and the TQ-5 is told it is finished; the flash read back where a read size works.
+finish_sent() { grep -Eq 'finish 1(,|$)' <<<"$(requests_of "$(flash_state)")"; }
+read_back_in() { grep -Eq '^10/10  Verifying flash  ([0-9]+)/\1 bytes' <<<"$1"; }
+read_case() {  # read_case NAME verified|not-read [tq5-devsim options...]
+  local name=$1 expect=$2
+  shift 2
+  start_devsim "$name" "$@" || { problem="no device"; return; }
+  run_updater update
+  expect "exit code 0" test "$rc" -eq 0
+  expect "\"Version update completed.\"" test "${out##*  }" = "Version update completed."
+  expect "no error shown" lacks "$err" "Error:"
+  expect "every flash region holds its image" flash_holds_images
+  expect "the finish request was sent" finish_sent
+  if [ "$expect" = verified ]; then
+    expect "every written byte compared" read_back_in "$out"
+  else
+    expect "says the flash could not be read back" contains "$err" \
+      "tq5-updater: The TQ-5's flash could not be read back on this device"
+  fi
+}
+read_refused() { read_case read-refused verified --fault read-memory:0:refuse-read-above:1024; }
+read_pieces() { read_case read-pieces verified --fault read-memory:0:read-in-pieces:512; }
+read_slow() { read_case read-slow verified --fault read-memory:2-3:delay-reply:4000; }
+read_silent() { read_case read-silent verified --fault read-memory:0:ignore-read-above:2048; }
+read_none() { read_case read-none not-read --fault read-memory:0:refuse-read-above:4; }
+strict_lost() { read_case strict-lost verified --strict-writes --fault write-block:10:drop-reply; }
+run_read_cases() {
+  run_case "reads above 1,024 bytes refused: read back in 1,024-byte reads" read_refused
+  run_case "reads answered in 512-byte pieces: read back" read_pieces
+  run_case "the check's first two reads answered 4 s late: read back" read_slow
+  run_case "reads above 2,048 bytes never answered: a minute, then small reads" read_silent
+  run_case "no read above 4 bytes served: completed, \"could not be read back\"" read_none
+  run_case "no write over written flash, an acknowledgement lost: read back" strict_lost
+}
+
+# The boot loader's version can't be read: the update ends without an error box, as the
+# window's does, and says why (the answer broken, or refused; never replies that came twice).
+boot_read_fails() {  # boot_read_fails FAULT WHY
+  start_devsim e2e-bootread --fault "read-memory:1:$1" || { problem="no device"; return; }
   run_updater update
   expect "exit code 1" test "$rc" -eq 1
   expect "no error box" lacks "$err" "Error:"
-  expect "says the boot loader version's read failed" \
-    contains "$err" "reading the TQ-5's boot loader version: the answer"
+  expect "says: $2" contains "$err" "reading the TQ-5's boot loader version: $2"
   expect "nothing erased" flash_unchanged
 }
+boot_read_broken() { boot_read_fails corrupt-read-crc "the answer"; }
+boot_read_refused() { boot_read_fails answer-status:4 "the TQ-5 answered with status 4."; }
 
 run_case "full update, version before and after, flash holds the images" full_update
 run_case "device in normal mode: \"Please use the firmware update mode.\"" normal_mode
 run_case "unknown device id: \"Illegal device connected.\"" unknown_id
 run_case "block refused three times, an acknowledgement lost: update completes" block_retries
 run_case "read reply with a bad CRC: no report, exit 1" read_crc_error
-run_case "boot loader version unreadable: exit 1, says so" boot_read_fails
+run_case "boot loader version unreadable: exit 1, says so" boot_read_broken
+run_case "boot loader version's read refused: exit 1, names the refusal" boot_read_refused
 run_link_cases
+run_read_cases
 if [ "$api" = jack ]; then
   # The server's death, and many updaters on one server.
   run_case "server killed during an erase: \"Time out error(3)\", exit 1" server_dies_erasing

@@ -22,6 +22,7 @@
 #include "app/port_names.hpp"
 #include "app/posix/posix_named_locks.hpp"
 #include "app/printable_text.hpp"
+#include "app/read_back_note.hpp"
 #include "app/support_report.hpp"
 #include "app/updater_core.hpp"
 #include "engine/procedures/version_check.hpp"
@@ -168,9 +169,18 @@ private:
     void WriteReadBackLine() {
         JsonObject line("read-back");
         line.Add("result", ReadBackKey(facts_));
-        if (facts_.lastProgress.phase == engine::Phase::Verify) {
-            line.Add("bytes-compared", facts_.lastProgress.done);
-            line.Add("bytes-to-compare", facts_.lastProgress.total);
+        if (const std::optional<engine::Outcome>& o = facts_.outcome) {
+            const engine::ReadBack& r = o->readBack;
+            line.Add("verified", o->verified);
+            line.AddOptional("read-size", r.readBytes != 0
+                                              ? std::optional<std::int64_t>(r.readBytes)
+                                              : std::nullopt);
+            line.Add("bytes-compared", r.bytesCompared);
+            line.Add("blocks-found-written", r.blocksFoundWritten);
+            if (r.result == engine::ReadBackResult::Unreadable) {
+                line.Add("unreadable-cause", CauseKey(r.unreadable));
+                line.Add("unreadable-status", r.status);
+            }
         }
         json_.Write(line);
     }
@@ -367,7 +377,16 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
     if (!facts.traffic) facts.traffic = core.Context().Log().Snapshot();
     if (update) {
         facts.outcome = host.UpdateOutcome();
-        if (facts.outcome && facts.outcome->completed) return run.End(kExitSuccess, {}, {});
+        if (facts.outcome && facts.outcome->completed) {
+            const std::string note = ReadBackNote(facts.outcome->readBack);
+            if (!note.empty()) {
+                std::fprintf(run.Err(),
+                             "tq5-updater: %s `tq5-updater version` shows the versions it "
+                             "now reports.\n",
+                             note.c_str());
+            }
+            return run.End(kExitSuccess, {}, {});
+        }
         const std::string why =
             facts.outcome ? ExplainFailure(*facts.outcome, facts.lastProgress) : "";
         if (!why.empty()) std::fprintf(run.Err(), "tq5-updater: %s\n", why.c_str());

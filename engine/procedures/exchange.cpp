@@ -5,6 +5,7 @@
 #include <limits>
 #include <thread>
 
+#include "engine/procedures/flash_reader.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {
@@ -17,8 +18,9 @@ bool SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t 
     context.Event().Reset();
     // Counted before the bytes leave: the answer may be in before the send returns.
     if (answer == Answer::Status) context.ExpectStatusReply();
+    if (answer == Answer::Read) context.ExpectReadAnswer();
     if (context.SendSysEx(bytes, length) == 0) return true;
-    if (answer == Answer::Status) context.ForgoStatusReplies(1);
+    if (answer == Answer::Status) context.CancelStatusRequest();
     return false;
 }
 
@@ -41,6 +43,12 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
         return std::nullopt;
     }
     return context.Status();
+}
+
+std::uint32_t MsSince(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
 }
 
 void Pause(const UpdateContext& context, std::uint32_t ms) {
@@ -79,15 +87,27 @@ int ReportFailure(Host& host, const Failure& failure) {
     outcome.status = failure.status;
     outcome.imageId = failure.imageId;
     outcome.address = failure.address;
+    outcome.readBack = failure.readBack;
     host.ReportOutcome(outcome);
     host.ReleaseControls();
     return -1;
 }
 
-Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status) {
-    if (status == kStatusDuplicated) {
-        return Failure{IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
-    }
+int ReportFailure(const ProcedureEnv& env, Failure failure) {
+    if (env.reader != nullptr) failure.readBack = env.reader->Summary();
+    return ReportFailure(env.host, failure);
+}
+
+Cause SurplusCause(const UpdateContext& context) {
+    const std::int32_t late = context.LateReplies();
+    return late > 0 && late == context.SurplusReplies() ? Cause::LateReply
+                                                        : Cause::DuplicateReplies;
+}
+
+Failure FailureFromStatus(const UpdateContext& context, int messageId, Phase phase,
+                          std::int32_t status) {
+    if (status == kStatusDuplicated)
+        return Failure{IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
     return Failure{messageId, phase, Cause::DeviceStatus, status};
 }
 

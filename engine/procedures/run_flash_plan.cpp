@@ -33,7 +33,7 @@ BootCheck CheckBootVersion(const ProcedureEnv& env) {
     }
     if (result.outcome == ReadOutcome::Closing) return BootCheck::Failed;
     // This failure has no message of its own (a surplus reply has: the link duplicates).
-    ReportFailure(env.host, ReadFailure(0, Phase::BootVersion, result));
+    ReportFailure(env.host, ReadFailure(env.context, 0, Phase::BootVersion, result));
     return BootCheck::Failed;
 }
 

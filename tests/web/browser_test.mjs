@@ -312,6 +312,22 @@ test('a faulty link (clock bytes inside replies, replies in pieces) still update
   }
 });
 
+test('a device that serves no read of the check: completed, and a note says so', LIMIT, async () => {
+  const { page, close } = await openBrowser();
+  try {
+    await openDialog(page, '?fault=read-memory:0:refuse-read-above:4');
+    await page.click('#c1');
+    await waitForStatus(page, COMPLETED);
+    assert.match(await page.textContent('#note:not([hidden])'), /^The TQ-5's flash could not be read back on this device: it refused reads of 256 bytes and more \(status 4\)\./);
+    await shot(page, 'completed-not-read-back');
+    const state = await deviceState(page);
+    assertFlashHoldsImages(state);
+    assert.equal(state.requests.finish, 1);
+  } finally {
+    await close();
+  }
+});
+
 // The keys of a report as a support tool reads them: "key: value" lines.
 function reportKeys(text) {
   const keys = {};

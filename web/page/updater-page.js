@@ -288,6 +288,13 @@
 
     setChangingFlash(on) { state.changingFlash = on; },
 
+    // A line under the window about the last update (its flash could not be read back);
+    // empty hides it.
+    setNote(text) {
+      $('note').textContent = text;
+      $('note').hidden = !text;
+    },
+
     // The text of entry `index` of a port list, as the page shows it.
     listEntryText(id, index) {
       const option = listOf(id).options[index];
@@ -307,6 +314,7 @@
       state.boxes.clear();
       hideMenu();
       $('window').hidden = true;
+      $('note').hidden = true;
       $('report').hidden = true;
       $('closed').hidden = false;
       window.close();  // only a window a script opened goes; otherwise the note stays

@@ -95,6 +95,10 @@ var library = {
 
   tq5_view_set_changing_flash: function(on) { TQ5VIEW.call('setChangingFlash', [on !== 0]); },
 
+  tq5_view_set_note: function(text, length) {
+    TQ5VIEW.call('setNote', [TQ5VIEW.text(text, length)]);
+  },
+
   tq5_view_offer_report: function(text, length) {
     TQ5VIEW.call('offerReport', [TQ5VIEW.utf8(text, length)]);
   },
@@ -132,6 +136,7 @@ var signatures = {
   tq5_view_show_about: 'viii',
   tq5_view_add_system_menu_entry: 'viii',
   tq5_view_set_changing_flash: 'vi',
+  tq5_view_set_note: 'vii',
   tq5_view_offer_report: 'vii',
   tq5_view_user_agent: 'iii',
   tq5_view_list_entry_text: 'iiiii',

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "app/read_back_note.hpp"
 #include "app/rk4_updator_dlg.hpp"
 #include "engine/text_format.hpp"
 #include "web/src/web_report.hpp"
@@ -28,6 +29,7 @@ void tq5_view_add_system_menu_entry(std::uint32_t commandId, const char* text, i
 void tq5_view_set_changing_flash(int on);
 // The report "Save report" downloads (UTF-8); empty takes the button away.
 void tq5_view_offer_report(const char* text, int length);
+void tq5_view_set_note(const char* text, int length);
 }
 
 namespace tq5::web {
@@ -209,7 +211,10 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
             withdrawReport = std::exchange(reportOffered_, false);
     }
     if (withdrawReport) tq5_view_offer_report("", 0);
-    if (startsChanging) tq5_view_set_changing_flash(1);
+    if (startsChanging) {
+        tq5_view_set_note("", 0);  // the last update's note no longer applies
+        tq5_view_set_changing_flash(1);
+    }
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
         const std::string text =
             engine::FormatText(kVerifyingFormat, static_cast<long long>(progress.done),
@@ -230,7 +235,14 @@ void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
         if (!outcome.completed && dialog_ != nullptr && !closed_) reportOffered_ = true;
     }
     if (stopsChanging) tq5_view_set_changing_flash(0);
-    if (outcome.completed || dialog_ == nullptr || Closed()) return;
+    // "Version update completed." is all the status line holds; an update whose flash could
+    // not be read back says so under the window.
+    if (outcome.completed) {
+        const std::string note = app::ReadBackNote(outcome.readBack);
+        if (!note.empty()) tq5_view_set_note(note.c_str(), Length(note));
+        return;
+    }
+    if (dialog_ == nullptr || Closed()) return;
     const std::string report = PageReport(*dialog_, outcome, last);
     tq5_view_offer_report(report.c_str(), Length(report));
 }
