@@ -25,6 +25,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/tq5-e2e.XXXXXX")
+export XDG_STATE_HOME="$work/state"  # the reports of failed updates stay with the run
 label=e2e
 passed=0
 failed=0

@@ -76,6 +76,7 @@ MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber) {
     sim::DeviceOptions device;
     device.id = options.deviceId;
     device.mode = options.deviceMode;
+    device.faults = options.deviceFaults;
     backend->AddPair(name, name).HostDevice(device);
     return MidiSystem{std::move(backend), "virtual TQ-5", {}};
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/cli/printable_text.hpp"
 #include "app/preferred_ports.hpp"
+#include "app/printable_text.hpp"
 
 namespace tq5::app::cli {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "app/cli/cli_options.hpp"
-#include "app/cli/printable_text.hpp"
 #include "app/preferred_ports.hpp"
+#include "app/printable_text.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -98,21 +98,32 @@ DefaultPorts DefaultPortsOf(const PortLists& lists, int instanceNumber,
     return preferred;
 }
 
-std::string PortMarks(const PortLists& lists, int instanceNumber, const SearchResult& search,
-                      const DefaultPorts& defaults, bool isOutput, std::size_t index) {
+PortMarkSet MarksOf(const PortLists& lists, int instanceNumber, const SearchResult& search,
+                    const DefaultPorts& defaults, bool isOutput, std::size_t index) {
     const std::vector<std::string>& names = isOutput ? lists.outputs : lists.inputs;
     const auto at = static_cast<std::int32_t>(index);
-    std::vector<std::string> marks;
+    PortMarkSet marks;
     const auto preferred = PreferredPortNames(instanceNumber);
-    if (std::find(preferred.begin(), preferred.end(), names[index]) != preferred.end()) {
-        marks.emplace_back("preferred");
-    }
+    marks.preferred =
+        std::find(preferred.begin(), preferred.end(), names[index]) != preferred.end();
     for (const AnsweringDevice& device : search.tq5s) {
         if ((isOutput ? device.output : device.input) != at) continue;
-        marks.push_back(isOutput ? "TQ-5 with MIDI in " + std::to_string(device.input)
-                                 : "TQ-5 with MIDI out " + std::to_string(device.output));
+        marks.tq5With.push_back(isOutput ? device.input : device.output);
     }
-    if ((isOutput ? defaults.output : defaults.input) == at) marks.emplace_back("default");
+    marks.isDefault = (isOutput ? defaults.output : defaults.input) == at;
+    return marks;
+}
+
+std::string PortMarks(const PortLists& lists, int instanceNumber, const SearchResult& search,
+                      const DefaultPorts& defaults, bool isOutput, std::size_t index) {
+    const PortMarkSet set = MarksOf(lists, instanceNumber, search, defaults, isOutput, index);
+    std::vector<std::string> marks;
+    if (set.preferred) marks.emplace_back("preferred");
+    for (const std::int32_t other : set.tq5With) {
+        marks.push_back((isOutput ? "TQ-5 with MIDI in " : "TQ-5 with MIDI out ") +
+                        std::to_string(other));
+    }
+    if (set.isDefault) marks.emplace_back("default");
     if (marks.empty()) return {};
     std::string text = "  [";
     for (std::size_t i = 0; i < marks.size(); ++i) text += (i > 0 ? ", " : "") + marks[i];

@@ -44,8 +44,18 @@ struct DefaultPorts {
 DefaultPorts DefaultPortsOf(const PortLists& lists, int instanceNumber,
                             const std::vector<AnsweringDevice>& found);
 
-// The marks beside entry `index` of a list (`isOutput`), e.g. "  [preferred, default]" or
-// "  [TQ-5 with MIDI in 1, default]"; empty for none.
+// What `tq5-updater ports` marks beside entry `index` of a list (`isOutput`).
+struct PortMarkSet {
+    bool preferred = false;  // it carries a name the instance prefers
+    std::vector<std::int32_t>
+        tq5With;             // a TQ-5 answered through it and this port of the other list
+    bool isDefault = false;  // a command would use it without --out and --in
+};
+PortMarkSet MarksOf(const PortLists& lists, int instanceNumber, const SearchResult& search,
+                    const DefaultPorts& defaults, bool isOutput, std::size_t index);
+
+// The same as text, e.g. "  [preferred, default]" or "  [TQ-5 with MIDI in 1, default]"; empty
+// for none.
 std::string PortMarks(const PortLists& lists, int instanceNumber, const SearchResult& search,
                       const DefaultPorts& defaults, bool isOutput, std::size_t index);
 

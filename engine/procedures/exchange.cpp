@@ -38,7 +38,10 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
     // A surplus reply may have been taken for this answer, or have come between two waits:
     // either way the answers can no longer be placed.
     if (context.SurplusReplies() > 0) return kStatusDuplicated;
-    if (!signalled) return std::nullopt;
+    if (!signalled) {
+        if (timeoutMs > 0) context.Log().NoteNoAnswer();  // a wait of 0 only looked
+        return std::nullopt;
+    }
     return context.Status();
 }
 
@@ -61,6 +64,7 @@ void Pause(const UpdateContext& context, std::uint32_t ms) {
 
 void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::int64_t total,
                 bool skipped) {
+    env.context.Log().EnterPhase(phase);
     Progress progress;
     progress.phase = phase;
     progress.row = env.planRow != nullptr ? *env.planRow : 0;

@@ -28,6 +28,7 @@ BootCheck CheckBootVersion(const ProcedureEnv& env) {
     std::array<std::uint8_t, kVersionFieldLength> deviceField{};
     if (result.outcome == ReadOutcome::Read &&
         env.context.CopyReadData(deviceField.data(), deviceField.size())) {
+        env.context.Log().NoteDeviceVersion(VersionSlot::Boot, deviceField.data());
         return deviceField == imageField ? BootCheck::SkipBootRows : BootCheck::RunBootRows;
     }
     if (result.outcome == ReadOutcome::Closing) return BootCheck::Failed;

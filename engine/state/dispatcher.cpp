@@ -38,6 +38,7 @@ int SendErrorReply(UpdateContext& context, std::uint8_t status) {
 
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
     const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
+    context.Log().NoteReceived(m);
     switch (m.kind) {
         case MessageClass::StatusReply:
         case MessageClass::CompletionNotice:

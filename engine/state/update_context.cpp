@@ -78,17 +78,22 @@ bool UpdateContext::CountAnswer() {
 }
 
 void UpdateContext::NoteStatusReply(std::uint8_t status) {
-    std::lock_guard guard(ledgerLock_);
-    if (CountAnswer()) return;
-    if (status != 0 && readAnswerOwed_) {
-        readAnswerOwed_ = false;  // the read's refusal
-        return;
+    bool late = false;
+    {
+        std::lock_guard guard(ledgerLock_);
+        if (CountAnswer()) return;
+        if (status != 0 && readAnswerOwed_) {
+            readAnswerOwed_ = false;  // the read's refusal
+            return;
+        }
+        ++surplusReplies_;
+        if (forgoneReplies_ > 0) {
+            --forgoneReplies_;
+            ++lateReplies_;
+            late = true;
+        }
     }
-    ++surplusReplies_;
-    if (forgoneReplies_ > 0) {
-        --forgoneReplies_;
-        ++lateReplies_;
-    }
+    log_.NoteUnowedReply(late);
 }
 
 void UpdateContext::NoteCompletionNotice() {
@@ -163,8 +168,12 @@ void UpdateContext::SetOutput(SysExOutput* output) {
 int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
     std::lock_guard guard(outputLock_);
-    if (output_ == nullptr) return -1;
-    if (output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) return -1;
+    // Noted before the bytes leave: the answer may be in before the send returns.
+    log_.NoteSending(bytes, length);
+    if (output_ == nullptr || output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) {
+        log_.NoteSendFailed();
+        return -1;
+    }
     if (output_->SendReturnsBeforeLineTime()) {
         // The system holds the bytes and puts them on the line after whatever it still holds.
         using Clock = std::chrono::steady_clock;

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/seams/sysex_output.hpp"
+#include "engine/state/exchange_log.hpp"
 #include "engine/state/reply_event.hpp"
 #include "engine/state/stored_identity_reply.hpp"
 #include "protocol/messages.hpp"
@@ -131,6 +132,10 @@ public:
     // The worker's own build buffer; the dispatcher builds its answers elsewhere.
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
 
+    // --- what was exchanged, for a support report ----------------------------------------
+    ExchangeLog& Log() { return log_; }
+    const ExchangeLog& Log() const { return log_; }
+
 private:
     void ResetReplyLedger(bool open);
     // Under the ledger's lock: true when the answer is one owed to a status request (or
@@ -183,6 +188,7 @@ private:
     // outputLock_, read by the worker without it (a send may hold the lock for long).
     std::atomic<std::int64_t> lineClearAt_{0};
     std::unique_ptr<std::uint8_t[]> workerSendBuffer_;
+    ExchangeLog log_;
 };
 
 }  // namespace tq5::engine

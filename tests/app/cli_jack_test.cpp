@@ -22,6 +22,7 @@
 #include "midi/child_process.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "midi/wait_until.hpp"
+#include "report_keys.hpp"
 #include "run_program.hpp"
 #include "support/jack_server.hpp"
 #include "temp_folder.hpp"
@@ -43,6 +44,7 @@ protected:
         if (test::JackServer::Jackd().empty()) return;
         temp_ = new test::TempFolder("tq5-cli-jack");
         ::setenv("XDG_RUNTIME_DIR", temp_->Path().c_str(), 1);  // instance locks of our own
+        ::setenv("XDG_STATE_HOME", temp_->Path().c_str(), 1);   // and reports
         // Short periods keep the stop-and-wait exchanges quick; synchronous mode makes a late
         // client delay the cycle rather than lose its MIDI.
         server_ = new test::JackServer(TQ5_JACK_SERVER_NAME, (temp_->Path() / "jackd.log").string(),
@@ -222,15 +224,13 @@ Ending AwaitEnd(test::ChildProcess& updater, std::chrono::steady_clock::time_poi
     return ending;
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using test::ReadText;
 
 TEST_F(CliJackTest, AServerThatDiesWhileWritingEndsTheUpdateWithTheTimeOutMessage) {
     const std::string errPath = (temp_->Path() / "updater.err").string();
+    const std::string reportPath = (temp_->Path() / "report.txt").string();
     test::ChildProcess updater;
-    std::vector<std::string> args{TQ5_UPDATER_PATH};
+    std::vector<std::string> args{TQ5_UPDATER_PATH, "--report", reportPath};
     const std::vector<std::string> rest = Args("update");
     args.insert(args.end(), rest.begin(), rest.end());
     ASSERT_TRUE(updater.Start(args, errPath));
@@ -250,6 +250,16 @@ TEST_F(CliJackTest, AServerThatDiesWhileWritingEndsTheUpdateWithTheTimeOutMessag
     EXPECT_NE(err.find("Error: Time out error(2)"), std::string::npos) << err;
     EXPECT_LT(ending.seconds, 32 * 1.1 + 10) << err;
     EXPECT_LT(ending.cpuPercent, 25.0) << "it did not sleep while it waited";
+    // The report says where and why, and what the writing met after the server went.
+    const test::Keys keys = test::ReportKeys(ReadText(reportPath));
+    EXPECT_EQ(keys.at("midi.system"), "JACK");
+    EXPECT_EQ(keys.at("midi.out.chosen-by"), "named");
+    EXPECT_EQ(keys.at("outcome.phase"), "write");
+    const std::string cause = keys.at("outcome.cause");
+    EXPECT_TRUE(cause == "timed-out" || cause == "send-failed") << cause;
+    const test::Keys write = test::Fields(keys.at("phase.write"));
+    EXPECT_GE(std::stoi(write.at("timeouts")) + std::stoi(write.at("send-failures")), 32);
+    EXPECT_GE(std::stoi(write.at("resends")), 31);
     std::printf("server killed while writing: exit %d after %.1f s, %.1f%% CPU while waiting\n",
                 WEXITSTATUS(ending.status), ending.seconds, ending.cpuPercent);
 }

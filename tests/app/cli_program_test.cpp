@@ -31,6 +31,7 @@ protected:
     ProgramResult Run(const std::vector<std::string>& args, const test::SignalWhen& when = {}) {
         return RunProgram(TQ5_UPDATER_PATH, args,
                           {{"XDG_RUNTIME_DIR", runtime_.string()},
+                           {"XDG_STATE_HOME", runtime_.string()},  // reports of failed updates
                            // A server name no JACK runs under: the tests never meet a real one.
                            {"JACK_DEFAULT_SERVER", "tq5-test-absent"}},
                           when);
