@@ -398,10 +398,9 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
             }
             return run.End(kExitSuccess, {}, {});
         }
-        const std::string why =
-            gone            ? ExplainDeviceGone(facts.lastProgress, "update")
-            : facts.outcome ? ExplainFailure(*facts.outcome, facts.lastProgress)
-                            : "";
+        const std::string why = gone            ? ExplainDeviceGone(facts.lastProgress, "update")
+                                : facts.outcome ? ExplainFailure(*facts.outcome, facts.lastProgress)
+                                                : "";
         if (!why.empty()) std::fprintf(run.Err(), "tq5-updater: %s\n", why.c_str());
         return run.End(kExitFailure, gone ? "device-gone" : "no-outcome", why);
     }
