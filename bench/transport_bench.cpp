@@ -14,6 +14,7 @@
 #include "midi/midi_in_port.hpp"
 #include "midi/midi_out_port.hpp"
 #include "protocol/messages.hpp"
+#include "sim/port_pair_device.hpp"
 #include "sim/virtual_device.hpp"
 
 namespace {
@@ -28,7 +29,7 @@ struct Rig {
     midi::CDxMTimer timer;
 
     explicit Rig(bool wakeOnArrival) {
-        backend.AddPair("TQ-5", "TQ-5").HostDevice();
+        sim::HostDevice(backend.AddPair("TQ-5", "TQ-5"));
         context.SetOutput(&out);
         timer.Start(1, &Tick, reinterpret_cast<std::uintptr_t>(this));
         if (wakeOnArrival) in.SetArrivalHook([this] { timer.RequestTick(); });

@@ -44,6 +44,7 @@
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/dx_mtimer.hpp"
+#include "sim/port_pair_device.hpp"
 #include "sim/virtual_device.hpp"
 
 namespace {
@@ -214,7 +215,7 @@ void BM_Update(benchmark::State& state) {
                               static_cast<std::uint32_t>(kEraseMsPerSector),
                               static_cast<std::uint32_t>(kWriteMsPerBlock), lineScale};
         }
-        sim::VirtualDevice& device = backend.AddPair("TQ-5", "TQ-5").HostDevice(options);
+        sim::VirtualDevice& device = sim::HostDevice(backend.AddPair("TQ-5", "TQ-5"), options);
 
         const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5", "TQ-5", timer, verify);
         state.SetIterationTime(run.wallMs / 1000.0);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test suite, stopping at the first failure:
-#   layers   protocol/ and engine/ include nothing above them (tools/check-layers.sh)
+#   layers   protocol/, engine/, midi/ and sim/ include nothing above them (tools/check-layers.sh)
 #   format   every C++ source as .clang-format lays it out (tools/check-format.sh)
 #   dev      Debug with ASan+UBSan       (unit, engine, device, transport, dialog, CLI, JACK)
 #   tsan     ThreadSanitizer             (the same suites)
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 passed=0
 
-echo "=== layers: the includes of protocol/ and engine/"
+echo "=== layers: the includes of protocol/, engine/, midi/ and sim/"
 bash tools/check-layers.sh
 passed=$((passed + 1))
 

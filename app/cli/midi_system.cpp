@@ -8,6 +8,7 @@
 #include "app/cli/midi_backends.hpp"
 #include "app/preferred_ports.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "sim/port_pair_device.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -77,7 +78,7 @@ MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber) {
     device.id = options.deviceId;
     device.mode = options.deviceMode;
     device.faults = options.deviceFaults;
-    backend->AddPair(name, name).HostDevice(device);
+    sim::HostDevice(backend->AddPair(name, name), device);
     return MidiSystem{std::move(backend), "virtual TQ-5", {}};
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "sim/port_pair_device.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -41,7 +42,7 @@ void Attach(midi::VirtualMidiBackend& backend, std::size_t index, FarEnd end) {
     slow.action = sim::FaultAction::DelayReply;
     slow.delayMs = 225;
     if (end == FarEnd::SlowTq5) device.faults.push_back(slow);
-    pair.HostDevice(device);
+    sim::HostDevice(pair, device);
 }
 
 TEST(DeviceSearch, PairsEachAnsweringOutputWithItsInputAndSendsNothingButTheRequest) {

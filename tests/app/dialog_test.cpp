@@ -17,6 +17,7 @@
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/timer_platform.hpp"
 #include "midi/wait_until.hpp"
+#include "sim/port_pair_device.hpp"
 
 namespace tq5::app {
 namespace {
@@ -309,9 +310,11 @@ class DeviceDialogTest : public DialogTest {
 protected:
     midi::VirtualPortPair& DevicePair(const std::string& name, sim::DeviceOptions options = {}) {
         auto& pair = backend.AddPair(name, name);
-        pair.HostDevice(options);
+        device = &sim::HostDevice(pair, options);
         return pair;
     }
+
+    sim::VirtualDevice* device = nullptr;  // the one DevicePair put there last
 };
 
 TEST_F(DeviceDialogTest, ExecuteRunsAWholeUpdate) {
@@ -338,7 +341,7 @@ TEST_F(DeviceDialogTest, ExecuteRunsAWholeUpdate) {
     for (const auto& region : engine::kImageRegions) {
         const auto image = firmware.Locate(region.imageId);
         ASSERT_TRUE(image.has_value());
-        const auto flash = pair.Device()->ReadFlash(region.address, image->size);
+        const auto flash = device->ReadFlash(region.address, image->size);
         EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image->data))
             << "image " << region.imageId;
     }
@@ -363,10 +366,10 @@ TEST_F(DeviceDialogTest, ABlockLongerOnTheLineThanTheBlockWaitGoesOnce) {
     dialog->Core().WaitForWorkers();
 
     EXPECT_EQ(view.Status(), kCompleted);
-    EXPECT_EQ(pair.Device()->RequestCount(sim::RequestType::WriteBlock), 4u);
+    EXPECT_EQ(device->RequestCount(sim::RequestType::WriteBlock), 4u);
     for (const auto& region : engine::kImageRegions) {
         const auto image = carried.Locate(region.imageId);
-        const auto flash = pair.Device()->ReadFlash(region.address, image->size);
+        const auto flash = device->ReadFlash(region.address, image->size);
         EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image->data)) << region.imageId;
     }
     Close();  // before the images go

@@ -8,6 +8,7 @@
 
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "protocol/messages.hpp"
+#include "sim/port_pair_device.hpp"
 #include "sim/virtual_device.hpp"
 #include "support/bytes.hpp"
 #include "transport_harness.hpp"
@@ -35,7 +36,7 @@ protected:
 TEST_F(PollLoopTest, AnIdentityRequestIsAnsweredThroughTheWholeTransport) {
     sim::DeviceOptions options;
     options.id = {0x6E, 0x00, 0x07, 0x00};
-    pair_->HostDevice(options);
+    sim::HostDevice(*pair_, options);
     Transport transport(backend_);
     ASSERT_TRUE(transport.Open(1, 1));
 
@@ -66,7 +67,7 @@ TEST_F(PollLoopTest, TheDevicesOwnRequestsAreAnsweredWhileNoProcedureRuns) {
 }
 
 TEST_F(PollLoopTest, AnswersAreSentWhileTheWorkerWaitsOnAHeldLineAndClosingEndsTheWait) {
-    pair_->HostDevice();
+    sim::HostDevice(*pair_);
     Transport transport(backend_);
     ASSERT_TRUE(transport.Open(1, 1));
     pair_->SetHoldSends(true);

@@ -19,6 +19,7 @@
 #include "app/rk4_updator_dlg.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "sim/port_pair_device.hpp"
 
 namespace tq5::app {
 namespace {
@@ -43,7 +44,7 @@ struct Window {
     explicit Window(bool oldBootLoader) {
         sim::DeviceOptions device;
         if (oldBootLoader) device.firmware.bootVersion = "0.90";
-        backend.AddPair("USB Audio Device", "USB Audio Device").HostDevice(device);
+        sim::HostDevice(backend.AddPair("USB Audio Device", "USB Audio Device"), device);
         dialog = std::make_unique<CRk4UpdatorDlg>(
             view, 1, CoreSettings{backend, firmware::EmbeddedFirmware(), CloseTiming()});
         dialog->OnInitDialog();

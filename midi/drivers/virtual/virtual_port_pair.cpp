@@ -7,23 +7,24 @@ VirtualPortPair::VirtualPortPair(std::string inputName, std::string outputName)
 
 VirtualPortPair::~VirtualPortPair() {
     std::lock_guard guard(farEndLock_);
-    device_.reset();
+    farEndOwner_.reset();
 }
 
 void VirtualPortPair::SetFarEnd(MessageSink sink) {
-    std::lock_guard guard(farEndLock_);
-    device_.reset();  // its thread ends here; it sends nothing more
-    farEnd_ = nullptr;
-    if (!sink) return;
-    farEnd_ = [sink = std::move(sink)](const std::uint8_t* bytes, std::size_t length) {
-        sink(bytes, length);
-        return Clock::now();
-    };
+    if (!sink) return SetFarEnd(LineSink(), nullptr);
+    SetFarEnd(
+        [sink = std::move(sink)](const std::uint8_t* bytes, std::size_t length) {
+            sink(bytes, length);
+            return Clock::now();
+        },
+        nullptr);
 }
 
-sim::VirtualDevice* VirtualPortPair::Device() {
+void VirtualPortPair::SetFarEnd(LineSink sink, std::shared_ptr<void> owner) {
     std::lock_guard guard(farEndLock_);
-    return device_.get();
+    farEndOwner_.reset();  // a device's thread ends here; it sends nothing more
+    farEnd_ = std::move(sink);
+    farEndOwner_ = std::move(owner);
 }
 
 void VirtualPortPair::SendToInput(const std::uint8_t* bytes, std::size_t length) {

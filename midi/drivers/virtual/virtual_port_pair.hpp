@@ -1,7 +1,8 @@
 #pragma once
 // One in-process MIDI cable pair: an input port and an output port under their own names,
-// and whatever sits at the far end (normally a hosted virtual TQ-5). The far end receives
-// every message that leaves the output port; what it sends arrives at the input port.
+// and whatever sits at the far end (normally a virtual TQ-5: sim/port_pair_device.hpp puts
+// one there). The far end receives every message that leaves the output port; what it sends
+// arrives at the input port.
 //
 // Faults for tests: refuse an open, fail sends, delay them, or never finish them.
 
@@ -15,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_device.hpp"
-
 namespace tq5::midi {
 
 class VirtualInputDriver;
@@ -26,9 +25,13 @@ class VirtualPortPair {
 public:
     using Clock = std::chrono::steady_clock;
     using MessageSink = std::function<void(const std::uint8_t* bytes, std::size_t length)>;
+    // A far end with a line of its own: takes a message and returns when its last byte will
+    // have arrived at the line's pace, which the send then waits for.
+    using LineSink =
+        std::function<Clock::time_point(const std::uint8_t* bytes, std::size_t length)>;
 
     VirtualPortPair(std::string inputName, std::string outputName);
-    ~VirtualPortPair();  // the hosted device goes first: no message arrives from it afterwards
+    ~VirtualPortPair();  // the far end goes first: no message arrives from it afterwards
     VirtualPortPair(const VirtualPortPair&) = delete;
     VirtualPortPair& operator=(const VirtualPortPair&) = delete;
 
@@ -36,13 +39,13 @@ public:
     const std::string& OutputName() const { return outputName_; }
 
     // --- the far end ----------------------------------------------------------------------
-    // Receives each message that leaves the output port (on the sending thread). Replaces
-    // a hosted device. The sink may send to the input port (a loopback).
+    // Receives each message that leaves the output port (on the sending thread), replacing
+    // whatever was there. The sink may send to the input port (a loopback).
     void SetFarEnd(MessageSink sink);
-    // Hosts a virtual TQ-5 at the far end, replacing whatever was there. It lives until it
-    // is replaced or the pair goes. (virtual_port_pair_device.cpp, with the simulator.)
-    sim::VirtualDevice& HostDevice(sim::DeviceOptions options = {});
-    sim::VirtualDevice* Device();
+    // The same for a far end with a line of its own. `owner` is what the sink runs on (a
+    // device with a thread of its own): the pair holds it until the far end is replaced or
+    // the pair goes, and drops it before anything else, so that it sends nothing afterwards.
+    void SetFarEnd(LineSink sink, std::shared_ptr<void> owner);
     // The far end sends one message (any bytes: short messages and long SysEx too).
     void SendToInput(const std::uint8_t* bytes, std::size_t length);
     // The far end's platform hands back a receive buffer with an error (an incomplete or
@@ -97,9 +100,8 @@ private:
     std::vector<std::vector<std::uint8_t>> sent_;
 
     std::mutex farEndLock_;  // held while the far end runs, so it is never replaced under it
-    std::function<Clock::time_point(const std::uint8_t*, std::size_t)> farEnd_;
-    // shared_ptr: its deleter comes from HostDevice, so the pair itself needs no simulator.
-    std::shared_ptr<sim::VirtualDevice> device_;
+    LineSink farEnd_;
+    std::shared_ptr<void> farEndOwner_;  // type-erased: the pair knows nothing of what it is
 
     std::atomic<bool> refuseInputOpen_{false};
     std::atomic<bool> refuseOutputOpen_{false};
