@@ -29,7 +29,7 @@
 
 #include "bench/update_run.hpp"
 #include "midi/child_process.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/virtual_device.hpp"
 
@@ -56,7 +56,7 @@ public:
         args.push_back(std::to_string(frames));
         if (!server_.Start(args, "/dev/null")) return;
         for (int i = 0; i < 100 && server_.IsRunning(); ++i) {
-            if (midi::RtMidiBackend::IsReachable(midi::RtMidiSystem::Jack)) {
+            if (midi::JackBackend::Open("tq5-probe")) {
                 up_ = true;
                 return;
             }
@@ -114,7 +114,7 @@ void BM_UpdateOverJack(benchmark::State& state) {
     const double periodMs = frames / kSampleRate * 1000.0;
     for (auto _ : state) {
         bench::PrepareFullUpdate(device);
-        midi::RtMidiBackend backend(midi::RtMidiSystem::Jack);
+        midi::JackBackend backend;
 
         const bench::UpdateRun run =
             bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);

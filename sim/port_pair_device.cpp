@@ -10,11 +10,9 @@ VirtualDevice& HostDevice(midi::VirtualPortPair& pair, DeviceOptions options) {
         pair.SendToInput(bytes, length);
     });
     VirtualDevice* hosted = device.get();
-    pair.SetFarEnd(
-        [hosted](const std::uint8_t* bytes, std::size_t length) {
-            return hosted->ReceiveOverLine(bytes, length);
-        },
-        std::move(device));
+    pair.SetFarEnd([hosted](const std::uint8_t* bytes,
+                            std::size_t length) { return hosted->ReceiveOverLine(bytes, length); },
+                   std::move(device));
     return *hosted;
 }
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cli/midi_backends.hpp"
 #include "firmware/program_version.hpp"
-#include "sim/devsim/fault_option.hpp"
+#include "midi/drivers/midi_backends.hpp"
+#include "sim/fault_option.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -24,7 +24,7 @@ std::string UsageLine() {
     return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]\n"
            "                              [--device-port NAME] [--device-fault FAULT]...]\n"
            "                   [--api " +
-           JoinMidiBackends(&MidiBackendEntry::option, "|", "|") +
+           midi::JoinMidiBackends(&midi::MidiBackendEntry::option, "|", "|") +
            "] [--in PORT] [--out PORT] [--no-verify]\n"
            "                   [--report FILE] [--json] ports|update|version\n";
 }
@@ -65,9 +65,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     app.add_option("--out", options.outPort,
                    "MIDI output: index or name (default: preferred, else the TQ-5 that answers)");
     std::vector<std::string> apis;
-    for (const MidiBackendEntry& entry : MidiBackends()) apis.emplace_back(entry.option);
-    app.add_option("--api", options.api,
-                   "MIDI system: " + JoinMidiBackends(&MidiBackendEntry::option, ", ", " or "))
+    for (const midi::MidiBackendEntry& entry : midi::MidiBackends())
+        apis.emplace_back(entry.option);
+    app.add_option(
+           "--api", options.api,
+           "MIDI system: " + midi::JoinMidiBackends(&midi::MidiBackendEntry::option, ", ", " or "))
         ->check(CLI::IsMember(apis));
     bool noVerify = false;
     app.add_flag("--no-verify", noVerify,

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "app/cli/midi_backends.hpp"
 #include "app/preferred_ports.hpp"
+#include "midi/drivers/midi_backends.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "sim/port_pair_device.hpp"
 
@@ -42,16 +42,16 @@ private:
     int saved_ = -1;
 };
 
-MidiSystem Reach(const MidiBackendEntry& entry) {
+MidiSystem Reach(const midi::MidiBackendEntry& entry) {
     QuietStderr quiet;
-    return MidiSystem{entry.open(), std::string(entry.name), {}};
+    return MidiSystem{entry.open("tq5-updater"), std::string(entry.name), {}};
 }
 
 }  // namespace
 
 MidiSystem OpenMidiSystem(std::string_view api) {
     if (!api.empty()) {
-        const MidiBackendEntry* entry = FindMidiBackend(api);
+        const midi::MidiBackendEntry* entry = midi::FindMidiBackend(api);
         if (entry == nullptr) {
             return MidiSystem{nullptr, {}, "no MIDI system is called " + std::string(api)};
         }
@@ -59,14 +59,15 @@ MidiSystem OpenMidiSystem(std::string_view api) {
         if (!chosen.backend) chosen.problem = entry->absent;
         return chosen;
     }
-    for (const MidiBackendEntry& entry : MidiBackends()) {
+    for (const midi::MidiBackendEntry& entry : midi::MidiBackends()) {
         MidiSystem system = Reach(entry);
         if (system.backend) return system;
     }
-    return MidiSystem{nullptr,
-                      {},
-                      "no MIDI system found: " +
-                          JoinMidiBackends(&MidiBackendEntry::absentInList, ", ", " and ")};
+    return MidiSystem{
+        nullptr,
+        {},
+        "no MIDI system found: " +
+            midi::JoinMidiBackends(&midi::MidiBackendEntry::absentInList, ", ", " and ")};
 }
 
 MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber) {

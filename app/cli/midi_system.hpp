@@ -1,6 +1,7 @@
 #pragma once
-// The MIDI system a command talks through: one of midi_backends.hpp (the ALSA sequencer, JACK),
-// or the built-in virtual TQ-5 on in-process ports that carry this instance's preferred names.
+// The MIDI system a command talks through: one of midi/drivers/midi_backends.hpp (the ALSA
+// sequencer, JACK), or the built-in virtual TQ-5 on in-process ports that carry this
+// instance's preferred names.
 
 #include <memory>
 #include <string>

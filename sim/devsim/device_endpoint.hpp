@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "midi/drivers/alsa/alsa_sequencer.hpp"
+#include "midi/drivers/jack/watched_midi.hpp"
 #include "midi/drivers/rawmidi/rawmidi_input.hpp"
 #include "midi/drivers/rawmidi/rawmidi_output.hpp"
-#include "midi/drivers/rtmidi/watched_midi.hpp"
 #include "midi/drivers/usbgadget/usb_midi_gadget.hpp"
 #include "midi/sysex_assembler.hpp"
 #include "sim/devsim/devsim_options.hpp"

@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "firmware/program_version.hpp"
-#include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
 #include "sim/devsim/state_file.hpp"
+#include "sim/fault_option.hpp"
 
 namespace tq5::sim {
 namespace {

@@ -15,8 +15,8 @@
 #include "protocol/device_messages.hpp"
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/devsim/devsim_options.hpp"
-#include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/state_file.hpp"
+#include "sim/fault_option.hpp"
 #include "sim/installed_firmware.hpp"
 #include "sim/virtual_device.hpp"
 

@@ -20,7 +20,7 @@
 #include "engine/seams/firmware_images.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "midi/child_process.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
 #include "midi/wait_until.hpp"
 #include "report_keys.hpp"
 #include "run_program.hpp"

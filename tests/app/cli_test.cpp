@@ -18,13 +18,13 @@
 #include "app/cli/console_host.hpp"
 #include "app/cli/failure_report.hpp"
 #include "app/cli/interrupt.hpp"
-#include "app/cli/midi_backends.hpp"
 #include "app/cli/port_choice.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "app/printable_text.hpp"
 #include "app/read_back_note.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "firmware/program_version.hpp"
+#include "midi/drivers/midi_backends.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -62,13 +62,13 @@ TEST(CliOptions, PortsApiAndDeviceId) {
 
 // The --api values, their help and the usage line are the backend list's, in its order.
 TEST(CliOptions, TheMidiSystemsOfferedAreTheBackendList) {
-    for (const MidiBackendEntry& entry : MidiBackends()) {
+    for (const midi::MidiBackendEntry& entry : midi::MidiBackends()) {
         const ParseResult parsed = Parse({"--api", std::string(entry.option), "ports"});
         ASSERT_TRUE(parsed.options) << entry.option << ": " << parsed.output;
         EXPECT_EQ(parsed.options->api, entry.option);
-        EXPECT_EQ(FindMidiBackend(entry.option), &entry);
+        EXPECT_EQ(midi::FindMidiBackend(entry.option), &entry);
     }
-    EXPECT_EQ(FindMidiBackend("coreaudio"), nullptr);
+    EXPECT_EQ(midi::FindMidiBackend("coreaudio"), nullptr);
     EXPECT_NE(Parse({"--help"}).output.find("MIDI system: alsa or jack"), std::string::npos);
     EXPECT_NE(UsageLine().find("[--api alsa|jack] [--in PORT]"), std::string::npos);
 }

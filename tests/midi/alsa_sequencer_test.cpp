@@ -122,7 +122,7 @@ private:
 class AlsaSequencerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!AlsaBackend::IsReachable()) GTEST_SKIP() << "no ALSA sequencer (/dev/snd/seq)";
+        if (!AlsaBackend::Open()) GTEST_SKIP() << "no ALSA sequencer (/dev/snd/seq)";
         throughOut_ = FindDevice(out_, kThrough);
         throughIn_ = FindDevice(in_, kThrough);
         ASSERT_GE(throughOut_, 0);
@@ -221,7 +221,7 @@ std::string ReadFile(const std::string& path) {
 // The updater's transport against tq5-devsim on the sequencer: a 4,700-byte write block
 // out, and a read reply of exactly 8,192 bytes (7,153 data bytes) back in one entry.
 TEST(AlsaDevsimTest, AWriteBlockGoesOutAndAnEightKilobyteReadReplyComesBack) {
-    if (!AlsaBackend::IsReachable()) GTEST_SKIP() << "no ALSA sequencer (/dev/snd/seq)";
+    if (!AlsaBackend::Open()) GTEST_SKIP() << "no ALSA sequencer (/dev/snd/seq)";
     const std::string client = "alsa-devsim-" + std::to_string(::getpid());
     const std::string state = "/tmp/" + client + ".state";
     test::ChildProcess devsim;

@@ -1,6 +1,6 @@
 // tq5-devsim's --fault text: what it turns into, and what it refuses.
 
-#include "sim/devsim/fault_option.hpp"
+#include "sim/fault_option.hpp"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
-#include "midi/drivers/rtmidi/watched_midi.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
+#include "midi/drivers/jack/watched_midi.hpp"
 #include "support/driver_contract.hpp"
 #include "support/hold_meter.hpp"
 #include "support/jack_server.hpp"
@@ -116,7 +116,7 @@ private:
         self->received_.emplace_back(message->begin(), message->end());
     }
 
-    midi::RtMidiBackend backend_{midi::RtMidiSystem::Jack, "tq5-contract"};
+    midi::JackBackend backend_{"tq5-contract"};
     const std::string client_;
     std::mutex lock_;  // before the far end's ports: its callback uses them until they close
     std::vector<Bytes> received_;

@@ -23,7 +23,7 @@
 
 #include "child_process.hpp"
 #include "engine/seams/firmware_images.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
 #include "protocol/codec.hpp"
 #include "protocol/messages.hpp"
 #include "support/bytes.hpp"
@@ -132,7 +132,7 @@ protected:
     static inline std::string setupError_;
     static inline test::JackServer* server_ = nullptr;
 
-    RtMidiBackend backend_{RtMidiSystem::Jack, "tq5-test"};
+    JackBackend backend_{"tq5-test"};
     std::string client_;
     std::string stateFile_;
     test::ChildProcess devsim_;

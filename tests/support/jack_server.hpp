@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "midi/child_process.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
 
 namespace tq5::test {
 
@@ -58,7 +58,7 @@ public:
             return false;
         }
         for (int i = 0; i < 100 && server_.IsRunning(); ++i) {
-            if (midi::RtMidiBackend::IsReachable(midi::RtMidiSystem::Jack)) {
+            if (midi::JackBackend::Open("tq5-probe")) {
                 uncleanEnd_ = false;  // a start under the name frees the slot of the last one
                 return true;
             }

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "firmware/embedded_firmware.hpp"
-#include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
+#include "sim/fault_option.hpp"
 #include "sim/installed_firmware.hpp"
 #include "sim/virtual_device.hpp"
 

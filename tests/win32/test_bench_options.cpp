@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "sim/devsim/fault_option.hpp"
 #include "sim/devsim/mode_option.hpp"
+#include "sim/fault_option.hpp"
 
 namespace tq5::test {
 namespace {

@@ -166,6 +166,9 @@ std::unique_ptr<OutputDriver> AlsaBackend::CreateOutput() {
     return std::make_unique<AlsaOutputDriver>(clientName_);
 }
 
-bool AlsaBackend::IsReachable() { return AlsaSequencer::IsReachable(); }
+std::unique_ptr<AlsaBackend> AlsaBackend::Open(std::string clientName) {
+    if (!AlsaSequencer::IsReachable()) return nullptr;
+    return std::make_unique<AlsaBackend>(std::move(clientName));
+}
 
 }  // namespace tq5::midi

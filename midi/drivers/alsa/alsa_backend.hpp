@@ -18,8 +18,8 @@ public:
     std::unique_ptr<InputDriver> CreateInput() override;
     std::unique_ptr<OutputDriver> CreateOutput() override;
 
-    // True when the sequencer (/dev/snd/seq) can be opened.
-    [[nodiscard]] static bool IsReachable();
+    // The backend when the sequencer (/dev/snd/seq) can be opened, else null.
+    static std::unique_ptr<AlsaBackend> Open(std::string clientName = "tq5-updater");
 
 private:
     std::string clientName_;

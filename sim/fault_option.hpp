@@ -1,5 +1,6 @@
 #pragma once
-// tq5-devsim's --fault option: "REQUEST:ORDINAL:ACTION[:VALUE]", e.g.
+// The virtual TQ-5's faults as command lines give them (tq5-devsim's --fault, tq5-updater's
+// --device-fault, the test bench's): "REQUEST:ORDINAL:ACTION[:VALUE]", e.g.
 //   write-block:3:drop-reply       the 3rd write block is carried out, its reply lost
 //   erase:1:answer-status:5        the 1st erase is answered with status 5
 //   read-memory:0:delay-reply:200  every read reply leaves 200 ms late

@@ -1,4 +1,4 @@
-#include "sim/devsim/fault_option.hpp"
+#include "sim/fault_option.hpp"
 
 #include <map>
 #include <sstream>

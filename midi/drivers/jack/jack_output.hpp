@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "midi/driver.hpp"
-#include "midi/drivers/rtmidi/jack_client.hpp"
-#include "midi/drivers/rtmidi/listed_names.hpp"
+#include "midi/drivers/jack/jack_client.hpp"
+#include "midi/drivers/jack/listed_names.hpp"
 
 namespace tq5::midi {
 

@@ -1,4 +1,4 @@
-#include "midi/drivers/rtmidi/jack_client.hpp"
+#include "midi/drivers/jack/jack_client.hpp"
 
 #include <jack/midiport.h>
 

@@ -1,33 +1,23 @@
-#include "app/cli/midi_backends.hpp"
+#include "midi/drivers/midi_backends.hpp"
 
 #include <array>
 
 #include "midi/drivers/alsa/alsa_backend.hpp"
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
+#include "midi/drivers/jack/jack_backend.hpp"
 
-namespace tq5::app::cli {
+namespace tq5::midi {
 namespace {
 
-// ALSA through the sequencer driver of our own (its receiving clients take the largest
-// messages).
-std::unique_ptr<midi::MidiBackend> OpenAlsa() {
-    if (!midi::AlsaBackend::IsReachable()) return nullptr;
-    return std::make_unique<midi::AlsaBackend>();
-}
-
-// JACK through the backend's own client, which answers the question and stays to list the
-// ports.
-std::unique_ptr<midi::MidiBackend> OpenJack() {
-    auto backend = std::make_unique<midi::RtMidiBackend>(midi::RtMidiSystem::Jack);
-    if (!backend->Reachable()) return nullptr;
-    return backend;
+template <typename Backend>
+std::unique_ptr<MidiBackend> Open(std::string clientName) {
+    return Backend::Open(std::move(clientName));
 }
 
 constexpr std::array kBackends{
     MidiBackendEntry{"alsa", "ALSA", "there is no ALSA sequencer (/dev/snd/seq)",
-                     "no ALSA sequencer (/dev/snd/seq)", &OpenAlsa},
+                     "no ALSA sequencer (/dev/snd/seq)", &Open<AlsaBackend>},
     MidiBackendEntry{"jack", "JACK", "no JACK server is running", "no JACK server running",
-                     &OpenJack},
+                     &Open<JackBackend>},
 };
 
 }  // namespace
@@ -51,4 +41,4 @@ std::string JoinMidiBackends(std::string_view MidiBackendEntry::*field, std::str
     return joined;
 }
 
-}  // namespace tq5::app::cli
+}  // namespace tq5::midi

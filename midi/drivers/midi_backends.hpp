@@ -1,7 +1,8 @@
 #pragma once
-// The MIDI systems tq5-updater talks through, in the order it tries them when none is chosen.
-// The --api values, their help, the usage line, the choice without --api and the words for a
-// system that is not there all come from this one list: another backend is one more entry.
+// The MIDI systems a Linux program talks through, in the order tq5-updater tries them when
+// none is chosen. The --api values, their help, the usage line, the choice without --api and
+// the words for a system that is not there all come from this one list: another backend is
+// one more entry.
 
 #include <memory>
 #include <span>
@@ -10,16 +11,17 @@
 
 #include "midi/driver.hpp"
 
-namespace tq5::app::cli {
+namespace tq5::midi {
 
 struct MidiBackendEntry {
     std::string_view option;        // its --api value: "alsa"
     std::string_view name;          // how the program names it: "ALSA"
     std::string_view absent;        // when it was chosen: "there is no ALSA sequencer ..."
     std::string_view absentInList;  // among all: "no ALSA sequencer (/dev/snd/seq)"
-    // Makes the backend if its system answers, else null. Asking and making are one step:
-    // on JACK the question is answered by the client the backend keeps to list the ports.
-    std::unique_ptr<midi::MidiBackend> (*open)();
+    // The backend under `clientName` if its system answers, else null: every backend's
+    // static Open. Asking and making are one step: on JACK the question is answered by the
+    // client the backend keeps to list the ports.
+    std::unique_ptr<MidiBackend> (*open)(std::string clientName);
 };
 
 std::span<const MidiBackendEntry> MidiBackends();
@@ -32,4 +34,4 @@ const MidiBackendEntry* FindMidiBackend(std::string_view option);
 std::string JoinMidiBackends(std::string_view MidiBackendEntry::*field, std::string_view separator,
                              std::string_view lastSeparator);
 
-}  // namespace tq5::app::cli
+}  // namespace tq5::midi

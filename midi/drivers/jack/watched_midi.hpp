@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "midi/drivers/rtmidi/rtmidi_errors.hpp"
+#include "midi/drivers/jack/rtmidi_errors.hpp"
 
 namespace tq5::midi {
 

@@ -1,4 +1,4 @@
-#include "midi/drivers/rtmidi/jack_output_driver.hpp"
+#include "midi/drivers/jack/jack_output.hpp"
 
 #include <jack/midiport.h>
 
