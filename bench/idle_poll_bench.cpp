@@ -20,7 +20,7 @@
 #include "app/updater_core.hpp"
 #include "bench/update_run.hpp"
 #include "firmware/embedded_firmware.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 
 namespace {
 

@@ -110,7 +110,7 @@ void BM_UpdateOverSequencer(benchmark::State& state) {
     }
     sim::VirtualDevice device;
     sim::DevsimOptions endpointOptions;
-    endpointOptions.api = sim::DevsimApi::Alsa;
+    endpointOptions.api = "alsa";
     endpointOptions.clientName = "tq5-bench-device";
     sim::DeviceEndpoint endpoint(device, endpointOptions);
     std::string error;

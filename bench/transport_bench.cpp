@@ -9,7 +9,7 @@
 
 #include "engine/state/dispatcher.hpp"
 #include "engine/state/update_context.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "midi/midi_in_port.hpp"
 #include "midi/midi_out_port.hpp"

@@ -42,7 +42,7 @@
 #include "engine/procedures/update_worker.hpp"
 #include "engine/state/dispatcher.hpp"
 #include "firmware/embedded_firmware.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "sim/port_pair_device.hpp"
 #include "sim/virtual_device.hpp"

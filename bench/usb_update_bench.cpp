@@ -112,7 +112,7 @@ void BM_UpdateOverUsb(benchmark::State& state) {
     if (roundTrips.empty()) return bench::SkipAll(state, kNoDevice);
     sim::VirtualDevice device;
     sim::DevsimOptions endpointOptions;
-    endpointOptions.api = sim::DevsimApi::RawMidi;
+    endpointOptions.api = sim::kRawMidiApi;
     endpointOptions.rawmidiDevice = kDeviceSide;
     sim::DeviceEndpoint endpoint(device, endpointOptions);
     std::string error;

@@ -7,7 +7,7 @@
 
 #include "app/preferred_ports.hpp"
 #include "midi/drivers/midi_backends.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "sim/port_pair_device.hpp"
 
 namespace tq5::app::cli {

@@ -3,7 +3,9 @@
 #include <array>
 
 #include "midi/drivers/alsa/alsa_backend.hpp"
+#include "midi/drivers/alsa/alsa_own_ports.hpp"
 #include "midi/drivers/jack/jack_backend.hpp"
+#include "midi/drivers/jack/jack_own_ports.hpp"
 
 namespace tq5::midi {
 namespace {
@@ -15,9 +17,9 @@ std::unique_ptr<MidiBackend> Open(std::string clientName) {
 
 constexpr std::array kBackends{
     MidiBackendEntry{"alsa", "ALSA", "there is no ALSA sequencer (/dev/snd/seq)",
-                     "no ALSA sequencer (/dev/snd/seq)", &Open<AlsaBackend>},
+                     "no ALSA sequencer (/dev/snd/seq)", &Open<AlsaBackend>, &OpenAlsaOwnPorts},
     MidiBackendEntry{"jack", "JACK", "no JACK server is running", "no JACK server running",
-                     &Open<JackBackend>},
+                     &Open<JackBackend>, &OpenJackOwnPorts},
 };
 
 }  // namespace

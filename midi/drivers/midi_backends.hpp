@@ -1,8 +1,8 @@
 #pragma once
-// The MIDI systems a Linux program talks through, in the order tq5-updater tries them when
-// none is chosen. The --api values, their help, the usage line, the choice without --api and
-// the words for a system that is not there all come from this one list: another backend is
-// one more entry.
+// The MIDI systems the Linux programs talk through, in the order tq5-updater tries them when
+// none is chosen. tq5-updater's --api values, their help, the usage line, the choice without
+// --api and the words for a system that is not there, and the systems tq5-devsim serves its
+// own ports on, all come from this one list: another backend is one more entry.
 
 #include <memory>
 #include <span>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "midi/driver.hpp"
+#include "midi/drivers/own_ports.hpp"
 
 namespace tq5::midi {
 
@@ -22,6 +23,9 @@ struct MidiBackendEntry {
     // static Open. Asking and making are one step: on JACK the question is answered by the
     // client the backend keeps to list the ports.
     std::unique_ptr<MidiBackend> (*open)(std::string clientName);
+    // Opens two ports of the program's own on the system, where the system makes them
+    // (tq5-devsim serves on them); null where it can't.
+    OpenOwnPortsFunction openOwnPorts;
 };
 
 std::span<const MidiBackendEntry> MidiBackends();

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "firmware/program_version.hpp"
+#include "midi/drivers/midi_backends.hpp"
 #include "sim/devsim/mode_option.hpp"
 #include "sim/devsim/state_file.hpp"
 #include "sim/fault_option.hpp"
@@ -62,14 +64,15 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     app.set_version_flag("--version", firmware::ProgramVersionText("tq5-devsim"),
                          "print the version and the firmware images' versions");
 
-    const std::map<std::string, DevsimApi> apis{{"jack", DevsimApi::Jack},
-                                                {"alsa", DevsimApi::Alsa},
-                                                {"rawmidi", DevsimApi::RawMidi},
-                                                {"usb-gadget", DevsimApi::UsbGadget}};
+    std::vector<std::string> apis;
+    for (const midi::MidiBackendEntry& entry : midi::MidiBackends()) {
+        if (entry.openOwnPorts != nullptr) apis.emplace_back(entry.option);
+    }
+    apis.insert(apis.end(), {kRawMidiApi, kUsbGadgetApi});
     app.add_option("--api", options.api,
                    "MIDI system: jack, alsa (sequencer ports of its own), rawmidi (--device) "
                    "or usb-gadget (a USB MIDI device of its own through gadgetfs, as root)")
-        ->transform(CLI::CheckedTransformer(apis, CLI::ignore_case));
+        ->transform(CLI::IsMember(apis, CLI::ignore_case));
     app.add_option("--gadgetfs", options.gadgetfs,
                    "with --api usb-gadget: where gadgetfs is mounted")
         ->capture_default_str();
@@ -134,7 +137,7 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
         exitCode = app.exit(error) == 0 ? 0 : kDevsimUsageError;
         return std::nullopt;
     }
-    if ((options.api == DevsimApi::RawMidi) != !options.rawmidiDevice.empty()) {
+    if ((options.api == kRawMidiApi) != !options.rawmidiDevice.empty()) {
         app.exit(CLI::ValidationError(
             "--device", "names the rawmidi device of --api rawmidi, and goes only with it"));
         exitCode = kDevsimUsageError;
@@ -143,7 +146,7 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
     ParseDeviceId(id, options.device.id);
     options.device.timing = dinTiming ? DeviceTiming::DinMidi() : DeviceTiming::Instant();
     options.device.timing.scale = scale;
-    if (options.api == DevsimApi::UsbGadget && options.device.timing.lineBytesPerSecond != 0) {
+    if (options.api == kUsbGadgetApi && options.device.timing.lineBytesPerSecond != 0) {
         // The USB endpoint, read at the line's pace, is the line.
         options.usbLineBytesPerSecond = static_cast<std::uint32_t>(
             std::max(1.0, options.device.timing.lineBytesPerSecond / scale));

@@ -9,13 +9,15 @@
 
 namespace tq5::sim {
 
-// Where the device serves: its own ports on JACK or the ALSA sequencer, the device side of a
-// MIDI cable that a rawmidi device ends in (a USB MIDI gadget's, say), or a USB MIDI device of
-// its own made through gadgetfs.
-enum class DevsimApi { Jack, Alsa, RawMidi, UsbGadget };
+// Where the device serves (--api): ports of its own on a MIDI system of
+// midi/drivers/midi_backends.hpp that makes them ("jack", "alsa"), the device side of a MIDI
+// cable that a rawmidi device ends in (kRawMidiApi: a USB MIDI gadget's, say), or a USB MIDI
+// device of its own made through gadgetfs (kUsbGadgetApi).
+inline constexpr const char* kRawMidiApi = "rawmidi";
+inline constexpr const char* kUsbGadgetApi = "usb-gadget";
 
 struct DevsimOptions {
-    DevsimApi api = DevsimApi::Jack;
+    std::string api = "jack";
     std::string clientName = "tq5-devsim";
     std::string portName = "TQ-5";         // the ports are "<name> in" and "<name> out"
     std::string rawmidiDevice;             // --api rawmidi: the device, e.g. "hw:0,0"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "sim/port_pair_device.hpp"
 
 namespace tq5::app::cli {

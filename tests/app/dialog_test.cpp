@@ -14,7 +14,7 @@
 #include "fake_dialog_view.hpp"
 #include "firmware/embedded_firmware.hpp"
 #include "firmware/memory_firmware_store.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "midi/timer_platform.hpp"
 #include "midi/wait_until.hpp"
 #include "sim/port_pair_device.hpp"

@@ -1,7 +1,7 @@
 // The driver contract on the in-process virtual driver. Its far end is a port pair's; a
 // second pair before it checks that messages go to the chosen device only.
 
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "support/driver_contract.hpp"
 
 namespace tq5::test {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fake_drivers.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "support/bytes.hpp"
 #include "wait_until.hpp"
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "protocol/messages.hpp"
 #include "sim/port_pair_device.hpp"
 #include "sim/virtual_device.hpp"

@@ -18,7 +18,7 @@
 #include "app/fake_dialog_view.hpp"
 #include "app/rk4_updator_dlg.hpp"
 #include "firmware/embedded_firmware.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "sim/port_pair_device.hpp"
 
 namespace tq5::app {

@@ -2,8 +2,8 @@
 // end: what the output driver hands it is what the far end received, and it fills the input
 // driver's buffer with what the far end sends.
 
-#include "midi/drivers/winmm/winmm_input_driver.hpp"
-#include "midi/drivers/winmm/winmm_output_driver.hpp"
+#include "midi/drivers/winmm/winmm_input.hpp"
+#include "midi/drivers/winmm/winmm_output.hpp"
 #include "support/driver_contract.hpp"
 #include "win32/fake_winmm.hpp"
 

@@ -20,7 +20,7 @@
 #include "app/preferred_ports.hpp"
 #include "app/win32/resource_firmware_store.hpp"
 #include "app/win32/rk4_updator_app.hpp"
-#include "midi/drivers/virtual/virtual_midi_backend.hpp"
+#include "midi/drivers/virtual/virtual_backend.hpp"
 #include "sim/port_pair_device.hpp"
 #include "tests/win32/test_bench_options.hpp"
 
@@ -36,7 +36,7 @@ int RunBench(const tq5::test::TestBenchOptions& options) {
         const std::string name = tq5::app::PreferredPortNames(instanceNumber)[1];
         tq5::sim::DeviceOptions device = options.device;
         device.firmware.images = &firmware;  // the device runs the images this program carries
-        sim::HostDevice(backend.AddPair(name, name), device);
+        tq5::sim::HostDevice(backend.AddPair(name, name), device);
         return tq5::app::CoreSettings{backend, firmware};
     });
     app.InitInstance();

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "midi/drivers/winmm/winmm_output_driver.hpp"
+#include "midi/drivers/winmm/winmm_output.hpp"
 #include "win32/fake_winmm.hpp"
 
 namespace tq5::test {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "midi/drivers/winmm/winmm_input_driver.hpp"
-#include "midi/drivers/winmm/winmm_output_driver.hpp"
+#include "midi/drivers/winmm/winmm_input.hpp"
+#include "midi/drivers/winmm/winmm_output.hpp"
 
 namespace tq5::test {
 namespace {

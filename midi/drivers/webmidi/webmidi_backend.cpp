@@ -1,7 +1,7 @@
 #include "midi/drivers/webmidi/webmidi_backend.hpp"
 
-#include "midi/drivers/webmidi/webmidi_input_driver.hpp"
-#include "midi/drivers/webmidi/webmidi_output_driver.hpp"
+#include "midi/drivers/webmidi/webmidi_input.hpp"
+#include "midi/drivers/webmidi/webmidi_output.hpp"
 
 namespace tq5::midi {
 

@@ -1,7 +1,7 @@
 #include "midi/drivers/winmm/winmm_backend.hpp"
 
-#include "midi/drivers/winmm/winmm_input_driver.hpp"
-#include "midi/drivers/winmm/winmm_output_driver.hpp"
+#include "midi/drivers/winmm/winmm_input.hpp"
+#include "midi/drivers/winmm/winmm_output.hpp"
 
 namespace tq5::midi::winmm {
 

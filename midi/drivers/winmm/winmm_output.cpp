@@ -1,4 +1,4 @@
-#include "midi/drivers/winmm/winmm_output_driver.hpp"
+#include "midi/drivers/winmm/winmm_output.hpp"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "midi/drivers/winmm/winmm_input_driver.hpp"
+#include "midi/drivers/winmm/winmm_input.hpp"
 
 #include <chrono>
 #include <utility>

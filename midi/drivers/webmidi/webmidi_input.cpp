@@ -1,4 +1,4 @@
-#include "midi/drivers/webmidi/webmidi_input_driver.hpp"
+#include "midi/drivers/webmidi/webmidi_input.hpp"
 
 #include "midi/drivers/webmidi/webmidi_bridge.hpp"
 

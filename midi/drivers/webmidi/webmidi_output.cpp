@@ -1,4 +1,4 @@
-#include "midi/drivers/webmidi/webmidi_output_driver.hpp"
+#include "midi/drivers/webmidi/webmidi_output.hpp"
 
 #include "midi/drivers/webmidi/webmidi_bridge.hpp"
 
