@@ -45,6 +45,9 @@ finish() {  # finish <index>: waits for the target and prints its report; 1 on a
 
 pids=()
 failed=0
+# Interrupted (tools/test-all.sh ends this script by its pid after a failure elsewhere): the
+# fuzzers started here end with it.
+trap 'for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done; exit 130' INT TERM
 for ((first = 0; first < ${#targets[@]}; first += parallel)); do
   last=$((first + parallel < ${#targets[@]} ? first + parallel : ${#targets[@]}))
   for ((i = first; i < last; i++)); do start "$i"; done

@@ -7,14 +7,19 @@
 #            closed and tq5-updater interrupted at random moments, the JACK tests)
 #   tsan     ThreadSanitizer: the tests labelled threads, built alone
 #   release  Release: the unit suites, and the programs and benchmarks the later stages use
+#   e2e      tq5-updater against tq5-devsim through private jackds (release), in three parts
 #   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
-#   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60), side by side
-#   e2e      tq5-updater against tq5-devsim through a private jackd (release)
 #   package  the .deb and the .zip built (tools/package.sh) and checked (tools/package-test.sh)
 #   web      the page (emscripten) in headless chromium against its virtual TQ-5
 #   guest    in a guest kernel with the real ALSA sequencer (tools/guest/): the ALSA driver,
 #            tq5-updater against tq5-devsim, Updater.exe under Wine on WinMM, the page in
 #            chromium over Web MIDI (ctest label guest; after win and web, whose builds it runs)
+#   fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60), one at a time
+# Two stages spend most of their time waiting with a core to spare: the end-to-end runs wait
+# out the product's own time-outs, and the guest's emulation keeps one core busy. Beside them,
+# at the lowest priority (nice 19, which takes only what they leave), go the Windows and web
+# builds (beside e2e) and the fuzzers (beside guest); the stages win, web and fuzz then wait
+# for them, and their times here are what they took beyond.
 # Each stage prints how long it took; the end lists them all (also after a failure).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,9 +45,30 @@ done_stage() {
 print_times() {
   [ ${#times[@]} -eq 0 ] || printf 'stage times:\n%s\n' "$(printf '  %s\n' "${times[@]}")"
 }
-# After a failure (set -e ends the script inside a stage): the times so far, and which failed.
+
+# beside NAME COMMAND...: COMMAND in the background at the lowest priority, its output in
+# build/NAME.log; await NAME waits for it, prints that output and fails when it failed.
+declare -A beside_pids=()
+beside() {
+  local name=$1
+  shift
+  echo "=== $stage: $name goes on beside it at the lowest priority (build/$name.log)"
+  nice -n 19 "$@" >"build/$name.log" 2>&1 &
+  beside_pids[$name]=$!
+}
+await() {
+  local name=$1 rc=0
+  wait "${beside_pids[$name]}" || rc=$?
+  unset "beside_pids[$name]"
+  cat "build/$name.log"
+  return "$rc"
+}
+
+# After a failure (set -e ends the script inside a stage): what still runs beside is ended by
+# its pid; the times so far, and which stage failed.
 on_exit() {
   local rc=$?
+  for pid in "${beside_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   if [ -n "$stage" ]; then
     print_times
     echo "=== $stage: FAILED after $((SECONDS - started)) s"
@@ -51,6 +77,8 @@ on_exit() {
   exit "$rc"
 }
 trap on_exit EXIT
+trap 'exit 130' INT TERM
+mkdir -p build
 
 # configure, build and test one preset; the build preset chooses what is built.
 preset() {  # preset NAME
@@ -79,16 +107,14 @@ begin release "Release: the unit suites; the programs and benchmarks for the lat
 preset release
 done_stage
 
-begin win "cross build and Wine"
-bash tools/win-test.sh
-done_stage
-
-begin fuzz "the libFuzzer targets"
-bash tools/fuzz.sh
-done_stage
-
-begin e2e "tq5-updater against tq5-devsim through a private jackd"
+begin e2e "tq5-updater against tq5-devsim through private jackds"
+beside win-web-build bash -c 'bash tools/win-test.sh --build-only && bash tools/web-test.sh --build-only'
 bash tools/e2e-jack.sh build/release
+done_stage
+
+begin win "cross build and Wine"
+await win-web-build
+bash tools/win-test.sh
 done_stage
 
 begin package "build the .deb and the .zip, then check them"
@@ -101,7 +127,12 @@ bash tools/web-test.sh
 done_stage
 
 begin guest "the ALSA sequencer, Updater.exe's WinMM and the page's Web MIDI in a guest kernel"
+beside fuzz env FUZZ_JOBS=1 bash tools/fuzz.sh
 ctest --preset guest
+done_stage
+
+begin fuzz "the libFuzzer targets (started beside the guest stage)"
+await fuzz
 done_stage
 
 print_times

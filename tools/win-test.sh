@@ -3,12 +3,19 @@
 # and runs its tests under Wine: the portable unit tests, the WinMM and Win32 tests, and the
 # window checks under Xvfb (the soak, label soak, runs in preset dev only).
 #
-#   tools/win-test.sh [build-dir]     (default: build/mingw, the preset's folder)
+#   tools/win-test.sh [--build-only] [build-dir]   (default: build/mingw, the preset's folder)
+#
+# --build-only stops after the build (tools/test-all.sh builds beside the end-to-end stage).
 #
 # The Wine prefix (default ~/.wine-tq5, or $WINEPREFIX) is created once and reused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build_only=0
+if [ "${1:-}" = --build-only ]; then
+  build_only=1
+  shift
+fi
 build_dir=${1:-build/mingw}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-tq5}
 export WINEDEBUG=-all
@@ -25,6 +32,7 @@ fi
 echo "=== win: configure and build ($build_dir)"
 cmake --preset mingw -B "$build_dir" -DTQ5_WINEPREFIX="$WINEPREFIX" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
+[ "$build_only" -eq 0 ] || exit 0
 echo "=== win: test under Wine"
 # One wineserver for the whole suite, started here and ended here by its pid. Without it the
 # first test's wine starts the server and Wine's system processes, which inherit that test's
