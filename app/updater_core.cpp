@@ -52,11 +52,13 @@ int UpdaterCore::OpenSelectedPorts() { return engine::OpenSelectedPorts(Env()); 
 
 void UpdaterCore::StartUpdate() {
     context_->Event().Reset();
+    context_->Log().Begin();  // the record of what is exchanged is this procedure's
     StartWorker([env = Env()] { engine::UpdateWorker(env); });
 }
 
 void UpdaterCore::StartVersionCheck() {
     context_->Event().Reset();
+    context_->Log().Begin();
     const engine::PortGeneration generation = session_.Generation();
     StartWorker([env = Env(), generation] { engine::VersionCheckThread(env, generation); });
 }

@@ -6,11 +6,14 @@
 //
 //   BM_UpdateOverJack/sync:0/frames:64   jackd -d dummy -r 48000 -p 64
 //   BM_UpdateOverJack/sync:1/frames:64   the same with --sync (as tools/e2e-jack.sh runs it)
+//   .../verify:1                         with the read-back check (as tq5-updater by default)
+//   .../verify:1/read_limit:256          a device that refuses reads above 256 bytes: the
+//                                        check reads in its smallest size
 //
 // Counters (per update): exchanges, wall_ms, period_ms; exchange_p50/p99_us (request to next
 // request, the 500 ms pause left out); periods_per_exchange, the update's time without the
 // pause over exchanges x period; lost_per_update, exchanges that took over 500 ms (a message
-// lost and sent again after the procedure's wait).
+// lost and sent again after the procedure's wait); read_bytes, the read size of the check.
 //
 //   cmake --preset release && cmake --build build/release --target jack_update_bench
 //   build/release/bench/jack_update_bench        (needs jackd; starts and stops its own)
@@ -71,6 +74,7 @@ void BM_UpdateOverJack(benchmark::State& state) {
     const bool sync = state.range(0) != 0;
     const auto frames = static_cast<int>(state.range(1));
     const bool verify = state.range(2) != 0;
+    const auto readLimit = static_cast<std::uint32_t>(state.range(3));
     PrivateJack server(sync, frames);
     if (!server.Up()) {
         state.SkipWithError("no jackd (Debian package jackd2)");
@@ -78,7 +82,17 @@ void BM_UpdateOverJack(benchmark::State& state) {
         }
         return;
     }
-    sim::VirtualDevice device;
+    sim::DeviceOptions deviceOptions;
+    deviceOptions.transcriptLimit = 100000;  // every exchange of a check in small reads
+    sim::VirtualDevice device(deviceOptions);
+    if (readLimit != 0) {
+        sim::Fault limit;
+        limit.on = sim::RequestType::ReadMemory;
+        limit.ordinal = 0;  // every read
+        limit.action = sim::FaultAction::RefuseLargeRead;
+        limit.bytes = readLimit;
+        device.AddFault(limit);
+    }
     sim::DevsimOptions endpointOptions;
     endpointOptions.clientName = "tq5-bench-device";
     sim::DeviceEndpoint endpoint(device, endpointOptions);
@@ -96,6 +110,7 @@ void BM_UpdateOverJack(benchmark::State& state) {
     double periodsPerExchange = 0;
     bench::Exchanges last;
     bool completed = true;
+    std::uint32_t readBytes = 0;
     const double periodMs = frames / kSampleRate * 1000.0;
     for (auto _ : state) {
         bench::PrepareFullUpdate(device);
@@ -104,7 +119,8 @@ void BM_UpdateOverJack(benchmark::State& state) {
         const bench::UpdateRun run =
             bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, verify);
         state.SetIterationTime(run.wallMs / 1000.0);
-        completed = completed && run.completed;
+        completed = completed && run.completed && run.verified == verify;
+        readBytes = run.readBytes;
         wallMs += run.wallMs;
         device.WaitIdle();
         last = bench::ReadExchanges(device.Transcript());
@@ -112,10 +128,11 @@ void BM_UpdateOverJack(benchmark::State& state) {
         periodsPerExchange +=
             (run.wallMs - last.pauseMs) / (static_cast<double>(last.count) * periodMs);
     }
-    if (!completed) state.SkipWithError("an update did not complete");
+    if (!completed) state.SkipWithError("an update did not complete (or was not read back)");
 
     const auto n = static_cast<double>(state.iterations());
     state.counters["exchanges"] = static_cast<double>(last.count);
+    state.counters["read_bytes"] = readBytes;
     state.counters["wall_ms"] = wallMs / n;
     state.counters["period_ms"] = periodMs;
     state.counters["exchange_p50_us"] = bench::Percentile(exchangeUs, 0.50);
@@ -129,10 +146,11 @@ void BM_UpdateOverJack(benchmark::State& state) {
 }
 
 BENCHMARK(BM_UpdateOverJack)
-    ->ArgNames({"sync", "frames", "verify"})
-    ->Args({0, 64, 0})
-    ->Args({1, 64, 0})
-    ->Args({1, 64, 1})
+    ->ArgNames({"sync", "frames", "verify", "read_limit"})
+    ->Args({0, 64, 0, 0})
+    ->Args({1, 64, 0, 0})
+    ->Args({1, 64, 1, 0})
+    ->Args({1, 64, 1, 256})
     ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

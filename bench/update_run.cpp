@@ -53,6 +53,8 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
             run.cpuMs = (ProcessCpuSeconds() - cpuBefore) * 1000.0;
             const auto outcome = host.UpdateOutcome();
             run.completed = outcome && outcome->completed;
+            run.verified = outcome && outcome->verified;
+            if (outcome) run.readBytes = outcome->readBack.readBytes;
         }
     }
     std::fclose(null);

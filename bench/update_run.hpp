@@ -22,9 +22,11 @@
 namespace tq5::bench {
 
 struct UpdateRun {
-    bool completed = false;  // the update's outcome says completed
-    double wallMs = 0;       // from Execute to the controls being released
-    double cpuMs = 0;        // CPU time of the whole process (every thread) meanwhile
+    bool completed = false;       // the update's outcome says completed
+    double wallMs = 0;            // from Execute to the controls being released
+    double cpuMs = 0;             // CPU time of the whole process (every thread) meanwhile
+    bool verified = false;        // the flash was read back and found to hold the images
+    std::uint32_t readBytes = 0;  // the read size the read-back check used
 };
 
 // One update on the ports whose names contain `outputName` and `inputName`, as

@@ -30,8 +30,30 @@ enum class Cause {
     BrokenReply,       // a read answered by a failure status (`status`), a reply that failed
                        // its checks, or an answer of the wrong kind
     DuplicateReplies,  // more status replies than requests: the link delivers replies twice
+    LateReply,         // an answer came after its request had been given up for lost, so
+                       // the answers can no longer be matched with their requests
     Mismatch,          // the flash read back differs from the image (`imageId`, `address`)
     MissingImage,      // an image the plan needs is not carried
+};
+
+// The read-back check (tq5-updater and the page run it; the window does not).
+enum class ReadBackResult {
+    NotRun,      // the check is off, or the update ended before it
+    Verified,    // every written region was read back and found equal to its image
+    Unreadable,  // the device served no read size the check tries: nothing was compared
+};
+
+struct ReadBack {
+    ReadBackResult result = ReadBackResult::NotRun;
+    std::uint32_t readBytes = 0;  // the read size the device served; 0 when none
+    // Unreadable: how the smallest reads failed: refused (DeviceStatus, with `status`), not
+    // answered (TimedOut) or answered with replies that failed their checks (BrokenReply).
+    Cause unreadable = Cause::None;
+    std::int32_t status = 0;
+    std::int64_t bytesCompared = 0;
+    // Blocks whose acknowledgement never came and whose resend the device refused, found
+    // written by reading them back.
+    int blocksFoundWritten = 0;
 };
 
 struct Outcome {
@@ -42,6 +64,9 @@ struct Outcome {
     std::int32_t status = 0;    // DeviceStatus: the status the device sent
     int imageId = 0;            // Write, Verify: the image concerned
     std::uint32_t address = 0;  // Mismatch: the first flash address that differs
+    // Completed over a flash that was read back and found to hold the images.
+    bool verified = false;
+    ReadBack readBack{};
 };
 
 }  // namespace tq5::engine

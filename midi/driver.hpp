@@ -52,6 +52,11 @@ public:
     // (false); the driver must not go on reading the caller's bytes after Send returns.
     [[nodiscard]] virtual bool Send(const std::uint8_t* bytes, std::uint32_t length,
                                     std::uint32_t timeoutMs) = 0;
+    // True when Send returns once the system holds the message, before its bytes have left
+    // the computer (a kernel's or a server's buffer sends them on at the line's pace), as the
+    // ALSA sequencer, JACK and Web MIDI do. The waits for an answer then count the message's
+    // time on a 31,250-baud line too. False when Send returns only once the bytes are out.
+    virtual bool SendReturnsBeforeLineTime() const { return true; }
 };
 
 // One MIDI backend (virtual, ALSA, JACK, WinMM): makes the drivers for the two ports.

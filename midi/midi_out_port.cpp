@@ -59,4 +59,6 @@ int MidiOutPort::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
     return driver_->Send(bytes, length, sendTimeoutMs_) ? 1 : 0;
 }
 
+bool MidiOutPort::SendReturnsBeforeLineTime() const { return driver_->SendReturnsBeforeLineTime(); }
+
 }  // namespace tq5::midi

@@ -44,6 +44,8 @@ public:
     // 1 once the driver has finished with the bytes; 0 when no device is open (no driver call
     // is made), when the driver refuses the message, or when it has not finished in time.
     int SendLong(const std::uint8_t* bytes, std::uint32_t length) override;
+    // As the driver says.
+    bool SendReturnsBeforeLineTime() const override;
 
 private:
     std::unique_ptr<OutputDriver> driver_;

@@ -14,8 +14,9 @@ DeviceRequest Parsed(RequestKind kind) {
 }
 
 // The exact layout every request shares: the expected length, 0xF7 last, seven-bit bytes
-// between the two ends.
-bool HasLayout(const std::uint8_t* bytes, std::size_t length, std::size_t expected) {
+// between the two ends. A trusted layout needs only the length.
+bool HasLayout(const std::uint8_t* bytes, std::size_t length, std::size_t expected, Layout layout) {
+    if (layout == Layout::Trusted) return length >= expected;
     if (length != expected || bytes[length - 1] != kSysExEnd) return false;
     for (std::size_t i = 1; i + 1 < length; ++i) {
         if (bytes[i] >= 0x80) return false;
@@ -23,15 +24,15 @@ bool HasLayout(const std::uint8_t* bytes, std::size_t length, std::size_t expect
     return true;
 }
 
-DeviceRequest ParseUniversal(const std::uint8_t* bytes, std::size_t length) {
+DeviceRequest ParseUniversal(const std::uint8_t* bytes, std::size_t length, Layout layout) {
     if (length < 5 || bytes[3] != kGeneralInformation) return Parsed(RequestKind::Ignored);
     switch (bytes[4]) {
         case kIdentityRequestSubId:
-            return Parsed(HasLayout(bytes, length, kIdentityRequestLength)
+            return Parsed(HasLayout(bytes, length, kIdentityRequestLength, layout)
                               ? RequestKind::IdentityRequest
                               : RequestKind::Malformed);
         case kIdentityReplySubId: {
-            if (!HasLayout(bytes, length, kIdentityReplyLength)) {
+            if (!HasLayout(bytes, length, kIdentityReplyLength, layout)) {
                 return Parsed(RequestKind::Malformed);
             }
             DeviceRequest r = Parsed(RequestKind::IdentityReply);
@@ -44,7 +45,8 @@ DeviceRequest ParseUniversal(const std::uint8_t* bytes, std::size_t length) {
 }
 
 // Fills in a write block once its count is known to be readable.
-DeviceRequest ParseWriteBlock(const std::uint8_t* bytes, std::size_t length, DeviceRequest r) {
+DeviceRequest ParseWriteBlock(const std::uint8_t* bytes, std::size_t length, DeviceRequest r,
+                              Layout layout) {
     // Head, address and count: 12 bytes before the data; seven-bit bytes keep n <= 16383.
     if (length < kWriteBlockOverhead || bytes[10] >= 0x80 || bytes[11] >= 0x80) {
         r.kind = RequestKind::Malformed;
@@ -52,7 +54,7 @@ DeviceRequest ParseWriteBlock(const std::uint8_t* bytes, std::size_t length, Dev
     }
     const std::int32_t n = DecodeTwoByteCount(bytes + 10);
     const std::int32_t p = PackedLength(n);
-    if (!HasLayout(bytes, length, kWriteBlockOverhead + static_cast<std::size_t>(p))) {
+    if (!HasLayout(bytes, length, kWriteBlockOverhead + static_cast<std::size_t>(p), layout)) {
         r.kind = RequestKind::Malformed;
         return r;
     }
@@ -65,7 +67,7 @@ DeviceRequest ParseWriteBlock(const std::uint8_t* bytes, std::size_t length, Dev
     return r;
 }
 
-DeviceRequest ParseDeviceSpecific(const std::uint8_t* bytes, std::size_t length) {
+DeviceRequest ParseDeviceSpecific(const std::uint8_t* bytes, std::size_t length, Layout layout) {
     if (length < 4) return Parsed(RequestKind::Malformed);
     DeviceRequest r = Parsed(RequestKind::Malformed);
     r.hasDeviceByte = true;
@@ -73,7 +75,7 @@ DeviceRequest ParseDeviceSpecific(const std::uint8_t* bytes, std::size_t length)
     if (length < 5) return r;
     r.command = bytes[4];
     const auto exact = [&](std::size_t expected, RequestKind kind) {
-        r.kind = HasLayout(bytes, length, expected) ? kind : RequestKind::Malformed;
+        r.kind = HasLayout(bytes, length, expected, layout) ? kind : RequestKind::Malformed;
         return r.kind != RequestKind::Malformed;
     };
     switch (r.command) {
@@ -93,7 +95,7 @@ DeviceRequest ParseDeviceSpecific(const std::uint8_t* bytes, std::size_t length)
             }
             return r;
         case kCmdWriteBlock:
-            return ParseWriteBlock(bytes, length, r);
+            return ParseWriteBlock(bytes, length, r, layout);
         case kCmdMemory:
             if (length >= 6 && bytes[5] != kReadRequestSubCode) {
                 r.kind = RequestKind::UnknownCommand;
@@ -110,15 +112,15 @@ DeviceRequest ParseDeviceSpecific(const std::uint8_t* bytes, std::size_t length)
 
 }  // namespace
 
-DeviceRequest ParseRequest(const std::uint8_t* bytes, std::size_t length) {
+DeviceRequest ParseRequest(const std::uint8_t* bytes, std::size_t length, Layout layout) {
     if (bytes == nullptr || length < 2 || bytes[0] != kSysExStart) {
         return Parsed(RequestKind::Ignored);
     }
     switch (bytes[1]) {
         case kManufacturerId:
-            return ParseDeviceSpecific(bytes, length);
+            return ParseDeviceSpecific(bytes, length, layout);
         case kUniversalNonRealTime:
-            return ParseUniversal(bytes, length);
+            return ParseUniversal(bytes, length, layout);
         default:
             return Parsed(RequestKind::Ignored);
     }

@@ -42,10 +42,18 @@ struct DeviceRequest {
     std::uint32_t crc = 0;                 // WriteBlock: the CRC the updater sent
 };
 
-// Parses one whole message. A request is accepted only in its exact layout: the right length,
-// 0xF7 last and every byte between below 0x80; anything else of a known kind is Malformed.
-// Never reads outside bytes[0 .. length - 1].
-DeviceRequest ParseRequest(const std::uint8_t* bytes, std::size_t length);
+// How far a parse trusts the message's layout.
+enum class Layout {
+    Checked,  // the right length, 0xF7 last and every byte between below 0x80
+    Trusted,  // long enough for the fields read: the updater's own messages, which its
+              // builders made, read back for a record of what was sent
+};
+
+// Parses one whole message. With Layout::Checked a request is accepted only in its exact
+// layout; anything else of a known kind is Malformed. Never reads outside
+// bytes[0 .. length - 1].
+DeviceRequest ParseRequest(const std::uint8_t* bytes, std::size_t length,
+                           Layout layout = Layout::Checked);
 
 // The device's identity reply: F0 7E 00 06 02 52, the id, a four-byte software revision, F7.
 inline constexpr std::size_t kDeviceIdentityReplyLength = 15;

@@ -1,5 +1,7 @@
 #include "sim/device_core.hpp"
 
+#include <algorithm>
+
 #include "protocol/codec.hpp"
 #include "sim/device_status.hpp"
 
@@ -119,6 +121,8 @@ Response DeviceCore::WriteBlock(const protocol::DeviceRequest& request) {
     if (protocol::ComputeCrc32(blockBuffer_.data(), n) != request.crc) {
         return Status(kStatusBadCrc);
     }
+    // A strict device writes only over erased flash, even the same bytes again.
+    if (strictWrites_ && !flash_.IsErased(request.address, n)) return Status(kStatusNotErased);
     const FlashMemory::Result result = flash_.Program(request.address, blockBuffer_.data(), n);
     Response r = Status(StatusOf(result));
     if (result == FlashMemory::Result::Ok) r.writtenBlocks = 1;
@@ -131,16 +135,23 @@ Response DeviceCore::WriteBlock(const protocol::DeviceRequest& request) {
     return r;
 }
 
-Response DeviceCore::ReadMemory(const protocol::DeviceRequest& request) const {
+Response DeviceCore::ReadMemory(const protocol::DeviceRequest& request,
+                                std::uint32_t pieceBytes) const {
     // Reads work in every mode: the version check reads without entering the update mode.
     if (request.size > protocol::kMaxReadReplyBytes ||
         !FlashMemory::InRange(request.address, request.size)) {
         return Status(kStatusBadRange);
     }
+    const std::uint32_t step = pieceBytes == 0 ? request.size : pieceBytes;
     Response r;
-    Message m(protocol::ReadMemoryReplyLength(request.size));
-    protocol::BuildReadMemoryReply(m.data(), id_[0], flash_.Data() + request.address, request.size);
-    r.messages.push_back(std::move(m));
+    std::uint32_t done = 0;
+    do {  // a read of no bytes still gets its (empty) reply
+        const std::uint32_t n = std::min(step, request.size - done);
+        Message m(protocol::ReadMemoryReplyLength(n));
+        protocol::BuildReadMemoryReply(m.data(), id_[0], flash_.Data() + request.address + done, n);
+        r.messages.push_back(std::move(m));
+        done += n;
+    } while (done < request.size);
     return r;
 }
 

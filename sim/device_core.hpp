@@ -45,6 +45,11 @@ public:
     void SetRevision(const std::array<std::uint8_t, 4>& revision) { revision_ = revision; }
     void SetFinishWithCompletionNotice(bool on) { finishWithCompletionNotice_ = on; }
     void SetEarlyCompletionNotice(bool on) { earlyCompletionNotice_ = on; }
+    void SetStrictWrites(bool on) { strictWrites_ = on; }
+
+    // A read request, answered in replies of at most `pieceBytes` data bytes each (0: one
+    // reply), one after another from the lowest address.
+    Response ReadMemory(const protocol::DeviceRequest& request, std::uint32_t pieceBytes = 0) const;
 
 private:
     Response Status(std::uint8_t status) const;
@@ -52,7 +57,6 @@ private:
     Response Finish();
     Response Erase(const protocol::DeviceRequest& request);
     Response WriteBlock(const protocol::DeviceRequest& request);
-    Response ReadMemory(const protocol::DeviceRequest& request) const;
     Message CompletionNotice() const;
 
     FlashMemory flash_;
@@ -61,6 +65,7 @@ private:
     std::array<std::uint8_t, 4> revision_{'1', '0', '0', '0'};
     bool finishWithCompletionNotice_ = false;
     bool earlyCompletionNotice_ = false;
+    bool strictWrites_ = false;
     std::vector<std::uint8_t> blockBuffer_;
 };
 

@@ -51,6 +51,14 @@ std::string FaultActionName(FaultAction action) {
             return "foreign unterminated";
         case FaultAction::LoseRequest:
             return "lost request";
+        case FaultAction::RefuseLargeRead:
+            return "refuses large read";
+        case FaultAction::IgnoreLargeRead:
+            return "ignores large read";
+        case FaultAction::ReadInPieces:
+            return "read in pieces";
+        case FaultAction::FlipStoredBit:
+            return "flipped stored bit";
     }
     return "fault";
 }
@@ -58,9 +66,14 @@ std::string FaultActionName(FaultAction action) {
 bool FaultFits(FaultAction action, RequestType type) {
     switch (action) {
         case FaultAction::CorruptReadCrc:
+        case FaultAction::RefuseLargeRead:
+        case FaultAction::IgnoreLargeRead:
+        case FaultAction::ReadInPieces:
             return type == RequestType::ReadMemory;
         case FaultAction::AnswerOtherId:
             return type == RequestType::IdentityRequest;
+        case FaultAction::FlipStoredBit:
+            return type == RequestType::WriteBlock;
         default:
             return true;
     }
@@ -99,7 +112,7 @@ std::vector<Fault> FaultPlan::Next(RequestType type) {
     if (roll >= random_.probability) return hits;
     std::vector<FaultAction> fitting;
     if (random_.actions.empty()) {
-        for (std::size_t a = 0; a < kFaultActionCount; ++a) {
+        for (std::size_t a = 0; a < kAccidentCount; ++a) {
             if (FaultFits(static_cast<FaultAction>(a), type))
                 fitting.push_back(static_cast<FaultAction>(a));
         }

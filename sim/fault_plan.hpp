@@ -36,8 +36,17 @@ enum class FaultAction {
     SplitReply,           // the reply leaves as two MIDI events, the first `splitAt` bytes long
     ForeignUnterminated,  // a foreign SysEx that lost its F7 goes out before the reply
     LoseRequest,          // the request is lost on its way: never seen, never answered
+    // What a device may serve of a read (read requests only; reads of `bytes` or fewer are
+    // served as usual), and a flash that does not keep what it was given. Properties of a
+    // device rather than accidents of a link: never drawn at random.
+    RefuseLargeRead,  // a read of more bytes is refused with a status reply (status 4)
+    IgnoreLargeRead,  // a read of more bytes is never answered
+    ReadInPieces,     // a read is answered in several replies of at most `bytes` bytes each
+    FlipStoredBit,    // write blocks: written and acknowledged, one bit of it cleared
 };
-inline constexpr std::size_t kFaultActionCount = 13;
+inline constexpr std::size_t kFaultActionCount = 17;
+// The actions up to LoseRequest: the accidents a link or a device may commit on any request.
+inline constexpr std::size_t kAccidentCount = 13;
 
 std::string FaultActionName(FaultAction action);
 
@@ -52,6 +61,8 @@ struct Fault {
     std::vector<std::uint8_t> stray;
     std::size_t truncateTo = 0;
     std::size_t splitAt = 0;  // SplitReply: length of the first piece (default 3)
+    std::uint32_t bytes = 0;  // RefuseLargeRead, IgnoreLargeRead: the largest read served;
+                              // ReadInPieces: the data bytes of one reply
 };
 
 struct RandomFaults {

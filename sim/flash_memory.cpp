@@ -26,6 +26,12 @@ FlashMemory::Result FlashMemory::Program(std::uint32_t address, const std::uint8
     return Result::Ok;
 }
 
+bool FlashMemory::IsErased(std::uint32_t address, std::uint32_t n) const {
+    if (!InRange(address, n)) return true;
+    return std::all_of(bytes_.begin() + address, bytes_.begin() + address + n,
+                       [](std::uint8_t b) { return b == 0xFF; });
+}
+
 bool FlashMemory::Read(std::uint32_t address, std::uint32_t n, std::uint8_t* out) const {
     if (!InRange(address, n)) return false;
     if (n > 0) std::memcpy(out, bytes_.data() + address, n);

@@ -27,6 +27,10 @@ public:
     // nothing. Writing the same data twice therefore succeeds, as it does on the chip.
     Result Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n);
 
+    // True when every byte of the range is erased (0xFF); a range that leaves the flash is
+    // not this question's: true, and the write that follows fails on its range.
+    bool IsErased(std::uint32_t address, std::uint32_t n) const;
+
     // Copies n bytes out; false, copying nothing, when the range leaves the flash.
     [[nodiscard]] bool Read(std::uint32_t address, std::uint32_t n, std::uint8_t* out) const;
 

@@ -8,6 +8,7 @@
 
 #include "protocol/device_messages.hpp"
 #include "sim/device_core.hpp"
+#include "sim/device_status.hpp"
 
 namespace tq5::sim {
 namespace {
@@ -89,7 +90,11 @@ Reshaped ApplyFaults(const std::vector<Fault>& faults, const DeviceCore& core,
                 break;
             case FaultAction::AnswerStatus:
             case FaultAction::LoseRequest:
-                break;  // decided before the request was carried out
+            case FaultAction::RefuseLargeRead:
+            case FaultAction::IgnoreLargeRead:
+            case FaultAction::ReadInPieces:
+            case FaultAction::FlipStoredBit:
+                break;  // decided when the request was carried out
             case FaultAction::CorruptReadCrc:
                 for (Message& m : replies) {
                     if (IsReadReply(m)) CorruptCrc(m);
@@ -168,6 +173,30 @@ const Fault* FindAction(const std::vector<Fault>& faults, FaultAction action) {
     return nullptr;
 }
 
+// Clears the lowest set bit of the first byte of a written block that has one: the flash
+// then differs from what it acknowledged, as a weak cell would leave it.
+void FlipStoredBit(FlashMemory& flash, const protocol::DeviceRequest& request) {
+    const auto n = static_cast<std::uint32_t>(std::max(request.dataCount, 0));
+    for (std::uint32_t i = 0; i < n && FlashMemory::InRange(request.address + i, 1); ++i) {
+        std::uint8_t byte = flash.Data()[request.address + i];
+        if (byte == 0) continue;
+        byte = static_cast<std::uint8_t>(byte & (byte - 1));
+        (void)flash.Load(request.address + i, &byte, 1);
+        return;
+    }
+}
+
+// The read-size limits that leave this request alone (a read no larger than the limit, or
+// already one piece) are no faults on it: taken out, they leave no note in the transcript.
+void DropLimitsThatDoNotApply(std::vector<Fault>& hits, const protocol::DeviceRequest& request) {
+    std::erase_if(hits, [&](const Fault& fault) {
+        const bool limit = fault.action == FaultAction::RefuseLargeRead ||
+                           fault.action == FaultAction::IgnoreLargeRead ||
+                           fault.action == FaultAction::ReadInPieces;
+        return limit && request.size <= fault.bytes;
+    });
+}
+
 Message UnsolicitedBytes(UnsolicitedMessage message, std::uint8_t deviceByte) {
     Message m(protocol::kDeviceCommandLength);
     switch (message) {
@@ -208,6 +237,7 @@ struct VirtualDevice::Impl {
         core.SetRevision(options.revision);
         core.SetFinishWithCompletionNotice(options.finishWithCompletionNotice);
         core.SetEarlyCompletionNotice(options.earlyCompletionNotice);
+        core.SetStrictWrites(options.strictWrites);
         sim::InstallFirmware(core.Flash(), options.firmware);
         for (const Fault& fault : options.faults) faults.Add(fault);
         faults.SetRandom(options.randomFaults);
@@ -260,14 +290,24 @@ struct VirtualDevice::Impl {
             note = "not for this device";
         } else if (const auto type = RequestTypeOf(request.kind)) {
             hits = faults.Next(*type);
+            DropLimitsThatDoNotApply(hits, request);
         }
         Response response;
-        if (FindAction(hits, FaultAction::LoseRequest) != nullptr) {
-            // Lost on the line: the device never saw it, so it neither acts nor answers.
+        if (FindAction(hits, FaultAction::LoseRequest) != nullptr ||
+            FindAction(hits, FaultAction::IgnoreLargeRead) != nullptr) {
+            // Lost on the line, or a read the device will not answer: no answer comes.
         } else if (const Fault* refusal = FindAction(hits, FaultAction::AnswerStatus)) {
             response.messages.push_back(core.StatusMessage(refusal->status));
+        } else if (FindAction(hits, FaultAction::RefuseLargeRead) != nullptr) {
+            response.messages.push_back(core.StatusMessage(kStatusBadRange));
+        } else if (const Fault* pieces = FindAction(hits, FaultAction::ReadInPieces)) {
+            response = core.ReadMemory(request, pieces->bytes);
         } else {
             response = core.Handle(request);
+            if (response.writtenBlocks == 1 &&
+                FindAction(hits, FaultAction::FlipStoredBit) != nullptr) {
+                FlipStoredBit(core.Flash(), request);
+            }
         }
         const Reshaped reshaped = ApplyFaults(hits, core, response.messages, note);
         Record(Direction::ToDevice, message.arrival, message.bytes, std::move(note));

@@ -38,6 +38,9 @@ struct DeviceOptions {
     // Send the completion notice on its own right after acknowledging the plan's last block
     // (the system block at 0xD2000), and leave the finish request unanswered.
     bool earlyCompletionNotice = false;
+    // Refuse a write block over flash that is not erased, even with the bytes it holds (a
+    // NOR chip takes those again; a device that checks first does not).
+    bool strictWrites = false;
     // Software revision, bytes 10 to 13 of the identity reply.
     std::array<std::uint8_t, 4> revision{'1', '0', '0', '0'};
     std::vector<Fault> faults;            // scripted faults, as if added with AddFault

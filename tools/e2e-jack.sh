@@ -7,14 +7,18 @@
 # duplicates: every such update completes over a flash that holds the images, or fails
 # with a clear message, never anything else. Last, the server dying during an erase and
 # during writing (the updater's end, and its CPU while it waits), Ctrl-C at random moments
-# after the server died, and twenty updaters on one server interrupted at once.
+# after the server died, and twenty updaters on one server interrupted at once. In between,
+# devices that serve reads in their own ways (refused above a size, in pieces, slowly, not
+# at all above a size, none but the boot version's) and one that writes only over erased
+# flash: each update completes, its flash read back wherever a read size works.
 #
 #   tools/e2e-jack.sh [BUILD_DIR]     (default build/release; holds tq5-updater and tq5-devsim)
 #
-# With JACK the cases run in three parts side by side, each with a server of its own, since
+# With JACK the cases run in four parts side by side, each with a server of its own, since
 # most of their time is the product's own waits, not work: "main" (the cases above the
 # server's death, the link on the synchronous server, the server dying while writing, twenty
-# updaters), "server-death" (the server dying during an erase, whose 60 s wait runs out, and
+# updaters), "reads" (the read-back check's faults, mostly a device's slow or missing answers),
+# "server-death" (the server dying during an erase, whose 60 s wait runs out, and
 # Ctrl-C after it died) and "async" (the link on the asynchronous server, where a lost
 # message costs a 30 s or 60 s wait). E2E_PART=<part> runs one part alone.
 #
@@ -31,9 +35,9 @@ build=${1:-build/release}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 part=${E2E_PART:-}
 
-# The three parts side by side, each this script again; their reports in order, then the sum.
+# The parts side by side, each this script again; their reports in order, then the sum.
 if [ -z "$part" ] && [ "${MIDI_API:-jack}" = jack ]; then
-  parts=(main server-death async)
+  parts=(main reads server-death async)
   reports=$(mktemp -d "${TMPDIR:-/tmp}/tq5-e2e-parts.XXXXXX")
   pids=()
   stop_parts() {
@@ -70,6 +74,7 @@ if [ -z "$part" ] && [ "${MIDI_API:-jack}" = jack ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tq5-e2e.XXXXXX")
+export XDG_STATE_HOME="$work/state"  # the reports of failed updates stay with the run
 label=e2e${part:+-$part}
 passed=0
 failed=0
@@ -562,6 +567,10 @@ link_unwritten() {
   link_fails unwritten "flash different from image 129 at flash address" \
     --fault write-block:7:answer-status:0
 }
+link_flipped() {
+  link_fails flipped "flash different from image 136 at flash address" \
+    --fault write-block:300:flip-stored-bit
+}
 
 run_link_cases() {
   run_case "[$mode] clean update of the same device" link_clean
@@ -573,19 +582,57 @@ run_link_cases() {
   run_case "[$mode] every acknowledgement twice: replies arrived twice" link_twice
   run_case "[$mode] one acknowledgement again 30 ms later: replies arrived twice" link_late_copy
   run_case "[$mode] a block acknowledged but never written: the check names it" link_unwritten
+  run_case "[$mode] a block written with one bit wrong: the check names it" link_flipped
 }
 
-# The boot loader's version can't be read (its reply has a wrong CRC): the update ends
-# without an error box, as the window's does, and says what failed.
-boot_read_fails() {
-  start_devsim e2e-bootread --fault read-memory:1:corrupt-read-crc || { problem="no device"; return; }
+# --- what the TQ-5 serves of a read: however it serves them, the update completes over the
+# images and the TQ-5 is told it is finished; the flash read back where a read size works.
+finish_sent() { grep -Eq 'finish 1(,|$)' <<<"$(requests_of "$(flash_state)")"; }
+read_back_in() { grep -Eq '^10/10  Verifying flash  ([0-9]+)/\1 bytes' <<<"$1"; }
+read_case() {  # read_case NAME verified|not-read [tq5-devsim options...]
+  local name=$1 expect=$2
+  shift 2
+  start_devsim "$name" "$@" || { problem="no device"; return; }
+  run_updater update
+  expect "exit code 0" test "$rc" -eq 0
+  expect "\"Version update completed.\"" test "${out##*  }" = "Version update completed."
+  expect "no error shown" lacks "$err" "Error:"
+  expect "every flash region holds its image" flash_holds_images
+  expect "the finish request was sent" finish_sent
+  if [ "$expect" = verified ]; then
+    expect "every written byte compared" read_back_in "$out"
+  else
+    expect "says the flash could not be read back" contains "$err" \
+      "tq5-updater: The TQ-5's flash could not be read back on this device"
+  fi
+}
+read_refused() { read_case read-refused verified --fault read-memory:0:refuse-read-above:1024; }
+read_pieces() { read_case read-pieces verified --fault read-memory:0:read-in-pieces:512; }
+read_slow() { read_case read-slow verified --fault read-memory:2-3:delay-reply:4000; }
+read_silent() { read_case read-silent verified --fault read-memory:0:ignore-read-above:2048; }
+read_none() { read_case read-none not-read --fault read-memory:0:refuse-read-above:4; }
+strict_lost() { read_case strict-lost verified --strict-writes --fault write-block:10:drop-reply; }
+run_read_cases() {
+  run_case "reads above 1,024 bytes refused: read back in 1,024-byte reads" read_refused
+  run_case "reads answered in 512-byte pieces: read back" read_pieces
+  run_case "the check's first two reads answered 4 s late: read back" read_slow
+  run_case "reads above 2,048 bytes never answered: a minute, then small reads" read_silent
+  run_case "no read above 4 bytes served: completed, \"could not be read back\"" read_none
+  run_case "no write over written flash, an acknowledgement lost: read back" strict_lost
+}
+
+# The boot loader's version can't be read: the update ends without an error box, as the
+# window's does, and says why (the answer broken, or refused; never replies that came twice).
+boot_read_fails() {  # boot_read_fails FAULT WHY
+  start_devsim e2e-bootread --fault "read-memory:1:$1" || { problem="no device"; return; }
   run_updater update
   expect "exit code 1" test "$rc" -eq 1
   expect "no error box" lacks "$err" "Error:"
-  expect "says the boot loader version's read failed" \
-    contains "$err" "reading the TQ-5's boot loader version: the answer"
+  expect "says: $2" contains "$err" "reading the TQ-5's boot loader version: $2"
   expect "nothing erased" flash_unchanged
 }
+boot_read_broken() { boot_read_fails corrupt-read-crc "the answer"; }
+boot_read_refused() { boot_read_fails answer-status:4 "the TQ-5 answered with status 4."; }
 
 case "$part" in
   "" | main)
@@ -594,13 +641,20 @@ case "$part" in
     run_case "unknown device id: \"Illegal device connected.\"" unknown_id
     run_case "block refused three times, an acknowledgement lost: update completes" block_retries
     run_case "read reply with a bad CRC: no report, exit 1" read_crc_error
-    run_case "boot loader version unreadable: exit 1, says so" boot_read_fails
+    run_case "boot loader version unreadable: exit 1, says so" boot_read_broken
+    run_case "boot loader version's read refused: exit 1, names the refusal" boot_read_refused
     run_link_cases
+    # Without JACK nothing runs the read-back cases beside this part: here, after it.
+    [ "$api" = jack ] || run_read_cases
     if [ "$api" = jack ]; then
       # The server's death while writing, and many updaters on one server.
       run_case "server killed while writing: \"Time out error(2)\", exit 1" server_dies_writing
       run_case "20 updaters on one server interrupted at once: all end within 5 s" twenty_at_once
     fi
+    ;;
+  reads)
+    # The read-back check's faults: mostly the waits of a device that answers reads late or never.
+    run_read_cases
     ;;
   server-death)
     run_case "server killed during an erase: \"Time out error(3)\", exit 1" server_dies_erasing
@@ -614,7 +668,7 @@ case "$part" in
     run_link_cases
     ;;
   *)
-    echo "e2e: no part $part (main, server-death, async)" >&2
+    echo "e2e: no part $part (main, reads, server-death, async)" >&2
     failed=1
     ;;
 esac

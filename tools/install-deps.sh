@@ -10,7 +10,7 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2 libcli11-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth xdotool imagemagick
-  dpkg-dev help2man lintian man-db
+  dpkg-dev help2man lintian man-db jq
   emscripten chromium
 )
 # The page's browser tests run on node (20 or later for playwright-core). Machines that come

@@ -7,7 +7,7 @@
 #            closed and tq5-updater interrupted at random moments, the JACK tests)
 #   tsan     ThreadSanitizer: the tests labelled threads, built alone
 #   release  Release: the unit suites, and the programs and benchmarks the later stages use
-#   e2e      tq5-updater against tq5-devsim through private jackds (release), in three parts
+#   e2e      tq5-updater against tq5-devsim through private jackds (release), in four parts
 #   win      mingw-w64 cross build, tests and the dialog window under Wine and Xvfb
 #   package  the .deb and the .zip built (tools/package.sh) and checked (tools/package-test.sh)
 #   web      the page (emscripten) in headless chromium against its virtual TQ-5

@@ -3,10 +3,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 #include "app/cli/midi_backends.hpp"
 #include "firmware/program_version.hpp"
+#include "sim/devsim/fault_option.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -19,11 +21,19 @@ ParseResult UsageError(const std::string& message) {
 }  // namespace
 
 std::string UsageLine() {
-    return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]]\n"
+    return "Usage: tq5-updater [--simulate [--device-mode normal|update] [--device-id HEX8]\n"
+           "                              [--device-port NAME] [--device-fault FAULT]...]\n"
            "                   [--api " +
            JoinMidiBackends(&MidiBackendEntry::option, "|", "|") +
            "] [--in PORT] [--out PORT] [--no-verify]\n"
-           "                   ports|update|version\n";
+           "                   [--report FILE] [--json] ports|update|version\n";
+}
+
+bool AsksForJson(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--json") return true;
+    }
+    return false;
 }
 
 std::optional<protocol::DeviceId> ParseDeviceId(const std::string& text) {
@@ -50,8 +60,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     CliOptions options;
     std::string mode;
     std::string deviceId;
-    app.add_option("--in", options.inPort, "MIDI input: index or name (default: preferred)");
-    app.add_option("--out", options.outPort, "MIDI output: index or name (default: preferred)");
+    app.add_option("--in", options.inPort,
+                   "MIDI input: index or name (default: preferred, else the TQ-5 that answers)");
+    app.add_option("--out", options.outPort,
+                   "MIDI output: index or name (default: preferred, else the TQ-5 that answers)");
     std::vector<std::string> apis;
     for (const MidiBackendEntry& entry : MidiBackends()) apis.emplace_back(entry.option);
     app.add_option("--api", options.api,
@@ -67,6 +79,22 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
         ->needs(simulate);
     app.add_option("--device-id", deviceId, "virtual TQ-5's device id, e.g. 6E000600")
         ->needs(simulate);
+    app.add_option("--device-port", options.devicePort,
+                   "virtual TQ-5's port name (default: the preferred one)")
+        ->needs(simulate);
+    std::vector<std::string> faults;
+    app.add_option("--device-fault", faults,
+                   "a fault the virtual TQ-5 commits, REQUEST:ORDINAL:ACTION[:VALUE] as "
+                   "tq5-devsim's --fault (repeatable)")
+        ->type_name("FAULT")
+        ->needs(simulate);
+    app.add_option("--report", options.reportPath,
+                   "write a report of the run for the TQ-5's maker's support to FILE (without "
+                   "it, one is written after a failed update)")
+        ->type_name("FILE");
+    app.add_flag("--json", options.json,
+                 "one JSON object per line on stdout (progress, phases, the outcome last); "
+                 "what a person reads goes to stderr");
     app.set_version_flag("--version", firmware::ProgramVersionText("tq5-updater"),
                          "print the version and the firmware images' versions");
     auto* ports = app.add_subcommand("ports", "list the MIDI inputs and outputs");
@@ -95,6 +123,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
                 "--device-id takes eight hex digits, each byte below 80, e.g. 6E000600");
         }
         options.deviceId = *id;
+    }
+    for (const std::string& text : faults) {
+        const std::optional<sim::Fault> fault = sim::ParseFaultOption(text);
+        if (!fault)
+            return UsageError("--device-fault " + text + " is not a fault:\n" +
+                              sim::FaultOptionHelp());
+        options.deviceFaults.push_back(*fault);
     }
     if (options.simulate && !options.api.empty()) {
         return UsageError("--api chooses a real MIDI system; --simulate uses none");

@@ -93,6 +93,7 @@ void ConsoleHost::SetProgressPos(std::int32_t) {}
 void ConsoleHost::ReportProgress(const engine::Progress& progress) {
     Change([&] {
         const ProgressTracker::Change change = tracker_.OnProgress(progress);
+        if (json_ != nullptr) json_->Progress(progress, tracker_.Done());
         if (live_) {
             Redraw(change != ProgressTracker::Change::None);
         } else if (change == ProgressTracker::Change::Began) {
@@ -106,6 +107,7 @@ void ConsoleHost::ReportProgress(const engine::Progress& progress) {
 void ConsoleHost::ReportOutcome(const engine::Outcome& outcome) {
     Change([&] {
         outcome_ = outcome;
+        if (context_ != nullptr) traffic_ = context_->Log().Snapshot();
         if (outcome.completed && !live_) {
             Log(tracker_.Counter() + "  " + std::string(engine::LoadText(outcome.messageId)));
         }
@@ -135,7 +137,20 @@ std::int32_t ConsoleHost::GetSelectedInput() {
 }
 
 void ConsoleHost::PostVersionCheckDone(std::int32_t result) {
-    Change([&] { posted_ = result; });
+    Change([&] {
+        posted_ = result;
+        if (context_ != nullptr) traffic_ = context_->Log().Snapshot();
+    });
+}
+
+std::optional<engine::TrafficRecord> ConsoleHost::Traffic() const {
+    std::lock_guard guard(lock_);
+    return traffic_;
+}
+
+double ConsoleHost::Share() const {
+    std::lock_guard guard(lock_);
+    return tracker_.Done();
 }
 
 engine::Progress ConsoleHost::LastProgress() const {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/json_lines.hpp"
 #include "app/cli/progress_tracker.hpp"
 #include "engine/seams/host.hpp"
 #include "engine/state/update_context.hpp"
@@ -33,6 +34,8 @@ public:
     // Called once, on the procedure's thread, when the first status line arrives and before
     // it is shown: an update has then asked the device into its update mode.
     void OnFirstStatus(std::function<void()> hook) { onFirstStatus_ = std::move(hook); }
+    // --json: the procedure's progress also goes there as JSON lines. Before any procedure.
+    void SetJson(JsonLines* json) { json_ = json; }
 
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         engine::MessageIcon icon) override;
@@ -63,6 +66,11 @@ public:
     std::optional<engine::Outcome> UpdateOutcome() const;
     engine::Progress LastProgress() const;
     std::optional<std::int32_t> VersionCheckResult() const { return posted_; }
+    // What the procedure exchanged, as it stood when its outcome (or the version check's
+    // result) came; nothing before.
+    std::optional<engine::TrafficRecord> Traffic() const;
+    // The share of the whole update done, 0..1.
+    double Share() const;
 
     // Ends the live line so that whatever follows starts on a line of its own.
     void EndLine();
@@ -92,6 +100,8 @@ private:
     std::optional<std::int32_t> posted_;
     std::function<void()> onFirstStatus_;
     std::optional<engine::Outcome> outcome_;
+    std::optional<engine::TrafficRecord> traffic_;
+    JsonLines* json_ = nullptr;
 };
 
 }  // namespace tq5::app::cli

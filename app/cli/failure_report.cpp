@@ -55,6 +55,12 @@ std::string ExplainFailure(const engine::Outcome& outcome, const engine::Progres
                "program (no second cable, MIDI merge or thru loop), then run `tq5-updater "
                "update` again.";
     }
+    if (outcome.cause == Cause::LateReply) {
+        return "the TQ-5 answered a request after the updater had given the answer up for lost "
+               "and sent the request again, so it could not be told which request each answer "
+               "belonged to. The TQ-5 or the MIDI connection answers slowly; run `tq5-updater "
+               "update` again.";
+    }
     if (outcome.cause == Cause::Mismatch) {
         return "the read-back check found the TQ-5's flash different from image " +
                std::to_string(outcome.imageId) + " at flash address " + Hex(outcome.address) +

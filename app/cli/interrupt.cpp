@@ -32,6 +32,8 @@ std::atomic<Clock::rep> g_finishDeadline{0};
 std::atomic<Clock::rep> g_stallDeadline{0};
 std::atomic<int> g_stallCode{1};
 std::atomic<const char*> g_stallLine{nullptr};
+std::atomic<const char*> g_jsonInterrupted{nullptr};
+std::atomic<const char*> g_jsonStalled{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
                   std::atomic<const char*>::is_always_lock_free,
               "used from a signal handler");
@@ -74,9 +76,12 @@ void OnSignal(int) {
     Wake();
 }
 
-[[noreturn]] void EndNow(int exitCode) {
-    // What stdout holds goes out, unless the program is stuck in the middle of writing it.
+// `last`: a line that stdout ends with (the outcome of --json), or null.
+[[noreturn]] void EndNow(int exitCode, const char* last) {
+    // What stdout holds goes out, unless the program is stuck in the middle of writing it
+    // (then no line of its own follows, which would cut into a line of the program's).
     if (::ftrylockfile(stdout) == 0) {
+        if (last != nullptr) std::fputs(last, stdout);
         std::fflush(stdout);
         ::funlockfile(stdout);
     }
@@ -86,7 +91,9 @@ void OnSignal(int) {
 [[noreturn]] void EndInterruptedOrFinished() {
     const int outcome = g_outcome.load();
     if (outcome < 0) PrintNoticeOnce();
-    EndNow(outcome < 0 ? kExitInterrupted : outcome);
+    // A known result has had its outcome line already.
+    EndNow(outcome < 0 ? kExitInterrupted : outcome,
+           outcome < 0 ? g_jsonInterrupted.load() : nullptr);
 }
 
 Clock::time_point At(Clock::rep ticks) { return Clock::time_point(Clock::duration(ticks)); }
@@ -123,7 +130,7 @@ void Watch() {
         const Clock::rep stalled = g_stallDeadline.load();  // the call may have returned
         if (stalled != 0 && stalled == stall && now >= At(stalled)) {
             WriteAll(g_stderr, g_stallLine.load());
-            EndNow(g_stallCode.load());
+            EndNow(g_stallCode.load(), g_jsonStalled.load());
         }
     }
 }
@@ -166,6 +173,11 @@ void CatchInterrupts() {
 bool Interrupted() { return g_interrupted.load(); }
 
 void SetInterruptNotice(const char* line) { g_notice.store(line != nullptr ? line : kPlainNotice); }
+
+void SetJsonEndings(const char* interrupted, const char* stalled) {
+    g_jsonInterrupted.store(interrupted);
+    g_jsonStalled.store(stalled);
+}
 
 void PrintInterruptNotice() {
     std::fflush(stderr);  // after whatever the program wrote through stdio

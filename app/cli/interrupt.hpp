@@ -28,6 +28,12 @@ void SetInterruptNotice(const char* line);
 // Prints the notice to stderr, once, whichever of the program and the watcher comes first.
 void PrintInterruptNotice();
 
+// --json: the lines (each with its newline) that the watcher writes to stdout as the run's
+// outcome when it ends the process itself, after an interruption and after a stalled MIDI
+// system; they must stay valid for the program's life. A second signal ends the process at
+// once, without one.
+void SetJsonEndings(const char* interrupted, const char* stalled);
+
 // The program's result is known and it is tearing down (closing its MIDI clients): should
 // that take longer than `boundMs`, the watcher ends the process with `exitCode`. An
 // interruption from here on ends it with `exitCode` too, and without a notice.

@@ -71,10 +71,12 @@ MidiSystem OpenMidiSystem(std::string_view api) {
 MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber) {
     auto backend = std::make_unique<midi::VirtualMidiBackend>();
     // "VARN TQ Series", numbered from instance 2 on: a name this instance prefers.
-    const std::string name = PreferredPortNames(instanceNumber)[2];
+    const std::string name =
+        options.devicePort.empty() ? PreferredPortNames(instanceNumber)[2] : options.devicePort;
     sim::DeviceOptions device;
     device.id = options.deviceId;
     device.mode = options.deviceMode;
+    device.faults = options.deviceFaults;
     backend->AddPair(name, name).HostDevice(device);
     return MidiSystem{std::move(backend), "virtual TQ-5", {}};
 }

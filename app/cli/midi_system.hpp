@@ -21,8 +21,8 @@ struct MidiSystem {
 // that answers.
 MidiSystem OpenMidiSystem(std::string_view api);
 
-// One virtual cable pair, named after the instance's preferred port, with a virtual TQ-5
-// in the given mode and id at its far end.
+// One virtual cable pair, named after the instance's preferred port (or --device-port), with
+// a virtual TQ-5 in the given mode and id at its far end.
 MidiSystem OpenSimulation(const CliOptions& options, int instanceNumber);
 
 }  // namespace tq5::app::cli

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/cli/printable_text.hpp"
 #include "app/preferred_ports.hpp"
+#include "app/printable_text.hpp"
 
 namespace tq5::app::cli {
 namespace {
@@ -36,9 +36,7 @@ PortChoice ChoosePort(const std::vector<std::string>& names, const std::string& 
     if (wanted.empty()) {
         const std::int32_t preferred = FindPreferredPort(names, instanceNumber);
         if (preferred >= 0) return PortChoice{preferred, {}};
-        return Refused("no MIDI " + kind + " has a name that instance " +
-                       std::to_string(instanceNumber) + " prefers; choose one with " + option +
-                       " INDEX|NAME" + kSeePorts);
+        return PortChoice{-1, {}, true};
     }
     if (IsIndex(wanted)) {
         const auto index = std::stoul(wanted);

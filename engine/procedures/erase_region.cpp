@@ -34,8 +34,8 @@ int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t si
         }
         if (*status == kStatusClosing) return -1;
         if (*status == kStatusDuplicated || attempt == kMaxEraseAttempts) {
-            return ReportFailure(host,
-                                 FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Erase, *status));
+            return ReportFailure(
+                host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Erase, *status));
         }
         Pause(env.context, env.timing.retryPauseMs);
     }

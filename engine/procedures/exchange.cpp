@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
+#include "engine/procedures/flash_reader.hpp"
 #include "engine/string_table.hpp"
 
 namespace tq5::engine {
@@ -16,8 +18,9 @@ bool SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t 
     context.Event().Reset();
     // Counted before the bytes leave: the answer may be in before the send returns.
     if (answer == Answer::Status) context.ExpectStatusReply();
+    if (answer == Answer::Read) context.ExpectReadAnswer();
     if (context.SendSysEx(bytes, length) == 0) return true;
-    if (answer == Answer::Status) context.ForgoStatusReplies(1);
+    if (answer == Answer::Status) context.CancelStatusRequest();
     return false;
 }
 
@@ -25,13 +28,27 @@ std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t tim
     // The reset before a request may have taken the closing signal; the closing flag is set
     // before that signal, so checking it here never misses a window that is going away.
     if (context.IsClosing()) return kStatusClosing;
-    const bool signalled = context.Event().Wait(timeoutMs);
+    // A wait is counted from when the request has left the computer: where the send returned
+    // while the bytes were still on their way, their remaining time on the line comes first.
+    // (A wait of 0 only looks whether an answer is already in.)
+    const std::uint64_t backlogMs = timeoutMs == 0 ? 0 : context.LineBacklogMs();
+    const bool signalled = context.Event().Wait(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(timeoutMs + backlogMs, std::numeric_limits<std::uint32_t>::max())));
     if (context.IsClosing()) return kStatusClosing;
     // A surplus reply may have been taken for this answer, or have come between two waits:
     // either way the answers can no longer be placed.
     if (context.SurplusReplies() > 0) return kStatusDuplicated;
-    if (!signalled) return std::nullopt;
+    if (!signalled) {
+        if (timeoutMs > 0) context.Log().NoteNoAnswer();  // a wait of 0 only looked
+        return std::nullopt;
+    }
     return context.Status();
+}
+
+std::uint32_t MsSince(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
 }
 
 void Pause(const UpdateContext& context, std::uint32_t ms) {
@@ -47,6 +64,7 @@ void Pause(const UpdateContext& context, std::uint32_t ms) {
 
 void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::int64_t total,
                 bool skipped) {
+    env.context.Log().EnterPhase(phase);
     Progress progress;
     progress.phase = phase;
     progress.row = env.planRow != nullptr ? *env.planRow : 0;
@@ -69,15 +87,27 @@ int ReportFailure(Host& host, const Failure& failure) {
     outcome.status = failure.status;
     outcome.imageId = failure.imageId;
     outcome.address = failure.address;
+    outcome.readBack = failure.readBack;
     host.ReportOutcome(outcome);
     host.ReleaseControls();
     return -1;
 }
 
-Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status) {
-    if (status == kStatusDuplicated) {
-        return Failure{IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
-    }
+int ReportFailure(const ProcedureEnv& env, Failure failure) {
+    if (env.reader != nullptr) failure.readBack = env.reader->Summary();
+    return ReportFailure(env.host, failure);
+}
+
+Cause SurplusCause(const UpdateContext& context) {
+    const std::int32_t late = context.LateReplies();
+    return late > 0 && late == context.SurplusReplies() ? Cause::LateReply
+                                                        : Cause::DuplicateReplies;
+}
+
+Failure FailureFromStatus(const UpdateContext& context, int messageId, Phase phase,
+                          std::int32_t status) {
+    if (status == kStatusDuplicated)
+        return Failure{IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
     return Failure{messageId, phase, Cause::DeviceStatus, status};
 }
 

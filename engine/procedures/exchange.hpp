@@ -2,6 +2,7 @@
 // The stop-and-wait exchange that every procedure step is made of, and the common way a step
 // reports a failure.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,8 +20,9 @@ namespace tq5::engine {
 // status byte can carry.
 inline constexpr std::int32_t kStatusDuplicated = 0x100;
 
-// What answers a request: a status reply, which the reply ledger counts, or another kind.
-enum class Answer { Status, Other };
+// What answers a request: a status reply, which the reply ledger counts; a read reply, or a
+// status reply that refuses the read; or another kind.
+enum class Answer { Status, Read, Other };
 
 // Sends one request; true once it has left. A pending reply signal is cleared first, so an
 // answer to an earlier request (late, or duplicated) is never taken for this one. False
@@ -30,10 +32,14 @@ enum class Answer { Status, Other };
                                std::size_t length, Answer answer);
 
 // Waits at most `timeoutMs` for the next reply and returns its status code, or nothing on a
-// time-out. Once the window is closing the answer is kStatusClosing, at once and whatever
-// the wait did, so every wait ends quietly; once a surplus reply has been counted it is
-// kStatusDuplicated.
+// time-out. The wait starts once what was sent has left the computer (see
+// UpdateContext::LineBacklogMs). Once the window is closing the answer is kStatusClosing, at once
+// and whatever the wait did, so every wait ends quietly; once a surplus reply has been counted it
+// is kStatusDuplicated.
 std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
+
+// Milliseconds from `since` until now.
+std::uint32_t MsSince(std::chrono::steady_clock::time_point since);
 
 // A pause between exchanges; cut short when the window starts closing, so that a worker the
 // window waits for ends promptly.
@@ -51,13 +57,21 @@ struct Failure {
     std::int32_t status = 0;
     int imageId = 0;
     std::uint32_t address = 0;
+    ReadBack readBack{};
 };
 
 // The error box (if the failure has a message), the outcome, then ReleaseControls. -1.
 int ReportFailure(Host& host, const Failure& failure);
+// The same, with what the read-back check has learnt so far in the outcome.
+int ReportFailure(const ProcedureEnv& env, Failure failure);
+
+// Why the answers could no longer be placed, once the reply ledger has counted a surplus:
+// replies that came twice, or only answers that came after they had been given up for lost.
+Cause SurplusCause(const UpdateContext& context);
 
 // The failure for a wait's answer that a step does not accept: a surplus reply, or the
 // device's failure status.
-Failure FailureFromStatus(int messageId, Phase phase, std::int32_t status);
+Failure FailureFromStatus(const UpdateContext& context, int messageId, Phase phase,
+                          std::int32_t status);
 
 }  // namespace tq5::engine

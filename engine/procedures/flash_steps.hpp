@@ -21,13 +21,16 @@ inline constexpr int kMaxEraseAttempts = 7;
 int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan = nullptr);
 
 // Reads back every region the plan wrote (the boot image's only when the boot rows ran) and
-// compares it with its image. The first difference, or a region that can't be read, fails
-// with "Transfer error occurred.".
+// compares it with its image, through `env.reader` (one of its own when there is none). The
+// first difference, or a read that keeps failing at a size the device served, fails with
+// "Transfer error occurred.". 0 also when the device serves no read: the reader says so.
 int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan);
 
 int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size);
 
 // Writes image `resourceId` at `address` in blocks of 4096 bytes; `size` 0 = the whole image.
+// With a reader in `env`, a block whose answer never came and whose resend the device
+// refused is read back, and counts as written when the flash holds it.
 int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
                std::uint32_t resourceId);
 

@@ -21,8 +21,8 @@ int IdentifyDevice(const ProcedureEnv& env) {
     if (!status) return ReportFailure(env.host, {IDS_TIMEOUT_1, Phase::Identify, Cause::TimedOut});
     if (*status == kStatusClosing) return -1;
     if (*status != 0) {
-        return ReportFailure(env.host,
-                             FailureFromStatus(IDS_ILLEGAL_DEVICE, Phase::Identify, *status));
+        return ReportFailure(
+            env.host, FailureFromStatus(context, IDS_ILLEGAL_DEVICE, Phase::Identify, *status));
     }
 
     const DeviceId id = context.ReportedDeviceId();

@@ -13,6 +13,8 @@
 
 namespace tq5::engine {
 
+class FlashReader;
+
 struct ProcedureEnv {
     UpdateContext& context;
     Host& host;
@@ -25,6 +27,9 @@ struct ProcedureEnv {
     bool verifyFlash = false;
     // The plan row a step runs for (set by the plan runner for its steps); null outside it.
     const int* planRow = nullptr;
+    // How the update reads its flash back (set by the update when `verifyFlash` is on); the
+    // write step also reads a block whose answer never came and whose resend was refused.
+    FlashReader* reader = nullptr;
 };
 
 }  // namespace tq5::engine

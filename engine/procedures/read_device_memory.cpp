@@ -12,7 +12,7 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
     const std::size_t size =
         protocol::BuildReadMemoryRequest(request, context.DeviceByte(), address, length);
     context.ResetReadCount();  // before the request leaves, so its replies append from 0
-    if (!SendRequest(context, request, size, Answer::Other)) {
+    if (!SendRequest(context, request, size, Answer::Read)) {
         return {context.IsClosing() ? ReadOutcome::Closing : ReadOutcome::SendFailed};
     }
     for (;;) {
@@ -20,7 +20,10 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
         if (!status) return {ReadOutcome::TimedOut};
         if (*status == kStatusClosing) return {ReadOutcome::Closing};
         if (*status == kStatusDuplicated) return {ReadOutcome::Duplicated};
-        if (*status != 0) return {ReadOutcome::Failed, *status};
+        if (*status != 0) {
+            const bool refusal = context.LastReply() == UpdateContext::ReplyKind::Status;
+            return {refusal ? ReadOutcome::Refused : ReadOutcome::Failed, *status};
+        }
         // A reply that signals without delivering data (a read reply of another kind) leaves
         // the read count short: the buffer then holds an earlier read's bytes, not these.
         const std::int32_t read = context.ReadCount();
@@ -30,18 +33,22 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
     }
 }
 
-Failure ReadFailure(int messageId, Phase phase, const ReadResult& result) {
+Failure ReadFailure(const UpdateContext& context, int messageId, Phase phase,
+                    const ReadResult& result) {
     switch (result.outcome) {
         case ReadOutcome::TimedOut:
             return {messageId, phase, Cause::TimedOut};
         case ReadOutcome::SendFailed:
             return {messageId, phase, Cause::SendFailed};
         case ReadOutcome::Duplicated:
-            return {IDS_TRANSFER_ERROR, phase, Cause::DuplicateReplies};
+            return {IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
+        case ReadOutcome::Refused:
+            return {messageId, phase, Cause::DeviceStatus, result.status};
         case ReadOutcome::Failed:
             return {messageId, phase, Cause::BrokenReply, result.status};
         case ReadOutcome::Read:
         case ReadOutcome::Closing:
+        case ReadOutcome::Unreadable:
             break;
     }
     return {messageId, phase, Cause::None};

@@ -13,14 +13,16 @@ enum class ReadOutcome {
     Read,        // `count` bytes (at least) are in the read buffer
     TimedOut,    // no answer within the wait
     SendFailed,  // the request could not be sent
-    Failed,      // an answer that brought no data: a failure status or a broken reply
+    Refused,     // a status reply refused the read (`status`)
+    Failed,      // an answer that brought no data: a broken reply, or one of the wrong kind
     Duplicated,  // the reply ledger counted a surplus reply
     Closing,     // the window is going away
+    Unreadable,  // the read-back check found no read size the device serves
 };
 
 struct ReadResult {
     ReadOutcome outcome = ReadOutcome::TimedOut;
-    std::int32_t status = 0;  // Failed: the status the answer left
+    std::int32_t status = 0;  // Refused, Failed: the status the answer left
 };
 
 // Sends one ReadMemoryRequest for `length` bytes and waits up to `waitMs` for each reply,
@@ -30,6 +32,7 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
                         std::uint32_t count, std::uint32_t waitMs);
 
 // The failure a read that did not end in Read (nor Closing) reports, with `messageId`.
-Failure ReadFailure(int messageId, Phase phase, const ReadResult& result);
+Failure ReadFailure(const UpdateContext& context, int messageId, Phase phase,
+                    const ReadResult& result);
 
 }  // namespace tq5::engine

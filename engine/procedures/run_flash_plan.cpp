@@ -28,11 +28,12 @@ BootCheck CheckBootVersion(const ProcedureEnv& env) {
     std::array<std::uint8_t, kVersionFieldLength> deviceField{};
     if (result.outcome == ReadOutcome::Read &&
         env.context.CopyReadData(deviceField.data(), deviceField.size())) {
+        env.context.Log().NoteDeviceVersion(VersionSlot::Boot, deviceField.data());
         return deviceField == imageField ? BootCheck::SkipBootRows : BootCheck::RunBootRows;
     }
     if (result.outcome == ReadOutcome::Closing) return BootCheck::Failed;
     // This failure has no message of its own (a surplus reply has: the link duplicates).
-    ReportFailure(env.host, ReadFailure(0, Phase::BootVersion, result));
+    ReportFailure(env.host, ReadFailure(env.context, 0, Phase::BootVersion, result));
     return BootCheck::Failed;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/procedures/version_check.hpp"
 
+#include <algorithm>
+
 namespace tq5::engine {
 
 int SanitizeVersion(VersionBuffer& text) {
@@ -11,6 +13,22 @@ int SanitizeVersion(VersionBuffer& text) {
     }
     if (!printable) text = {'*', '.', '*', '*', '\0'};
     return 0;
+}
+
+std::string VersionText(const std::uint8_t* field) {
+    VersionBuffer text{};
+    std::copy(field, field + kVersionFieldLength, text.begin());
+    SanitizeVersion(text);
+    return reinterpret_cast<const char*>(text.data());
+}
+
+std::string ImageVersionText(const FirmwareStore& images, const VersionField& field) {
+    VersionBuffer text{};
+    if (ReadImageBytes(images, field.imageId, field.imageOffset, kVersionFieldLength,
+                       text.data()) != 0) {
+        return "missing";
+    }
+    return VersionText(text.data());
 }
 
 }  // namespace tq5::engine

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_reader.hpp"
 #include "engine/procedures/flash_steps.hpp"
 #include "engine/procedures/identify_device.hpp"
 #include "engine/string_table.hpp"
@@ -38,8 +39,8 @@ int EnterUpdateMode(const ProcedureEnv& env) {
             host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate, Cause::NotInUpdateMode, *status});
     }
     if (*status != 0) {
-        return ReportFailure(host,
-                             FailureFromStatus(IDS_TRANSFER_ERROR, Phase::EnterUpdate, *status));
+        return ReportFailure(
+            host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::EnterUpdate, *status));
     }
     return 0;
 }
@@ -76,13 +77,18 @@ int Finish(const ProcedureEnv& env) {
     if (*status != kStatusDuplicated) Pause(context, settleMs);
     if (context.IsClosing()) return -1;
     if (*status == kStatusDuplicated || context.SurplusReplies() > 0) {
-        return ReportFailure(
-            env.host, FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Finish, kStatusDuplicated));
+        return ReportFailure(env.host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Finish,
+                                                         kStatusDuplicated));
     }
     return 0;
 }
 
-int RunUpdate(const ProcedureEnv& env) {
+int RunUpdate(const ProcedureEnv& updateEnv) {
+    // The read-back check's reader lives for the whole update: a read size found while
+    // writing is kept for the check at the end.
+    FlashReader reader;
+    ProcedureEnv env = updateEnv;
+    if (env.verifyFlash) env.reader = &reader;
     Host& host = env.host;
     // Replies are counted from the first status request on; identification counts nothing.
     env.context.CloseReplyLedger();
@@ -99,6 +105,8 @@ int RunUpdate(const ProcedureEnv& env) {
     if (Finish(env) != 0) return -1;
     Outcome completed;
     completed.completed = true;
+    if (env.verifyFlash) completed.readBack = reader.Summary();
+    completed.verified = completed.readBack.result == ReadBackResult::Verified;
     completed.messageId = IDS_UPDATE_COMPLETED;
     completed.phase = Phase::Finish;
     host.ReportOutcome(completed);

@@ -1,8 +1,10 @@
-// The read-back check: every region the plan wrote is read back from the device in chunks
-// and compared with its image, so that success is only ever reported over a flash that holds
-// the images. Replies carry no reference to their request, so a chunk's data is trusted
-// only once every earlier send of it has had its answer or been given up, and a difference
-// is confirmed by a second read before it fails the update.
+// The read-back check: every region the plan wrote is read back from the device and
+// compared with its image, so that success is only ever reported over a flash that holds the
+// images. Replies carry no reference to their request, so a difference is confirmed by a
+// second read before it fails the update (a late reply to an earlier read may have come in
+// place of this one's). A device that serves no read leaves the flash as the plan wrote it,
+// every block acknowledged with its CRC checked: the update then ends as it ends without the
+// check, and its outcome says the flash was not read back.
 
 #include <algorithm>
 #include <array>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_reader.hpp"
 #include "engine/procedures/flash_steps.hpp"
 #include "engine/procedures/read_device_memory.hpp"
 #include "engine/string_table.hpp"
@@ -17,46 +20,8 @@
 namespace tq5::engine {
 namespace {
 
-// A chunk's reply (4,096 data bytes, 4,700 bytes in all) is the size of a write block: it
-// fits one received message on every MIDI system the updater runs on.
-constexpr std::uint32_t kVerifyChunkBytes = 4096;
-// Sends of one chunk's read that may fail (no answer, a broken reply) before the check does.
-constexpr int kMaxReadAttempts = 8;
-
-// Reads one chunk into the start of the read buffer, sending the request again after a
-// lost or broken reply. Before it returns Read, the late answers to earlier sends of the
-// chunk are waited for (one wait each): taken for the next chunk's, they would be compared
-// with the wrong bytes.
-ReadResult ReadChunk(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length) {
-    UpdateContext& context = env.context;
-    int unanswered = 0;
-    for (int attempt = 1;; ++attempt) {
-        const ReadResult result =
-            ExchangeRead(env, address, length, length, env.timing.verifyReadWaitMs);
-        switch (result.outcome) {
-            case ReadOutcome::Read:
-                for (; unanswered > 0; --unanswered) {
-                    const std::optional<std::int32_t> late =
-                        AwaitReply(context, env.timing.verifyReadWaitMs);
-                    if (!late) break;  // the rest were lost
-                    if (*late == kStatusClosing) return {ReadOutcome::Closing};
-                    if (*late == kStatusDuplicated) return {ReadOutcome::Duplicated};
-                }
-                return result;
-            case ReadOutcome::Closing:
-            case ReadOutcome::Duplicated:
-                return result;
-            case ReadOutcome::TimedOut:
-                ++unanswered;
-                break;
-            case ReadOutcome::SendFailed:
-            case ReadOutcome::Failed:
-                break;
-        }
-        if (attempt == kMaxReadAttempts) return result;
-        Pause(context, env.timing.retryPauseMs);
-    }
-}
+// Compared and counted in pieces of a write block's size, whatever size the reads take.
+constexpr std::uint32_t kVerifyChunkBytes = kLargestReadBytes;
 
 // Offset of the first byte that differs, or `length` when none does.
 std::uint32_t FirstDifference(const std::uint8_t* read, const std::uint8_t* image,
@@ -74,6 +39,11 @@ struct Region {
 }  // namespace
 
 int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
+    FlashReader ownReader;
+    ProcedureEnv checkEnv = env;
+    if (checkEnv.reader == nullptr) checkEnv.reader = &ownReader;
+    FlashReader& reader = *checkEnv.reader;
+
     std::vector<Region> regions;
     std::int64_t total = 0;
     for (const FlashPlanRow& row : kFlashPlan) {
@@ -83,7 +53,7 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
         // The plan has written every one of them: a missing image has failed it already.
         if (!image || image->data == nullptr) {
             return ReportFailure(
-                env.host, {IDS_TRANSFER_ERROR, Phase::Verify, Cause::MissingImage, 0, imageId});
+                checkEnv, {IDS_TRANSFER_ERROR, Phase::Verify, Cause::MissingImage, 0, imageId});
         }
         const std::uint32_t size = row.size != 0 ? std::min(row.size, image->size) : image->size;
         regions.push_back({imageId, row.address, image->data, size});
@@ -98,30 +68,32 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
             const std::uint32_t length = std::min(kVerifyChunkBytes, region.size - offset);
             const std::uint8_t* expected = region.bytes + offset;
             std::uint32_t differs = length;
-            // A difference is read a second time before it counts: a reply of an earlier
-            // read given up as lost may have come in place of this one's.
             for (int read = 0; read < 2; ++read) {
-                const ReadResult result = ReadChunk(env, region.address + offset, length);
+                const ReadResult result =
+                    reader.Read(checkEnv, region.address + offset, length, chunk.data());
                 if (result.outcome == ReadOutcome::Closing) return -1;
-                if (result.outcome != ReadOutcome::Read ||
-                    !env.context.CopyReadData(chunk.data(), length)) {
-                    Failure failure = ReadFailure(IDS_TRANSFER_ERROR, Phase::Verify, result);
+                if (result.outcome == ReadOutcome::Unreadable) return 0;
+                if (result.outcome != ReadOutcome::Read) {
+                    Failure failure =
+                        ReadFailure(env.context, IDS_TRANSFER_ERROR, Phase::Verify, result);
                     failure.imageId = region.imageId;
                     failure.address = region.address + offset;
-                    return ReportFailure(env.host, failure);
+                    return ReportFailure(checkEnv, failure);
                 }
                 differs = FirstDifference(chunk.data(), expected, length);
                 if (differs == length) break;
             }
             if (differs != length) {
-                return ReportFailure(env.host,
+                return ReportFailure(checkEnv,
                                      {IDS_TRANSFER_ERROR, Phase::Verify, Cause::Mismatch, 0,
                                       region.imageId, region.address + offset + differs});
             }
             done += length;
+            reader.NoteCompared(length);
             ReportStep(env, Phase::Verify, done, total);
         }
     }
+    reader.MarkVerified();
     return 0;
 }
 

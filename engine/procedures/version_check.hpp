@@ -16,6 +16,10 @@ using VersionBuffer = std::array<std::uint8_t, 5>;
 // Leaves four printable characters (0x20..0x7E) as they are; anything else becomes "*.**".
 // Returns 0.
 int SanitizeVersion(VersionBuffer& text);
+// A four-byte version field as text, sanitised as above.
+std::string VersionText(const std::uint8_t* field);
+// The version field of an image, as text; "missing" when the image does not hold it.
+std::string ImageVersionText(const FirmwareStore& images, const VersionField& field);
 
 // The worker, run on its own thread after OpenSelectedPorts, LockControls and a reset of the
 // reply event. `ports` is the generation that OpenSelectedPorts opened for this check: the

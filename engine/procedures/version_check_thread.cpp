@@ -19,6 +19,7 @@ bool ReadVersionField(const ProcedureEnv& env, const VersionField& field, Versio
     if (ReadDeviceMemory(env, field.flashAddress, kVersionFieldLength, device.data()) != 0) {
         return false;
     }
+    env.context.Log().NoteDeviceVersion(slot, device.data());
     SanitizeVersion(device);
     env.versions.Set(VersionSource::Device, slot, TextOf(device));
     // A missing image leaves the zeroed buffer empty; its result is not looked at.
@@ -31,6 +32,7 @@ bool ReadVersionField(const ProcedureEnv& env, const VersionField& field, Versio
 
 std::int32_t ReadVersions(const ProcedureEnv& env) {
     if (IdentifyDevice(env) != 0) return -1;
+    env.context.Log().EnterPhase(Phase::Versions);
     if (!ReadVersionField(env, kSystemVersion, VersionSlot::System)) return -1;
     // A failed preset read keeps the preset texts of the last check; the check goes on.
     ReadVersionField(env, kPresetVersion, VersionSlot::Preset);

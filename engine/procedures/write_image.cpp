@@ -1,7 +1,10 @@
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <limits>
 
 #include "engine/procedures/exchange.hpp"
+#include "engine/procedures/flash_reader.hpp"
 #include "engine/procedures/flash_steps.hpp"
 #include "engine/string_table.hpp"
 #include "engine/text_format.hpp"
@@ -31,10 +34,25 @@ Verdict SettleVerdict(UpdateContext& context, std::uint32_t waitMs, std::int32_t
     return {status, unanswered};
 }
 
-std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - since)
-                                          .count());
+enum class BlockOnFlash { Written, NotKnown, Closing, Duplicated };
+
+// A device that will not write over a written block refuses the resend of a block that it
+// wrote when only its answer was lost. Reading the block back tells.
+BlockOnFlash ReadBlockBack(const ProcedureEnv& env, std::uint32_t address, const std::uint8_t* data,
+                           std::uint32_t length) {
+    std::array<std::uint8_t, protocol::kMaxBlockBytes> flash{};
+    const ReadResult result = env.reader->Read(env, address, length, flash.data());
+    switch (result.outcome) {
+        case ReadOutcome::Read:
+            return std::equal(data, data + length, flash.data()) ? BlockOnFlash::Written
+                                                                 : BlockOnFlash::NotKnown;
+        case ReadOutcome::Closing:
+            return BlockOnFlash::Closing;
+        case ReadOutcome::Duplicated:
+            return BlockOnFlash::Duplicated;
+        default:
+            return BlockOnFlash::NotKnown;
+    }
 }
 
 }  // namespace
@@ -59,8 +77,10 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
     ReportStep(env, Phase::Write, 0, total);
     std::int32_t offset = 0;
     std::int32_t blockLength = protocol::kMaxBlockBytes;
-    int failures = 0;    // consecutive, time-outs, failed sends and error statuses alike
-    int unanswered = 0;  // sends of this block that timed out
+    int failures = 0;         // consecutive, time-outs, failed sends and error statuses alike
+    int unanswered = 0;       // sends of this block that timed out
+    bool answerLost = false;  // a send of this block was never answered
+    bool readBack = false;    // this block has been read back
     std::uint8_t* request = context.WorkerSendBuffer();
     for (;;) {
         if (offset + blockLength > total) blockLength = total - offset;
@@ -84,7 +104,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             // later still counts as surplus rather than as some later block's answer.
             context.ForgoStatusReplies(verdict.unanswered);
         } else if (status == 0 && failures == 0) {
-            context.NoteAnswerTime(ElapsedMs(sentAt));
+            context.NoteAnswerTime(MsSince(sentAt));
         }
         if (!status) {
             if (failures + 1 >= kMaxBlockAttempts) {
@@ -93,7 +113,10 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
                            0, imageId});
             }
             ++failures;
-            if (sent) ++unanswered;
+            if (sent) {
+                ++unanswered;
+                answerLost = true;
+            }
             Pause(env.context, env.timing.retryPauseMs);
             if (unanswered == 0) continue;
             // An answer that came during the pause is a late one to a send of this block (the
@@ -109,13 +132,28 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             }
         }
         if (*status == kStatusClosing) return -1;
-        if (*status == kStatusDuplicated) {
-            Failure failure = FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Write, *status);
-            failure.imageId = imageId;
-            return ReportFailure(host, failure);
-        }
         unanswered = 0;
+        if (*status != 0 && *status != kStatusDuplicated && answerLost && !readBack &&
+            env.reader != nullptr) {
+            readBack = true;
+            const BlockOnFlash onFlash =
+                ReadBlockBack(env, address + static_cast<std::uint32_t>(offset),
+                              image->data + offset, static_cast<std::uint32_t>(blockLength));
+            if (onFlash == BlockOnFlash::Closing) return -1;
+            if (onFlash == BlockOnFlash::Duplicated) status = kStatusDuplicated;
+            if (onFlash == BlockOnFlash::Written) {
+                env.reader->NoteBlockFoundWritten();
+                status = 0;
+            }
+        }
+        if (*status == kStatusDuplicated) {
+            Failure failure = FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Write, *status);
+            failure.imageId = imageId;
+            return ReportFailure(env, failure);
+        }
         if (*status == 0) {
+            answerLost = false;
+            readBack = false;
             failures = 0;
             offset += blockLength;
             host.SetProgressPos(offset);
@@ -124,9 +162,9 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             continue;
         }
         if (failures + 1 >= kMaxBlockAttempts) {
-            Failure failure = FailureFromStatus(IDS_TRANSFER_ERROR, Phase::Write, *status);
+            Failure failure = FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Write, *status);
             failure.imageId = imageId;
-            return ReportFailure(host, failure);
+            return ReportFailure(env, failure);
         }
         ++failures;
         Pause(env.context, env.timing.retryPauseMs);

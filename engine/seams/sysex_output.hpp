@@ -12,6 +12,10 @@ public:
     // Returns 1 once the driver has finished with the bytes, 0 on failure (port not open,
     // message refused, or the driver never finished).
     virtual int SendLong(const std::uint8_t* bytes, std::uint32_t length) = 0;
+    // True when SendLong returns before the bytes have left the computer: the time they then
+    // still need on the line is added to the wait for the answer. An output that hands the
+    // message straight to its receiver (tests, in-process devices) has no line to add.
+    virtual bool SendReturnsBeforeLineTime() const { return false; }
 };
 
 }  // namespace tq5::engine

@@ -18,6 +18,8 @@ int SendStatus(UpdateContext& context, std::uint8_t status) {
 }
 
 void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& m) {
+    context.NoteReadReply();
+    context.SetLastReply(UpdateContext::ReplyKind::Read);
     context.SetStatus(protocol::kStatusError);
     if (m.kind == MessageClass::ReadMemoryReply &&
         context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc)) {
@@ -36,11 +38,25 @@ int SendErrorReply(UpdateContext& context, std::uint8_t status) {
 
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
     const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
+    context.Log().NoteReceived(m);
+    switch (m.kind) {
+        case MessageClass::StatusReply:
+        case MessageClass::CompletionNotice:
+        case MessageClass::ReadReplyOther:
+        case MessageClass::ReadReplyFailed:
+        case MessageClass::ReadMemoryReply:
+        case MessageClass::IdentityReply:
+            context.NoteLineClear();  // an answer: before its signal, which a wait acts on
+            break;
+        default:
+            break;
+    }
     switch (m.kind) {
         case MessageClass::Ignored:
             break;
         case MessageClass::StatusReply:
-            context.NoteStatusReply();  // counted before the signal that publishes it
+            context.NoteStatusReply(m.status);  // counted before the signal that publishes it
+            context.SetLastReply(UpdateContext::ReplyKind::Status);
             context.SetStatus(m.status);
             context.Event().Set();
             break;
@@ -49,10 +65,12 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
             break;
         case MessageClass::CompletionNotice:
             context.NoteCompletionNotice();
+            context.SetLastReply(UpdateContext::ReplyKind::Other);
             context.SetStatus(protocol::kStatusOk);
             context.Event().Set();
             break;
         case MessageClass::ReadReplyOther:
+            context.SetLastReply(UpdateContext::ReplyKind::Other);
             context.Event().Set();  // the status keeps the value it had
             break;
         case MessageClass::ReadReplyFailed:
@@ -71,6 +89,7 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
         case MessageClass::IdentityReply:
             // The id is stored before the status and the signal, which publish it.
             context.SetReportedDeviceId(m.deviceId);
+            context.SetLastReply(UpdateContext::ReplyKind::Other);
             context.SetStatus(protocol::kStatusOk);
             context.Event().Set();
             break;

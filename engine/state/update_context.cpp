@@ -1,10 +1,12 @@
 #include "engine/state/update_context.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "engine/timing.hpp"
 #include "protocol/codec.hpp"
 
 namespace tq5::engine {
@@ -28,7 +30,10 @@ void UpdateContext::ResetReplyLedger(bool open) {
     std::lock_guard guard(ledgerLock_);
     ledgerOpen_ = open;
     statusRepliesOwed_ = 0;
+    readAnswerOwed_ = false;
+    forgoneReplies_ = 0;
     surplusReplies_ = 0;
+    lateReplies_ = 0;
     unaskedCompletions_ = 0;
     longestAnswerMs_ = 0;
 }
@@ -36,26 +41,65 @@ void UpdateContext::ResetReplyLedger(bool open) {
 void UpdateContext::ExpectStatusReply() {
     std::lock_guard guard(ledgerLock_);
     ++statusRepliesOwed_;
+    // A read still unanswered has been given up: its refusal, should it come now, is late.
+    if (readAnswerOwed_) {
+        readAnswerOwed_ = false;
+        ++forgoneReplies_;
+    }
+}
+
+void UpdateContext::CancelStatusRequest() {
+    std::lock_guard guard(ledgerLock_);
+    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - 1);
 }
 
 void UpdateContext::ForgoStatusReplies(std::int32_t count) {
     std::lock_guard guard(ledgerLock_);
-    statusRepliesOwed_ = std::max(0, statusRepliesOwed_ - std::max(0, count));
+    const std::int32_t forgone = std::min(statusRepliesOwed_, std::max(0, count));
+    statusRepliesOwed_ -= forgone;
+    forgoneReplies_ += forgone;
 }
 
-void UpdateContext::CountAnswer(std::int32_t& unowed) {
+void UpdateContext::ExpectReadAnswer() {
     std::lock_guard guard(ledgerLock_);
-    if (!ledgerOpen_) return;  // before a procedure counts, a stray answer proves nothing
-    if (statusRepliesOwed_ > 0) {
-        --statusRepliesOwed_;
-    } else {
-        ++unowed;
-    }
+    readAnswerOwed_ = true;
 }
 
-void UpdateContext::NoteStatusReply() { CountAnswer(surplusReplies_); }
+void UpdateContext::NoteReadReply() {
+    std::lock_guard guard(ledgerLock_);
+    readAnswerOwed_ = false;
+}
 
-void UpdateContext::NoteCompletionNotice() { CountAnswer(unaskedCompletions_); }
+bool UpdateContext::CountAnswer() {
+    if (!ledgerOpen_) return true;  // before a procedure counts, a stray answer proves nothing
+    if (statusRepliesOwed_ == 0) return false;
+    --statusRepliesOwed_;
+    return true;
+}
+
+void UpdateContext::NoteStatusReply(std::uint8_t status) {
+    bool late = false;
+    {
+        std::lock_guard guard(ledgerLock_);
+        if (CountAnswer()) return;
+        if (status != 0 && readAnswerOwed_) {
+            readAnswerOwed_ = false;  // the read's refusal
+            return;
+        }
+        ++surplusReplies_;
+        if (forgoneReplies_ > 0) {
+            --forgoneReplies_;
+            ++lateReplies_;
+            late = true;
+        }
+    }
+    log_.NoteUnowedReply(late);
+}
+
+void UpdateContext::NoteCompletionNotice() {
+    std::lock_guard guard(ledgerLock_);
+    if (!CountAnswer()) ++unaskedCompletions_;
+}
 
 bool UpdateContext::TakeUnaskedCompletion() {
     std::lock_guard guard(ledgerLock_);
@@ -67,6 +111,11 @@ bool UpdateContext::TakeUnaskedCompletion() {
 std::int32_t UpdateContext::SurplusReplies() const {
     std::lock_guard guard(ledgerLock_);
     return surplusReplies_;
+}
+
+std::int32_t UpdateContext::LateReplies() const {
+    std::lock_guard guard(ledgerLock_);
+    return lateReplies_;
 }
 
 void UpdateContext::NoteAnswerTime(std::uint32_t ms) {
@@ -119,8 +168,38 @@ void UpdateContext::SetOutput(SysExOutput* output) {
 int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
     std::lock_guard guard(outputLock_);
-    if (output_ == nullptr) return -1;
-    return output_->SendLong(bytes, static_cast<std::uint32_t>(length)) == 1 ? 0 : -1;
+    // Noted before the bytes leave: the answer may be in before the send returns.
+    log_.NoteSending(bytes, length);
+    if (output_ == nullptr || output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) {
+        log_.NoteSendFailed();
+        return -1;
+    }
+    if (output_->SendReturnsBeforeLineTime()) {
+        // The system holds the bytes and puts them on the line after whatever it still holds.
+        using Clock = std::chrono::steady_clock;
+        const Clock::rep now = Clock::now().time_since_epoch().count();
+        const Clock::rep start = std::max(now, lineClearAt_.load());
+        lineClearAt_.store(
+            start + std::chrono::duration_cast<Clock::duration>(MidiLineTime(length)).count());
+    }
+    return 0;
+}
+
+void UpdateContext::NoteLineClear() {
+    // Without the output's lock, which a send holds while it blocks: a send that meanwhile
+    // stores a later time keeps it, which only lengthens one wait.
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::int64_t clearAt = lineClearAt_.load();
+    while (clearAt > now && !lineClearAt_.compare_exchange_weak(clearAt, now)) {
+    }
+}
+
+std::uint32_t UpdateContext::LineBacklogMs() const {
+    using Clock = std::chrono::steady_clock;
+    const Clock::duration left{lineClearAt_.load() - Clock::now().time_since_epoch().count()};
+    if (left <= Clock::duration::zero()) return 0;
+    // Rounded up: a wait never ends before the last byte has left.
+    return static_cast<std::uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 }  // namespace tq5::engine

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/seams/sysex_output.hpp"
+#include "engine/state/exchange_log.hpp"
 #include "engine/state/reply_event.hpp"
 #include "engine/state/stored_identity_reply.hpp"
 #include "protocol/messages.hpp"
@@ -52,20 +53,39 @@ public:
     void CloseReplyLedger() { ResetReplyLedger(false); }
     // Worker: before each request that a status reply answers.
     void ExpectStatusReply();
-    // Worker: `count` answers it waited for in vain, given up as lost (or a send that failed).
+    // Worker: a status request whose send failed; its answer will not come.
+    void CancelStatusRequest();
+    // Worker: `count` answers it waited for in vain, given up as lost. One that comes after
+    // all is still surplus, but late rather than twice.
     void ForgoStatusReplies(std::int32_t count);
-    // Dispatcher: one status reply has arrived.
-    void NoteStatusReply();
+    // Worker: before each read request. A device that will not serve a read answers it with
+    // a status reply, its refusal: a failure status that answers no status request is then
+    // the read's answer, not a surplus. Status 0 answers no read, and a second status reply
+    // to one read is surplus, so a reply that comes twice is still caught.
+    void ExpectReadAnswer();
+    // Dispatcher: one status reply (with its status) has arrived.
+    void NoteStatusReply(std::uint8_t status);
+    // Dispatcher: a read reply has arrived: the read being waited for is answered with data.
+    void NoteReadReply();
     // Dispatcher: a completion notice has arrived. It answers a status request still owed an
     // answer; with none owed it is the device's own word that it has finished, which the
     // finish request takes as its answer however early it came.
     void NoteCompletionNotice();
+    // Status replies that answered no request: those that came twice, and those that came
+    // after their request had been given up for lost (LateReplies, a part of them).
     std::int32_t SurplusReplies() const;
+    std::int32_t LateReplies() const;
     // Worker: true (once) when a completion notice came while no answer was owed.
     [[nodiscard]] bool TakeUnaskedCompletion();
     // Worker: how long a request waited for its answer; the longest is kept.
     void NoteAnswerTime(std::uint32_t ms);
     std::uint32_t LongestAnswerMs() const;
+
+    // What the reply that signalled last was: a waiting read tells a refusal (a status
+    // reply) from a read reply that failed its checks.
+    enum class ReplyKind : std::uint8_t { None, Status, Read, Other };
+    void SetLastReply(ReplyKind kind) { lastReply_.store(kind); }
+    ReplyKind LastReply() const { return lastReply_.load(); }
 
     // --- busy flag ------------------------------------------------------------------------
     void SetBusy(bool busy) { busy_.store(busy ? 1 : 0); }
@@ -99,17 +119,32 @@ public:
     // Sends one whole message; 0 on success, -1 on failure. Sends from the worker and from
     // the dispatcher are serialised, so two messages never interleave on the line.
     int SendSysEx(const std::uint8_t* bytes, std::size_t length);
+    // How long, from now, the messages sent so far still need before their last byte has
+    // left the computer: nothing when the output's sends return only once the bytes are out;
+    // otherwise their time on a MIDI line, one after the other, from each send's return.
+    std::uint32_t LineBacklogMs() const;
+    // Dispatcher: the device has answered. Requests go one at a time, each after the answer
+    // to the last, so what was sent before has left the computer: the line is clear. (Line
+    // time counted for every block of a link faster than MIDI's would otherwise add up to
+    // minutes on the wait for the first answer that is lost.)
+    void NoteLineClear();
 
     // The worker's own build buffer; the dispatcher builds its answers elsewhere.
     std::uint8_t* WorkerSendBuffer() { return workerSendBuffer_.get(); }
 
+    // --- what was exchanged, for a support report ----------------------------------------
+    ExchangeLog& Log() { return log_; }
+    const ExchangeLog& Log() const { return log_; }
+
 private:
     void ResetReplyLedger(bool open);
-    // An answer to the oldest request still owed one; with none owed, counted in `unowed`.
-    void CountAnswer(std::int32_t& unowed);
+    // Under the ledger's lock: true when the answer is one owed to a status request (or
+    // nothing is counted yet); false when none is owed.
+    bool CountAnswer();
 
     ReplyEvent replyEvent_;
     std::atomic<std::int32_t> status_{0};
+    std::atomic<ReplyKind> lastReply_{ReplyKind::None};
     std::atomic<bool> closing_{false};
     std::atomic<std::int32_t> busy_{0};
     // Device ids travel between threads as one 32-bit word, which every compiler keeps
@@ -130,7 +165,10 @@ private:
     mutable std::mutex ledgerLock_;
     bool ledgerOpen_ = false;
     std::int32_t statusRepliesOwed_ = 0;
+    bool readAnswerOwed_ = false;
+    std::int32_t forgoneReplies_ = 0;  // given up for lost; one may still come
     std::int32_t surplusReplies_ = 0;
+    std::int32_t lateReplies_ = 0;
     std::int32_t unaskedCompletions_ = 0;
     std::uint32_t longestAnswerMs_ = 0;
 
@@ -146,7 +184,11 @@ private:
 
     std::mutex outputLock_;
     SysExOutput* output_ = nullptr;
+    // When the line is clear of what was sent, in steady-clock ticks; written under
+    // outputLock_, read by the worker without it (a send may hold the lock for long).
+    std::atomic<std::int64_t> lineClearAt_{0};
     std::unique_ptr<std::uint8_t[]> workerSendBuffer_;
+    ExchangeLog log_;
 };
 
 }  // namespace tq5::engine

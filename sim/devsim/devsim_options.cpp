@@ -97,6 +97,9 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
                  "send the completion notice right after the last block, unasked, and leave "
                  "the finish request unanswered");
 
+    app.add_flag("--strict-writes", options.device.strictWrites,
+                 "refuse a write block over flash that is not erased, even with the same bytes");
+
     bool dinTiming = false;
     app.add_flag("--din-timing", dinTiming,
                  "a 31,250-baud line and typical flash times (default: instant)");

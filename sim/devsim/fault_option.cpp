@@ -32,7 +32,11 @@ const std::map<std::string, FaultAction>& ActionNames() {
         {"realtime-bytes", FaultAction::RealTimeBytes},
         {"split-reply", FaultAction::SplitReply},
         {"foreign-unterminated", FaultAction::ForeignUnterminated},
-        {"lose-request", FaultAction::LoseRequest}};
+        {"lose-request", FaultAction::LoseRequest},
+        {"refuse-read-above", FaultAction::RefuseLargeRead},
+        {"ignore-read-above", FaultAction::IgnoreLargeRead},
+        {"read-in-pieces", FaultAction::ReadInPieces},
+        {"flip-stored-bit", FaultAction::FlipStoredBit}};
     return names;
 }
 
@@ -62,15 +66,26 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
 
     const auto request = RequestNames().find(parts[0]);
     const auto action = ActionNames().find(parts[2]);
-    const auto ordinal = ParseNumber(parts[1], 0xFFFFFFFFul);
-    if (request == RequestNames().end() || action == ActionNames().end() || !ordinal) {
+    // ORDINAL, or FIRST-LAST for a run of requests.
+    const std::size_t dash = parts[1].find('-');
+    const auto ordinal = ParseNumber(parts[1].substr(0, dash), 0xFFFFFFFFul);
+    const auto last =
+        dash == std::string::npos ? ordinal : ParseNumber(parts[1].substr(dash + 1), 0xFFFFFFFFul);
+    if (request == RequestNames().end() || action == ActionNames().end() || !ordinal || !last ||
+        *last < *ordinal || (*ordinal == 0 && dash != std::string::npos)) {
         return std::nullopt;
     }
     Fault fault;
     fault.on = request->second;
     fault.action = action->second;
     fault.ordinal = static_cast<std::uint32_t>(*ordinal);
+    fault.count = static_cast<std::uint32_t>(*last - *ordinal + 1);
     if (fault.action == FaultAction::DuplicateLate) fault.delayMs = kDefaultLateCopyMs;
+    if (fault.action == FaultAction::RefuseLargeRead ||
+        fault.action == FaultAction::IgnoreLargeRead) {
+        fault.bytes = kDefaultLargestRead;
+    }
+    if (fault.action == FaultAction::ReadInPieces) fault.bytes = kDefaultReadPiece;
     if (!FaultFits(fault.action, fault.on)) return std::nullopt;
     if (parts.size() == 4) {
         const auto value = ParseNumber(
@@ -90,6 +105,12 @@ std::optional<Fault> ParseFaultOption(const std::string& text) {
             case FaultAction::SendTruncated:
                 fault.truncateTo = *value;
                 break;
+            case FaultAction::RefuseLargeRead:
+            case FaultAction::IgnoreLargeRead:
+            case FaultAction::ReadInPieces:
+                if (*value == 0) return std::nullopt;
+                fault.bytes = static_cast<std::uint32_t>(*value);
+                break;
             default:
                 return std::nullopt;  // the action takes no value
         }
@@ -105,11 +126,15 @@ std::string RequestOptionName(RequestType type) {
 }
 
 std::string FaultOptionHelp() {
-    return "REQUEST:ORDINAL:ACTION[:VALUE] (repeatable); ORDINAL 0 = every one; REQUEST: " +
+    return "REQUEST:ORDINAL:ACTION[:VALUE] (repeatable); ORDINAL 0 = every one, FIRST-LAST a "
+           "run; REQUEST: " +
            Keys(RequestNames()) + "; ACTION: " + Keys(ActionNames()) +
            "; VALUE: delay ms (delay-reply; duplicate-late, default " +
            std::to_string(kDefaultLateCopyMs) +
-           "), status (answer-status), length (truncate-reply; split-reply: the first piece)";
+           "), status (answer-status), length (truncate-reply; split-reply: the first piece), "
+           "bytes (refuse-read-above, ignore-read-above: the largest read served, default " +
+           std::to_string(kDefaultLargestRead) + "; read-in-pieces: bytes per reply, default " +
+           std::to_string(kDefaultReadPiece) + ")";
 }
 
 }  // namespace tq5::sim

@@ -22,6 +22,7 @@
 #include "midi/child_process.hpp"
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "midi/wait_until.hpp"
+#include "report_keys.hpp"
 #include "run_program.hpp"
 #include "support/jack_server.hpp"
 #include "temp_folder.hpp"
@@ -43,6 +44,7 @@ protected:
         if (test::JackServer::Jackd().empty()) return;
         temp_ = new test::TempFolder("tq5-cli-jack");
         ::setenv("XDG_RUNTIME_DIR", temp_->Path().c_str(), 1);  // instance locks of our own
+        ::setenv("XDG_STATE_HOME", temp_->Path().c_str(), 1);   // and reports
         // Short periods keep the stop-and-wait exchanges quick; synchronous mode makes a late
         // client delay the cycle rather than lose its MIDI.
         server_ = new test::JackServer(TQ5_JACK_SERVER_NAME, (temp_->Path() / "jackd.log").string(),
@@ -120,6 +122,25 @@ TEST_F(CliJackTest, VersionThenUpdateThenVersionAgain) {
     EXPECT_EQ(after.out, "SYSTEM:\t\t" + system + " -> " + system + tail);
 }
 
+// On JACK no port carries a preferred name: with none named, the ports are asked. One TQ-5 is
+// marked and used; two end with exit status 2.
+TEST_F(CliJackTest, WithNoPortNamedTheTq5IsFoundByAskingThePorts) {
+    const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
+    EXPECT_NE(ports.out.find(client_ + ":TQ-5 out  [TQ-5 with MIDI out "), std::string::npos)
+        << ports.out;
+    const auto one = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "version"});
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_NE(one.err.find("a TQ-5 answered on MIDI out "), std::string::npos) << one.err;
+
+    test::ChildProcess second;
+    StartDevice(second, {"--client-name", client_ + "b"});
+    const auto two = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "update"});
+    EXPECT_EQ(two.exitCode, 2) << two.err;
+    EXPECT_NE(two.err.find("2 TQ-5s answered; choose one with --out and --in:"), std::string::npos)
+        << two.err;
+    second.Stop(5s);
+}
+
 TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName) {
     // Two devices whose names agree for far more than the dialog's 39 bytes, one of them with
     // terminal escape sequences in its ports' names.
@@ -132,8 +153,10 @@ TEST_F(CliJackTest, LongAndHostilePortNamesAreListedWholeEscapedAndChosenByName)
 
     const auto ports = test::RunProgram(TQ5_UPDATER_PATH, {"--api", "jack", "ports"});
     EXPECT_EQ(ports.exitCode, 0) << ports.err;
-    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out\n"), std::string::npos) << ports.out;
-    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out\n"), std::string::npos)
+    EXPECT_NE(ports.out.find("  " + longName + "A:TQ-5 out  [TQ-5 with"), std::string::npos)
+        << ports.out;
+    EXPECT_NE(ports.out.find(longName + "B:TQ-5 \\x1B[2J\\x1B[31m out  [TQ-5 with"),
+              std::string::npos)
         << ports.out;
     EXPECT_EQ(ports.out.find('\x1b'), std::string::npos) << "a raw escape reached the terminal";
 
@@ -201,15 +224,13 @@ Ending AwaitEnd(test::ChildProcess& updater, std::chrono::steady_clock::time_poi
     return ending;
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using test::ReadText;
 
 TEST_F(CliJackTest, AServerThatDiesWhileWritingEndsTheUpdateWithTheTimeOutMessage) {
     const std::string errPath = (temp_->Path() / "updater.err").string();
+    const std::string reportPath = (temp_->Path() / "report.txt").string();
     test::ChildProcess updater;
-    std::vector<std::string> args{TQ5_UPDATER_PATH};
+    std::vector<std::string> args{TQ5_UPDATER_PATH, "--report", reportPath};
     const std::vector<std::string> rest = Args("update");
     args.insert(args.end(), rest.begin(), rest.end());
     ASSERT_TRUE(updater.Start(args, errPath));
@@ -230,6 +251,16 @@ TEST_F(CliJackTest, AServerThatDiesWhileWritingEndsTheUpdateWithTheTimeOutMessag
     EXPECT_LT(ending.seconds, 32 * 1.1 + 10) << err;
     // Its CPU while it waited is a figure (bench/idle_poll_bench measures the wait's cost): a
     // bound on it fails on a busy machine.
+    // The report says where and why, and what the writing met after the server went.
+    const test::Keys keys = test::ReportKeys(ReadText(reportPath));
+    EXPECT_EQ(keys.at("midi.system"), "JACK");
+    EXPECT_EQ(keys.at("midi.out.chosen-by"), "named");
+    EXPECT_EQ(keys.at("outcome.phase"), "write");
+    const std::string cause = keys.at("outcome.cause");
+    EXPECT_TRUE(cause == "timed-out" || cause == "send-failed") << cause;
+    const test::Keys write = test::Fields(keys.at("phase.write"));
+    EXPECT_GE(std::stoi(write.at("timeouts")) + std::stoi(write.at("send-failures")), 32);
+    EXPECT_GE(std::stoi(write.at("resends")), 31);
     std::printf("server killed while writing: exit %d after %.1f s, %.1f%% CPU while waiting\n",
                 WEXITSTATUS(ending.status), ending.seconds, ending.cpuPercent);
 }

@@ -31,6 +31,7 @@ protected:
     ProgramResult Run(const std::vector<std::string>& args, const test::SignalWhen& when = {}) {
         return RunProgram(TQ5_UPDATER_PATH, args,
                           {{"XDG_RUNTIME_DIR", runtime_.string()},
+                           {"XDG_STATE_HOME", runtime_.string()},  // reports of failed updates
                            // A server name no JACK runs under: the tests never meet a real one.
                            {"JACK_DEFAULT_SERVER", "tq5-test-absent"}},
                           when);
@@ -105,14 +106,30 @@ TEST_F(CliProgramTest, APortThatIsNotThereIsBadUsage) {
     EXPECT_NE(r.err.find("tq5-updater ports"), std::string::npos);
 }
 
-TEST_F(CliProgramTest, PortsMarksThePreferredPort) {
+TEST_F(CliProgramTest, PortsMarksThePreferredPortAndWhereATq5Answered) {
     const ProgramResult r = Run({"--simulate", "ports"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("MIDI inputs:\n  0  VARN TQ Series  [preferred, default]\n"),
+    EXPECT_NE(r.out.find("MIDI inputs:\n  0  VARN TQ Series  [preferred, TQ-5 with MIDI out 0, "
+                         "default]\nMIDI outputs:\n  0  VARN TQ Series  [preferred, TQ-5 with "
+                         "MIDI in 0, default]\nA TQ-5 answered:\n  MIDI out 0 \"VARN TQ "
+                         "Series\", MIDI in 0 \"VARN TQ Series\"\n"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("MIDI outputs:\n  0  VARN TQ Series  [preferred, default]\n"),
-              std::string::npos);
+}
+
+// No port named and none with a preferred name: the ports are asked who is a TQ-5.
+TEST_F(CliProgramTest, WithoutAPreferredNameTheTq5IsFoundByAskingThePorts) {
+    const ProgramResult found = Run({"--simulate", "--device-port", "TQ Series MIDI 1", "update"});
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.err.find("a TQ-5 answered on MIDI out 0 and MIDI in 0."), std::string::npos);
+    const ProgramResult other =
+        Run({"--simulate", "--device-port", "Synth", "--device-id", "41001900", "version"});
+    EXPECT_EQ(other.exitCode, 2) << other.err;
+    EXPECT_NE(other.err.find("no TQ-5 answered the identity request (asked 1 MIDI output, "
+                             "listened on 1 MIDI input).\n  not a TQ-5 (device id 41 00 19 00): "
+                             "MIDI out 0 \"Synth\", MIDI in 0 \"Synth\"\nConnect the TQ-5"),
+              std::string::npos)
+        << other.err;
 }
 
 TEST_F(CliProgramTest, ASecondInstanceUsesItsNumberedPorts) {

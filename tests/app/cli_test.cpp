@@ -21,8 +21,9 @@
 #include "app/cli/interrupt.hpp"
 #include "app/cli/midi_backends.hpp"
 #include "app/cli/port_choice.hpp"
-#include "app/cli/printable_text.hpp"
 #include "app/cli/progress_tracker.hpp"
+#include "app/printable_text.hpp"
+#include "app/read_back_note.hpp"
 #include "firmware/memory_firmware_store.hpp"
 #include "firmware/program_version.hpp"
 
@@ -139,11 +140,13 @@ TEST(PortChoice, DefaultsToTheInstancesPreferredPort) {
     EXPECT_EQ(Choose("", 2), 3);
 }
 
-TEST(PortChoice, NoPreferredPortNamesThePortsCommand) {
+TEST(PortChoice, NoPreferredPortIsSearchedFor) {
     const PortChoice choice = ChoosePort(kPorts, "", 3, "output", "--out");
     EXPECT_EQ(choice.index, -1);
-    EXPECT_NE(choice.error.find("tq5-updater ports"), std::string::npos);
-    EXPECT_NE(choice.error.find("--out"), std::string::npos);
+    EXPECT_TRUE(choice.error.empty()) << choice.error;
+    EXPECT_TRUE(choice.search);
+    EXPECT_FALSE(ChoosePort(kPorts, "", 1, "output", "--out").search);
+    EXPECT_FALSE(ChoosePort(kPorts, "0", 3, "output", "--out").search);
 }
 
 TEST(PortChoice, IndexThenExactNameThenUniquePart) {
@@ -562,6 +565,8 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
          "through the MIDI output."},
         {{false, 107, Phase::Erase, Cause::DeviceStatus, 5}, 6,
          "the update stopped while erasing (6/10): the TQ-5 answered with status 5."},
+        {{false, 107, Phase::Write, Cause::LateReply, 0, 129, 0}, 7,
+         "the TQ-5 answered a request after the updater had given the answer up for lost"},
         {{false, 106, Phase::EnterUpdate, Cause::NotInUpdateMode, 11}, 0, ""},
         {{true, 108, Phase::Finish, Cause::None}, 10, ""},
     };
@@ -577,6 +582,18 @@ TEST(FailureReport, SaysWhereAndWhyFromTheOutcome) {
             EXPECT_EQ(line.rfind(c.says, 0), 0u) << line;
         }
     }
+}
+
+// An update whose flash could not be read back says how the reads failed; any other, nothing.
+TEST(ReadBackNote, SaysHowTheReadsFailedOnlyWhenNoneWorked) {
+    const std::string note =
+        ReadBackNote({engine::ReadBackResult::Unreadable, 0, engine::Cause::DeviceStatus, 4});
+    EXPECT_EQ(note.rfind("The TQ-5's flash could not be read back on this device: it refused "
+                         "reads of 256 bytes and more (status 4). ",
+                         0),
+              0u)
+        << note;
+    EXPECT_EQ(ReadBackNote({engine::ReadBackResult::Verified, 4096}), "");
 }
 
 // The console decides by the procedure's outcome: whatever the status line last said, and

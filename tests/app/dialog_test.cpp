@@ -13,6 +13,7 @@
 #include "engine/string_table.hpp"
 #include "fake_dialog_view.hpp"
 #include "firmware/embedded_firmware.hpp"
+#include "firmware/memory_firmware_store.hpp"
 #include "midi/drivers/virtual/virtual_midi_backend.hpp"
 #include "midi/timer_platform.hpp"
 #include "midi/wait_until.hpp"
@@ -69,8 +70,7 @@ protected:
     void Open(int instanceNumber, engine::Timing timing = kShortTiming,
               midi::TimerPlatform* timerPlatform = nullptr) {
         dialog = std::make_unique<CRk4UpdatorDlg>(
-            view, instanceNumber,
-            CoreSettings{backend, firmware::EmbeddedFirmware(), timing, timerPlatform});
+            view, instanceNumber, CoreSettings{backend, *images, timing, timerPlatform});
         ASSERT_TRUE(dialog->OnInitDialog());
     }
 
@@ -107,6 +107,7 @@ protected:
     }
 
     midi::VirtualMidiBackend backend;
+    const engine::FirmwareStore* images = &firmware::EmbeddedFirmware();  // what Execute writes
     FakeDialogView view;
     LastTickTimerPlatform timer;  // outlives the dialog that may use it
     std::unique_ptr<CRk4UpdatorDlg> dialog;
@@ -341,6 +342,34 @@ TEST_F(DeviceDialogTest, ExecuteRunsAWholeUpdate) {
         EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image->data))
             << "image " << region.imageId;
     }
+}
+
+// A TQ-5 behind a 31,250-baud line, reached through a MIDI system that takes each message at
+// once: a write block needs 1.5 s on the line, longer than the block wait. Counted from when
+// the block has left, the wait is long enough: every block goes once, and none is answered
+// twice. (Two whole blocks, the other images cut short; the boot rows are skipped.)
+TEST_F(DeviceDialogTest, ABlockLongerOnTheLineThanTheBlockWaitGoesOnce) {
+    auto carried = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+    carried.Set(engine::kImageMain, std::vector<std::uint8_t>(16, 0x5A));
+    carried.Set(engine::kImageData, std::vector<std::uint8_t>(16, 0xA5));
+    images = &carried;
+    sim::DeviceOptions options;
+    options.timing = {sim::DeviceTiming::DinMidi().lineBytesPerSecond, 0, 0, 1.0};
+    auto& pair = DevicePair("USB Audio Device", options);
+    pair.SetSendReturnsEarly(true);
+    Open(1, {.replyWaitMs = 3000, .eraseReadWaitMs = 3000, .blockWaitMs = 200, .enterPauseMs = 1});
+    dialog->OnExecute();
+    ASSERT_TRUE(WaitForCompletedUpdate());
+    dialog->Core().WaitForWorkers();
+
+    EXPECT_EQ(view.Status(), kCompleted);
+    EXPECT_EQ(pair.Device()->RequestCount(sim::RequestType::WriteBlock), 4u);
+    for (const auto& region : engine::kImageRegions) {
+        const auto image = carried.Locate(region.imageId);
+        const auto flash = pair.Device()->ReadFlash(region.address, image->size);
+        EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image->data)) << region.imageId;
+    }
+    Close();  // before the images go
 }
 
 TEST_F(DeviceDialogTest, RescanAfterSuccessRestoresThePreferredPortsAndTheActions) {

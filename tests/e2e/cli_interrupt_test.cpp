@@ -50,6 +50,7 @@ TEST(CliInterrupt, CtrlCAtAnyMomentOfAnUpdateEndsItPromptlyWithTheMidUpdateMessa
     ASSERT_FALSE(temp.Path().empty());
     // Instance locks of our own: other updaters on the machine leave our number alone.
     ::setenv("XDG_RUNTIME_DIR", temp.Path().c_str(), 1);
+    ::setenv("XDG_STATE_HOME", temp.Path().c_str(), 1);  // and reports of our own
     const std::string errPath = (temp.Path() / "stderr.txt").string();
     std::mt19937 draw(11);
 

@@ -343,6 +343,115 @@ TEST(DeviceUpdate, ReadBackCheckNamesTheFirstDifference) {
     EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 0u);
 }
 
+// --- what a device serves of a read: however it serves them, the update completes over the
+// images and tells the device it is finished, read back in the largest size served or, when
+// none is, saying so. The two large images are cut short: even the smallest reads are few.
+
+const engine::FirmwareStore& ShortImages() {
+    static const firmware::MemoryFirmwareStore store = [] {
+        auto s = firmware::MemoryFirmwareStore::CopyOf(firmware::EmbeddedFirmware());
+        for (const int id : {kImageMain, kImageData}) {
+            const ImageRef image = *s.Locate(id);
+            s.Set(id, Bytes(image.data, image.data + 16384));
+        }
+        return s;
+    }();
+    return store;
+}
+constexpr std::int64_t kShortImagesBytes = 4096 + 16384 + 16384 + 4096;
+
+Fault ReadLimit(FaultAction action, std::uint32_t bytes) {
+    Fault f = On(RequestType::ReadMemory, 0, 1, action);
+    f.bytes = bytes;
+    return f;
+}
+
+struct ReadBackCase {
+    const char* name;
+    std::vector<Fault> faults;
+    bool strict;              // the device writes only over erased flash
+    std::uint32_t readBytes;  // 0: no read served, the flash not read back
+    Cause unreadable = Cause::None;
+    int blocksFoundWritten = 0;
+};
+
+void PrintTo(const ReadBackCase& c, std::ostream* os) { *os << c.name; }
+
+class ReadBackOfADevice : public ::testing::TestWithParam<ReadBackCase> {};
+
+TEST_P(ReadBackOfADevice, CompletesOverTheImagesAndSaysWhetherItReadThemBack) {
+    const ReadBackCase& c = GetParam();
+    DeviceOptions options;
+    options.faults = c.faults;
+    options.strictWrites = c.strict;
+    engine::Timing timing = Patient();
+    timing.eraseReadWaitMs = 1500;   // a read never answered, the first of its size
+    timing.verifyReadWaitMs = 1000;  // one whose size has been answered
+    DeviceRig rig(options, ShortImages(), timing);
+    rig.env.verifyFlash = true;
+    rig.RunUpdate();
+
+    ASSERT_EQ(rig.host.Outcomes().size(), 1u);
+    const Outcome o = rig.host.Outcomes()[0];
+    EXPECT_TRUE(o.completed);
+    EXPECT_EQ(o.verified, c.readBytes != 0);
+    EXPECT_EQ(o.readBack.result,
+              c.readBytes != 0 ? ReadBackResult::Verified : ReadBackResult::Unreadable);
+    EXPECT_EQ(o.readBack.readBytes, c.readBytes);
+    EXPECT_EQ(o.readBack.unreadable, c.unreadable);
+    EXPECT_EQ(o.readBack.blocksFoundWritten, c.blocksFoundWritten);
+    EXPECT_TRUE(rig.host.Of("box").empty());
+    EXPECT_EQ(rig.device.RequestCount(RequestType::Finish), 1u);
+    ExpectFlashHoldsImages(rig);
+}
+
+const Fault kLostAcknowledgement = On(RequestType::WriteBlock, 9, 1, FaultAction::DropReply);
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Devices, ReadBackOfADevice, ::testing::Values(
+    ReadBackCase{"RefusesReadsAbove256", {ReadLimit(FaultAction::RefuseLargeRead, 256)}, false, 256},
+    ReadBackCase{"NeverAnswersReadsAbove2048", {ReadLimit(FaultAction::IgnoreLargeRead, 2048)}, false, 256},
+    ReadBackCase{"AnswersReadsInPieces", {ReadLimit(FaultAction::ReadInPieces, 700)}, false, 4096},
+    ReadBackCase{"LosesTheFirstReadOfTheCheck",
+                 {On(RequestType::ReadMemory, 2, 1, FaultAction::DropReply)}, false, 4096},
+    ReadBackCase{"RefusesEveryReadButFourBytes", {ReadLimit(FaultAction::RefuseLargeRead, 4)},
+                 false, 0, Cause::DeviceStatus},
+    ReadBackCase{"AnswersNoReadButFourBytes", {ReadLimit(FaultAction::IgnoreLargeRead, 4)}, false,
+                 0, Cause::TimedOut},
+    ReadBackCase{"StrictLosesAnAcknowledgement", {kLostAcknowledgement}, true, 4096, Cause::None, 1},
+    ReadBackCase{"StrictLosesAnAcknowledgementReadsSmall",
+                 {kLostAcknowledgement, ReadLimit(FaultAction::RefuseLargeRead, 512)}, true, 512,
+                 Cause::None, 1}),
+    [](const ::testing::TestParamInfo<ReadBackCase>& p) { return std::string(p.param.name); });
+// clang-format on
+
+// A read answered later than the check's own wait is waited for (the first of its size as
+// long as any memory read), not sent again and again.
+TEST(DeviceUpdate, SlowReadsAreWaitedForNotSentAgain) {
+    engine::Timing timing = test::ShortTiming();
+    timing.verifyReadWaitMs = 40;
+    timing.eraseReadWaitMs = 3000;
+    // The boot version's read and the check's first five, each 200 ms late.
+    DeviceRig rig(With({}, On(RequestType::ReadMemory, 1, 6, FaultAction::DelayReply, 0, 200)),
+                  ShortImages(), timing);
+    rig.env.verifyFlash = true;
+    rig.RunUpdate();
+    ASSERT_EQ(rig.host.Outcomes().size(), 1u);
+    EXPECT_TRUE(rig.host.Outcomes()[0].verified);
+    EXPECT_EQ(rig.device.RequestCount(RequestType::ReadMemory), 1u + kShortImagesBytes / 4096);
+}
+
+// Without the check (the window), a strict device's refusals of the resend of a block whose
+// answer was lost end the update after the step's retries.
+TEST(DeviceUpdate, WithoutTheCheckTheWriteStepKeepsItsRetries) {
+    DeviceOptions strict = With({}, kLostAcknowledgement);
+    strict.strictWrites = true;
+    DeviceRig rig(strict);
+    rig.RunUpdate();
+    EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Transfer error occurred.|error"});
+    EXPECT_EQ(rig.device.RequestCount(RequestType::WriteBlock), 8u + 32u);
+}
+
 // --- a device that never answers one kind of request ---------------------------------------
 
 struct SilenceCase {

@@ -245,6 +245,45 @@ TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
     EXPECT_TRUE(Signalled());
 }
 
+// The reply ledger: which status replies answer what was asked, and which are surplus (the
+// link delivers replies twice) or late (after their request had been given up for lost).
+TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
+    const Bytes ok = Hex("F0 52 00 6E 00 00 F7");
+    const Bytes no = Hex("F0 52 00 6E 00 04 F7");
+    // Asked: 's' a status request, 'r' a read, 'f' one status answer given up for lost.
+    const struct {
+        std::string asked;
+        std::vector<Bytes> replies;
+        std::int32_t surplus, late;
+    } cases[] = {{"ss", {ok, no}, 0, 0}, {"s", {ok, ok}, 1, 0},
+                 {"r", {no}, 0, 0},      {"r", {no, no}, 1, 0},
+                 {"r", {ok}, 1, 0},      {"r", {kGoodRead, no}, 1, 0},
+                 {"sf", {ok}, 1, 1},     {"sf", {ok, ok}, 2, 1},
+                 {"rs", {ok, no}, 1, 1}};  // a read's refusal after the next status request
+    for (const auto& c : cases) {
+        context.StartReplyLedger();
+        for (const char ask : c.asked) {
+            if (ask == 's') context.ExpectStatusReply();
+            if (ask == 'r') context.ExpectReadAnswer();
+            if (ask == 'f') context.ForgoStatusReplies(1);
+        }
+        for (const Bytes& reply : c.replies) Receive(reply);
+        Run();
+        EXPECT_EQ(context.SurplusReplies(), c.surplus) << c.asked << " " << c.replies.size();
+        EXPECT_EQ(context.LateReplies(), c.late) << c.asked << " " << c.replies.size();
+    }
+}
+
+// An answer shows that what was sent has left: its line time lengthens no later wait.
+TEST_F(DispatcherTest, AnAnswerClearsTheLine) {
+    output.returnsEarly = true;
+    ASSERT_EQ(context.SendSysEx(Bytes(4700).data(), 4700), 0);
+    EXPECT_GT(context.LineBacklogMs(), 1000u);
+    Receive(Hex("F0 52 00 6E 00 00 F7"));
+    Run();
+    EXPECT_EQ(context.LineBacklogMs(), 0u);
+}
+
 TEST_F(DispatcherTest, ClosingStatusSurvivesRepliesStillQueued) {
     context.MarkClosing();
     Receive(Hex("F0 52 00 6E 00 00 F7"));

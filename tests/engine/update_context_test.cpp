@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "protocol/codec.hpp"
 #include "support/recording_output.hpp"
@@ -56,6 +59,30 @@ TEST(UpdateContext, SendSysExFailsWithoutOrWithAFailingOutput) {
     out.fail = true;
     EXPECT_EQ(c.SendSysEx(m, sizeof m), -1);
     EXPECT_EQ(out.Sent().size(), 1u);
+}
+
+// The line time of what was sent counts only where the output returns before the bytes have
+// left (a 4,700-byte block: 1,504 ms); messages queue behind one another on the line.
+TEST(UpdateContext, LineBacklogFollowsSendsThatReturnBeforeTheLine) {
+    using Sends = std::vector<std::size_t>;
+    for (const auto& [early, fail, sends, backlogMs] :
+         std::vector<std::tuple<bool, bool, Sends, std::int64_t>>{{false, false, {4700}, 0},
+                                                                  {true, false, {4700}, 1504},
+                                                                  {true, false, {4700, 4700}, 3008},
+                                                                  {true, true, {4700}, 0}}) {
+        UpdateContext c;
+        test::RecordingOutput out;
+        out.returnsEarly = early;
+        out.fail = fail;
+        c.SetOutput(&out);
+        const auto start = std::chrono::steady_clock::now();
+        for (const std::size_t n : sends) (void)c.SendSysEx(std::vector<std::uint8_t>(n).data(), n);
+        const std::int64_t backlog = c.LineBacklogMs();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_LE(backlog, backlogMs);
+        EXPECT_GE(backlog,
+                  backlogMs - 1 - std::chrono::ceil<std::chrono::milliseconds>(elapsed).count());
+    }
 }
 
 TEST(UpdateContext, ReadBufferRefusesDataPastItsEnd) {

@@ -34,7 +34,10 @@ TEST(DevsimFaultOption, RefusesWhatTheDeviceCouldNotCarryOut) {
                              "erase:1:drop-reply:5",         // takes no value
                              "erase:1:answer-status:128",    // not a data byte
                              "identity:1:corrupt-read-crc",  // only read replies carry one
-                             "erase:1:delay-reply:10:extra"}) {
+                             "erase:1:delay-reply:10:extra", "erase:4-2:drop-reply",
+                             "erase:0-3:drop-reply", "erase:1-:drop-reply",
+                             "write-block:0:refuse-read-above",  // reads only
+                             "read-memory:0:read-in-pieces:0"}) {
         EXPECT_FALSE(ParseFaultOption(text)) << text;
     }
 }

@@ -64,7 +64,18 @@ TEST(ParseRequest, EveryTruncationOfARequestIsMalformedOrIgnored) {
             const RequestKind kind = ParseRequest(length ? cut.data() : nullptr, length).kind;
             EXPECT_TRUE(kind == RequestKind::Malformed || kind == RequestKind::Ignored)
                 << "length " << length << " of " << full.size();
+            // A trusted parse takes the length on trust, never what lies past it.
+            ParseRequest(length ? cut.data() : nullptr, length, protocol::Layout::Trusted);
         }
+        // Of the updater's own messages it reads what the checked parse reads.
+        const protocol::DeviceRequest checked = Parse(full);
+        const protocol::DeviceRequest trusted =
+            ParseRequest(full.data(), full.size(), protocol::Layout::Trusted);
+        EXPECT_EQ(trusted.kind, checked.kind);
+        EXPECT_EQ(trusted.address, checked.address);
+        EXPECT_EQ(trusted.size, checked.size);
+        EXPECT_EQ(trusted.dataCount, checked.dataCount);
+        EXPECT_EQ(trusted.status, checked.status);
     }
 }
 

@@ -172,6 +172,17 @@ TEST(DeviceFaults, FaultsCountOnlyRequestsForThisDevice) {
     EXPECT_EQ(h.StatusOf(Erase(0xD2000, 0x1000)), 1) << "the first well-formed erase for us";
 }
 
+// A read answered in pieces (the updater's tests check their bytes); no larger, one reply.
+TEST(DeviceFaults, ReadInPiecesSplitsOnlyLargerReads) {
+    DeviceHarness h;
+    sim::Fault pieces = Make(RequestType::ReadMemory, 0, FaultAction::ReadInPieces);
+    pieces.bytes = 300;
+    h.device.AddFault(pieces);
+    EXPECT_EQ(h.Exchange(ReadMemory(0x33000, 300)).size(), 1u);
+    EXPECT_EQ(h.Exchange(ReadMemory(0x33000, 1000)).size(), 4u);
+    EXPECT_EQ(h.device.Transcript()[0].note, "");
+}
+
 std::vector<std::string> NotesOfRandomRun(std::uint32_t seed, double probability) {
     sim::DeviceOptions options = Writing();
     options.seed = seed;

@@ -1,5 +1,6 @@
 #pragma once
-// A SysExOutput that keeps every message sent through it, and can be told to fail.
+// A SysExOutput that keeps every message sent through it, and can be told to fail or to
+// return before the bytes have left.
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +25,11 @@ public:
         return sent_;
     }
 
+    bool SendReturnsBeforeLineTime() const override { return returnsEarly.load(); }
+
     std::atomic<bool> fail{false};
+    // Sends return before the bytes have left, as through a buffering MIDI system.
+    std::atomic<bool> returnsEarly{false};
 
 private:
     mutable std::mutex lock_;

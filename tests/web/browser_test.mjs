@@ -312,6 +312,71 @@ test('a faulty link (clock bytes inside replies, replies in pieces) still update
   }
 });
 
+test('a device that serves no read of the check: completed, and a note says so', LIMIT, async () => {
+  const { page, close } = await openBrowser();
+  try {
+    await openDialog(page, '?fault=read-memory:0:refuse-read-above:4');
+    await page.click('#c1');
+    await waitForStatus(page, COMPLETED);
+    assert.match(await page.textContent('#note:not([hidden])'), /^The TQ-5's flash could not be read back on this device: it refused reads of 256 bytes and more \(status 4\)\./);
+    await shot(page, 'completed-not-read-back');
+    const state = await deviceState(page);
+    assertFlashHoldsImages(state);
+    assert.equal(state.requests.finish, 1);
+  } finally {
+    await close();
+  }
+});
+
+// The keys of a report as a support tool reads them: "key: value" lines.
+function reportKeys(text) {
+  const keys = {};
+  for (const line of text.split('\n')) {
+    const at = line.indexOf(': ');
+    if (line.startsWith('#') || at < 0) continue;
+    keys[line.slice(0, at)] = line.slice(at + 2);
+  }
+  return keys;
+}
+const fields = (value) => Object.fromEntries(value.split(' ').map((f) => f.split('=')));
+
+test('after a refused block "Save report" downloads the report, with its keys', LIMIT, async () => {
+  const { page, close } = await openBrowser();
+  try {
+    await openDialog(page, '?fault=write-block:0:answer-status:5');
+    assert.equal(await page.isHidden('#report'), true);
+    await page.click('#c1');
+    assert.equal((await boxShown(page)).text, 'Transfer error occurred.');
+    await dismissBox(page);
+    await page.waitForSelector('#report:not([hidden])');
+    await shot(page, 'report-offered');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save-report')]);
+    assert.match(download.suggestedFilename(), /^tq5-failed-update-\d{8}T\d{6}Z\.txt$/);
+    const keys = reportKeys(fs.readFileSync(await download.path(), 'utf8'));
+    assert.equal(keys['program'], 'web page');
+    assert.equal(keys['computer.user-agent'], await page.evaluate(() => navigator.userAgent));
+    assert.equal(keys['midi.system'], 'Web MIDI');
+    assert.equal(keys['midi.out.name'], 'VARN TQ Series');
+    assert.equal(keys['midi.out.chosen-by'], 'preferred');
+    assert.equal(keys['device.id'], '6E000500');
+    assert.equal(keys['outcome'], 'failed');
+    assert.equal(keys['outcome.phase'], 'write');
+    assert.equal(keys['outcome.cause'], 'device-status');
+    assert.equal(keys['outcome.status'], '5');
+    const write = fields(keys['phase.write']);
+    assert.deepEqual([write.requests, write.resends, write.refusals, write['refused-with']],
+      ['32', '31', '32', '5:32']);
+    const last = fields(keys['exchange.' + keys['exchanges']]);
+    assert.deepEqual([last.request, last.answer, last.flags], ['write-block', 'status:5', 'resend']);
+
+    // The next update takes the offer away.
+    await page.click('#c1');
+    await page.waitForSelector('#report', { state: 'hidden' });
+  } finally {
+    await close();
+  }
+});
+
 test('the port lists prefer the device\'s names and show them in the dialog\'s code page', LIMIT, async () => {
   const { page, close } = await openBrowser();
   try {

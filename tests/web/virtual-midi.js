@@ -64,7 +64,7 @@
 
   function startDevice(module) {
     const lines = [];
-    for (const key of ['mode', 'system-version', 'din', 'scale']) {
+    for (const key of ['mode', 'system-version', 'din', 'scale', 'strict']) {
       if (query.has(key)) lines.push(key + '=' + query.get(key));
     }
     for (const fault of query.getAll('fault')) lines.push('fault=' + fault);

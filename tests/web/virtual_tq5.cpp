@@ -6,7 +6,8 @@
 //
 // Options, one "key=value" a line: mode (normal, update-ready, flash-writing), fault (as
 // tq5-devsim's --fault, repeatable), system-version, din (1: a 31,250-baud line and a NOR
-// chip's timing), scale (multiplies every device time).
+// chip's timing), scale (multiplies every device time), strict (1: no write over a written
+// block).
 
 #include <emscripten/emscripten.h>
 
@@ -55,6 +56,8 @@ std::string ParseOptions(const std::string& text, tq5::sim::DeviceOptions& optio
             options.firmware.systemVersion = value;
         } else if (key == "din") {
             if (value == "1") options.timing = tq5::sim::DeviceTiming::DinMidi();
+        } else if (key == "strict") {
+            options.strictWrites = value == "1";
         } else if (key == "scale") {
             options.timing.scale = std::atof(value.c_str());
             if (!(options.timing.scale > 0)) return line;

@@ -3,8 +3,8 @@
 # virtual TQ-5. Version Check and its report; a whole update started with Enter (status line,
 # counter, the 32-bit progress range, the buttons and the keyboard focus during the run and
 # at the end) with screenshots in the middle and at the end; Esc after an update and during
-# one; the closing of the window during an update and while a worker's error box is up; each
-# ending the program in order.
+# one; the closing of the window during an update and while a worker's error box is up; a
+# refused read of the boot version, which shows no box; each ending the program in order.
 #
 #   updater_update_window_test.sh <UpdaterTestBench.exe> <window_probe.exe> <out-dir>
 set -euo pipefail
@@ -158,6 +158,20 @@ probe close "$title"
 wait_gone "Error"
 wait_gone "$title"
 expect_ended closed-under-box
+echo "=== a refused read of the device's boot version: no box, the controls come back"
+start_bench boot-read-refused --fault read-memory:1:answer-status:4
+key "$title" enter
+wait_line "$title" '^id=1006 class=Edit enabled=1 text=0/10$'
+wait_line "$title" "^id=$execute class=Button enabled=1 text=Execute\$"
+probe dump "$title" >"$reports/boot-read-refused"
+expect_controls "$reports/boot-read-refused" 1 1 1 1
+expect_in "$reports/boot-read-refused" '^id=1003 class=Edit enabled=1 text=$'
+if probe titles | grep -qx "Error"; then fail "an error box after a refused boot-version read"; fi
+shot boot-read-refused
+key "$title" esc
+wait_gone "$title"
+expect_ended boot-read-refused
+
 remaining=$(probe titles)
 [ -z "$remaining" ] || fail "windows left on the desktop: $remaining"
 

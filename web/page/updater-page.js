@@ -20,6 +20,7 @@
     focusLentBy: null,      // the control whose focus went to Exit when it was disabled
     progress: { upper: 100, position: 0 },
     boxes: new Map(),       // token -> <dialog>
+    report: '',             // the last failed update's support report
   };
 
   // --- the panels before the dialog -------------------------------------------------------
@@ -287,6 +288,25 @@
 
     setChangingFlash(on) { state.changingFlash = on; },
 
+    // A line under the window about the last update (its flash could not be read back);
+    // empty hides it.
+    setNote(text) {
+      $('note').textContent = text;
+      $('note').hidden = !text;
+    },
+
+    // The text of entry `index` of a port list, as the page shows it.
+    listEntryText(id, index) {
+      const option = listOf(id).options[index];
+      return option ? option.text : '';
+    },
+
+    // After a failed update: "Save report" offers `text` as a file; empty takes it away.
+    offerReport(text) {
+      state.report = text;
+      $('report').hidden = !text;
+    },
+
     closed() {
       state.closed = true;
       state.changingFlash = false;
@@ -294,6 +314,8 @@
       state.boxes.clear();
       hideMenu();
       $('window').hidden = true;
+      $('note').hidden = true;
+      $('report').hidden = true;
       $('closed').hidden = false;
       window.close();  // only a window a script opened goes; otherwise the note stays
     },
@@ -305,6 +327,19 @@
     $('c' + id).addEventListener('click', () => command(id));
   }
   $('close-box').addEventListener('click', () => command(COMMAND.exit));
+
+  // The report goes to the browser's downloads as a text file named after the moment.
+  $('save-report').addEventListener('click', () => {
+    if (!state.report) return;
+    const stamp = new Date().toISOString().replace(/[-:]/g, '').replace(/\.\d+Z$/, 'Z');
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([state.report], { type: 'text/plain' }));
+    link.download = 'tq5-failed-update-' + stamp + '.txt';
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  });
   $('reopen').addEventListener('click', () => location.reload());
 
   $('window').addEventListener('keydown', (event) => {

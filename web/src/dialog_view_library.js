@@ -12,6 +12,15 @@
 var library = {
   $TQ5VIEW: {
     decoder: null,
+    utf8: function(pointer, length) {
+      return new TextDecoder('utf-8').decode(HEAPU8.slice(pointer, pointer + length));
+    },
+    // Writes `text` as UTF-8 with its closing zero into `buffer` (at most `size` bytes);
+    // returns the length written.
+    put: function(text, buffer, size) {
+      stringToUTF8(text, buffer, size);
+      return Math.min(lengthBytesUTF8(text), size - 1);
+    },
     text: function(pointer, length) {
       var bytes = HEAPU8.slice(pointer, pointer + length);  // the decoder reads no shared memory
       try {
@@ -86,6 +95,22 @@ var library = {
 
   tq5_view_set_changing_flash: function(on) { TQ5VIEW.call('setChangingFlash', [on !== 0]); },
 
+  tq5_view_set_note: function(text, length) {
+    TQ5VIEW.call('setNote', [TQ5VIEW.text(text, length)]);
+  },
+
+  tq5_view_offer_report: function(text, length) {
+    TQ5VIEW.call('offerReport', [TQ5VIEW.utf8(text, length)]);
+  },
+
+  tq5_view_user_agent: function(buffer, size) {
+    return TQ5VIEW.put(String(navigator.userAgent), buffer, size);
+  },
+
+  tq5_view_list_entry_text: function(listId, index, buffer, size) {
+    return TQ5VIEW.put(String(TQ5VIEW.call('listEntryText', [listId, index], '')), buffer, size);
+  },
+
   tq5_view_closed: function() { TQ5VIEW.call('closed', []); },
 };
 
@@ -111,6 +136,10 @@ var signatures = {
   tq5_view_show_about: 'viii',
   tq5_view_add_system_menu_entry: 'viii',
   tq5_view_set_changing_flash: 'vi',
+  tq5_view_set_note: 'vii',
+  tq5_view_offer_report: 'vii',
+  tq5_view_user_agent: 'iii',
+  tq5_view_list_entry_text: 'iiiii',
   tq5_view_closed: 'v',
 };
 for (var name in signatures) {

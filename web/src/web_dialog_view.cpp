@@ -2,9 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
+#include "app/read_back_note.hpp"
 #include "app/rk4_updator_dlg.hpp"
 #include "engine/text_format.hpp"
+#include "web/src/web_report.hpp"
 
 // The page's side (dialog_view_library.js); each call runs on the main thread and returns
 // when it is done. Texts are the dialog's 8-bit strings (Shift-JIS), passed with their length.
@@ -23,6 +27,9 @@ void tq5_view_show_box(std::uint32_t token, const char* text, int textLength, co
 void tq5_view_show_about(std::uint32_t token, const char* text, int length);
 void tq5_view_add_system_menu_entry(std::uint32_t commandId, const char* text, int length);
 void tq5_view_set_changing_flash(int on);
+// The report "Save report" downloads (UTF-8); empty takes the button away.
+void tq5_view_offer_report(const char* text, int length);
+void tq5_view_set_note(const char* text, int length);
 }
 
 namespace tq5::web {
@@ -191,14 +198,23 @@ void WebDialogView::PostVersionCheckDone(std::int32_t result) {
 void WebDialogView::ReportProgress(const engine::Progress& progress) {
     if (Closed()) return;
     bool startsChanging = false;
+    bool withdrawReport = false;
     {
         std::lock_guard guard(lock_);
+        lastProgress_ = progress;
         if (ChangesFlash(progress.phase) && !changingFlash_) {
             changingFlash_ = true;
             startsChanging = true;
         }
+        // A new procedure: the last one's report no longer applies.
+        if (progress.phase == engine::Phase::Identify)
+            withdrawReport = std::exchange(reportOffered_, false);
     }
-    if (startsChanging) tq5_view_set_changing_flash(1);
+    if (withdrawReport) tq5_view_offer_report("", 0);
+    if (startsChanging) {
+        tq5_view_set_note("", 0);  // the last update's note no longer applies
+        tq5_view_set_changing_flash(1);
+    }
     if (progress.phase == engine::Phase::Verify && progress.total > 0) {
         const std::string text =
             engine::FormatText(kVerifyingFormat, static_cast<long long>(progress.done),
@@ -209,13 +225,26 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
     }
 }
 
-void WebDialogView::ReportOutcome(const engine::Outcome&) {
+void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
+    bool stopsChanging = false;
+    engine::Progress last;
     {
         std::lock_guard guard(lock_);
-        if (!changingFlash_) return;
-        changingFlash_ = false;
+        stopsChanging = std::exchange(changingFlash_, false);
+        last = lastProgress_;
+        if (!outcome.completed && dialog_ != nullptr && !closed_) reportOffered_ = true;
     }
-    tq5_view_set_changing_flash(0);
+    if (stopsChanging) tq5_view_set_changing_flash(0);
+    // "Version update completed." is all the status line holds; an update whose flash could
+    // not be read back says so under the window.
+    if (outcome.completed) {
+        const std::string note = app::ReadBackNote(outcome.readBack);
+        if (!note.empty()) tq5_view_set_note(note.c_str(), Length(note));
+        return;
+    }
+    if (dialog_ == nullptr || Closed()) return;
+    const std::string report = PageReport(*dialog_, outcome, last);
+    tq5_view_offer_report(report.c_str(), Length(report));
 }
 
 }  // namespace tq5::web

@@ -11,8 +11,9 @@
 // makes later calls do nothing, so that closing the dialog never waits for a box.
 //
 // Besides the dialog's texts the page shows the read-back check's progress (which the
-// Windows dialog does not run) and warns before the page is left while an update is changing
-// the device's flash; both come from the procedures' Progress and Outcome.
+// Windows dialog does not run), warns before the page is left while an update is changing
+// the device's flash, and after a failed update offers its support report for download; all
+// of it comes from the procedures' Progress and Outcome.
 
 #include <condition_variable>
 #include <cstdint>
@@ -74,7 +75,9 @@ private:
     std::set<std::uint32_t> openBoxes_;
     std::uint32_t nextToken_ = 1;
     bool closed_ = false;
-    bool changingFlash_ = false;  // an update has begun to change the device
+    bool changingFlash_ = false;     // an update has begun to change the device
+    engine::Progress lastProgress_;  // of the procedure in progress
+    bool reportOffered_ = false;     // "Save report" stands under the window
 };
 
 }  // namespace tq5::web

@@ -3,11 +3,16 @@
 #include <jack/midiport.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace tq5::midi {
 namespace {
 
 void Discard(const char*) {}
+
+// How long an open waits for its connection to reach the process thread: a cycle or two.
+constexpr auto kLinkBound = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -68,6 +73,7 @@ bool JackClient::StartOutput(const std::string& destination, Processor& processo
         port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         if (port_ == nullptr) return false;
     }
+    linked_.store(false);
     processPort_.store(port_);
     processor_.store(&processor);
     if (jack_activate(client_) != 0) {
@@ -79,6 +85,10 @@ bool JackClient::StartOutput(const std::string& destination, Processor& processo
     if (connected != 0 && connected != EEXIST) {
         StopOutputLocked();
         return false;
+    }
+    const auto bound = std::chrono::steady_clock::now() + kLinkBound;
+    while (!linked_.load() && !gone_.load() && std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -114,6 +124,7 @@ int JackClient::OnProcess(jack_nframes_t frames, void* self) {
     jack_port_t* port = client->processPort_.load();
     Processor* processor = client->processor_.load();
     if (port == nullptr || processor == nullptr) return 0;
+    if (!client->linked_.load() && jack_port_connected(port) > 0) client->linked_.store(true);
     void* buffer = jack_port_get_buffer(port, frames);
     if (buffer == nullptr) return 0;
     jack_midi_clear_buffer(buffer);

@@ -46,6 +46,8 @@ public:
 
     // Registers the output port, activates the client with `processor` and connects the port
     // to `destination` (a full port name). False, with nothing left running, on failure.
+    // Returns once the process thread runs with the connection in place (or after a bound):
+    // a message written before that would go nowhere, the first one after an open included.
     [[nodiscard]] bool StartOutput(const std::string& destination, Processor& processor);
     // Deactivates the client, so that the processor is never called again once this
     // returns, and drops the port (and the whole client, when its server has gone).
@@ -73,6 +75,8 @@ private:
     std::atomic<jack_port_t*> processPort_{nullptr};
     std::atomic<Processor*> processor_{nullptr};
     std::atomic<bool> gone_{false};
+    // Set by the process callback once it sees the output port connected.
+    std::atomic<bool> linked_{false};
 };
 
 }  // namespace tq5::midi

@@ -199,12 +199,18 @@ public:
         const Clock::time_point arrived = pair->PassToFarEnd(bytes, length);
         guard.lock();
         // The far end has its own copy; what remains is the time the bytes take on its line.
+        if (pair->SendReturnsEarly()) return true;
         return waitForLine(arrived);
+    }
+
+    bool SendReturnsBeforeLineTime() const override {
+        std::lock_guard guard(lock_);
+        return pair_ && pair_->SendReturnsEarly();
     }
 
 private:
     const std::shared_ptr<detail::VirtualPairList> pairs_;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::condition_variable closed_;
     std::shared_ptr<VirtualPortPair> pair_;
     std::uint64_t closings_ = 0;

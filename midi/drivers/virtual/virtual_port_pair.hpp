@@ -57,6 +57,11 @@ public:
     void SetSendDelayMs(std::uint32_t delayMs) { sendDelayMs_.store(delayMs); }
     // Sends never finish: the port gives up after its bound, or Close ends the wait.
     void SetHoldSends(bool hold) { holdSends_.store(hold); }
+    // A send returns once the far end holds the message, before its bytes have crossed a
+    // hosted device's line, as through a kernel or a server that buffers them (the driver
+    // then says so). By default a send returns when they have arrived, as on WinMM.
+    void SetSendReturnsEarly(bool early) { sendReturnsEarly_.store(early); }
+    bool SendReturnsEarly() const { return sendReturnsEarly_.load(); }
 
     // --- observations ---------------------------------------------------------------------
     // Every message that has left the output port, in order.
@@ -100,6 +105,7 @@ private:
     std::atomic<bool> refuseOutputOpen_{false};
     std::atomic<bool> failSends_{false};
     std::atomic<bool> holdSends_{false};
+    std::atomic<bool> sendReturnsEarly_{false};
     std::atomic<std::uint32_t> sendDelayMs_{0};
     std::atomic<std::uint32_t> inputOpens_{0};
     std::atomic<std::uint32_t> outputOpens_{0};

@@ -29,6 +29,8 @@ public:
     void Close() override;
     [[nodiscard]] bool Send(const std::uint8_t* bytes, std::uint32_t length,
                             std::uint32_t timeoutMs) override;
+    // The done mark comes once the driver has put the message out: the waits stay as they are.
+    bool SendReturnsBeforeLineTime() const override { return false; }
 
     // After a send gave up, how long the driver gets to return the block after the reset.
     static constexpr DWORD kReclaimWaitMs = 1000;

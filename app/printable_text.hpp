@@ -8,12 +8,21 @@
 //   C1 controls, bidirectional and line     \u009B, \u202E, \u2028
 //   separator characters
 //   the backslash                           \\ (two of them)
+// The same text is safe on one line of a report, and the same decoding of UTF-8 serves the
+// strings of tq5-updater's JSON lines.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace tq5::app::cli {
+namespace tq5::app {
 
 std::string PrintableText(std::string_view text);
 
-}  // namespace tq5::app::cli
+// The length of the well-formed UTF-8 sequence at `text[at]` (a byte below 0x80 included) and
+// its code point, or 0 when the bytes there are not one (a stray continuation byte, a cut
+// sequence, an overlong form, a surrogate, a value past U+10FFFF).
+std::size_t DecodeUtf8(std::string_view text, std::size_t at, std::uint32_t& code);
+
+}  // namespace tq5::app

@@ -1,9 +1,9 @@
-#include "app/cli/printable_text.hpp"
+#include "app/printable_text.hpp"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace tq5::app::cli {
+namespace tq5::app {
 namespace {
 
 void AppendByteEscape(std::string& out, unsigned char byte) {
@@ -21,13 +21,16 @@ bool IsFormatting(std::uint32_t code) {
            code == 0x2028 || code == 0x2029;      // line and paragraph separators
 }
 
-// The length of the well-formed UTF-8 sequence at `text[at]` and its code point, or 0 when
-// the bytes there are not one (a stray continuation byte, a cut sequence, an overlong form,
-// a surrogate, a value past U+10FFFF).
+}  // namespace
+
 std::size_t DecodeUtf8(std::string_view text, std::size_t at, std::uint32_t& code) {
     const auto lead = static_cast<unsigned char>(text[at]);
     std::size_t length = 0;
     std::uint32_t minimum = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         code = lead & 0x1Fu;
@@ -52,8 +55,6 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t at, std::uint32_t& cod
     if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
     return length;
 }
-
-}  // namespace
 
 std::string PrintableText(std::string_view text) {
     std::string out;
@@ -90,4 +91,4 @@ std::string PrintableText(std::string_view text) {
     return out;
 }
 
-}  // namespace tq5::app::cli
+}  // namespace tq5::app
