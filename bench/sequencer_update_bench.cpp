@@ -18,10 +18,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "bench/device_updates.hpp"
 #include "bench/update_run.hpp"
 #include "midi/drivers/alsa/alsa_backend.hpp"
 #include "midi/drivers/alsa/alsa_sequencer.hpp"
@@ -84,12 +86,6 @@ std::vector<double> MeasureRoundTrips(int count) {
     return us;
 }
 
-void SkipAll(benchmark::State& state, const char* why) {
-    state.SkipWithError(why);
-    for (auto _ : state) {
-    }
-}
-
 void BM_SequencerRoundTrip(benchmark::State& state) {
     std::vector<double> all;
     for (auto _ : state) {
@@ -109,47 +105,20 @@ BENCHMARK(BM_SequencerRoundTrip)->Iterations(3)->Unit(benchmark::kMillisecond);
 void BM_UpdateOverSequencer(benchmark::State& state) {
     const std::vector<double> roundTrips = MeasureRoundTrips(kRoundTrips);
     if (roundTrips.empty()) {
-        return SkipAll(state, "no ALSA sequencer: run in the guest (tools/guest/run-in-guest.sh)");
+        return bench::SkipAll(state,
+                              "no ALSA sequencer: run in the guest (tools/guest/run-in-guest.sh)");
     }
     sim::VirtualDevice device;
     sim::DevsimOptions endpointOptions;
-    endpointOptions.system = midi::RtMidiSystem::Alsa;
+    endpointOptions.api = sim::DevsimApi::Alsa;
     endpointOptions.clientName = "tq5-bench-device";
     sim::DeviceEndpoint endpoint(device, endpointOptions);
     std::string error;
-    if (!endpoint.Open(error)) return SkipAll(state, error.c_str());
+    if (!endpoint.Open(error)) return bench::SkipAll(state, error.c_str());
 
-    bench::CountingTimer timer(true);
-    std::vector<double> exchangeUs;
-    double wallMs = 0;
-    std::size_t exchanges = 0;
-    bool completed = true;
-    for (auto _ : state) {
-        bench::PrepareFullUpdate(device);
-        midi::AlsaBackend backend;
-        const bench::UpdateRun run = bench::RunUpdate(backend, "TQ-5 in", "TQ-5 out", timer, false);
-        state.SetIterationTime(run.wallMs / 1000.0);
-        completed = completed && run.completed;
-        wallMs += run.wallMs;
-        device.WaitIdle();
-        const bench::Exchanges seen = bench::ReadExchanges(device.Transcript());
-        exchanges = seen.count;
-        exchangeUs.insert(exchangeUs.end(), seen.exchangeUs.begin(), seen.exchangeUs.end());
-    }
-    if (!completed) state.SkipWithError("an update did not complete");
-
-    const double roundTripP50 = bench::Percentile(roundTrips, 0.50);
-    const double exchangeP50 = bench::Percentile(exchangeUs, 0.50);
-    state.counters["exchanges"] = static_cast<double>(exchanges);
-    state.counters["wall_ms"] = wallMs / static_cast<double>(state.iterations());
-    state.counters["exchange_p50_us"] = exchangeP50;
-    state.counters["exchange_p99_us"] = bench::Percentile(exchangeUs, 0.99);
-    state.counters["lost_per_update"] =
-        static_cast<double>(std::count_if(exchangeUs.begin(), exchangeUs.end(),
-                                          [](double us) { return us > 500000; })) /
-        static_cast<double>(state.iterations());
-    state.counters["round_trip_p50_us"] = roundTripP50;
-    state.counters["exchange_per_round_trip"] = exchangeP50 / roundTripP50;
+    bench::RunUpdates(
+        state, device, [] { return std::make_unique<midi::AlsaBackend>(); }, "TQ-5 in", "TQ-5 out",
+        false, bench::Percentile(roundTrips, 0.50));
 }
 BENCHMARK(BM_UpdateOverSequencer)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -35,6 +35,12 @@ public:
     [[nodiscard]] virtual bool Open(std::int32_t index, SysExBlockHandler handler) = 0;
     // Stops delivery; once it returns the handler is never called again.
     virtual void Close() = 0;
+    // Why the last Open failed, in words for the user (a device another program holds, one
+    // this user may not open); empty when the port's own message says all there is.
+    virtual std::string OpenProblem() { return {}; }
+    // True once the device open last has vanished (a USB MIDI device unplugged), until the
+    // next Open. Any thread.
+    virtual bool DeviceGone() { return false; }
 };
 
 // Send runs on the worker's or the dispatcher's thread (one at a time: the port serialises
@@ -52,6 +58,9 @@ public:
     // (false); the driver must not go on reading the caller's bytes after Send returns.
     [[nodiscard]] virtual bool Send(const std::uint8_t* bytes, std::uint32_t length,
                                     std::uint32_t timeoutMs) = 0;
+    // As InputDriver's.
+    virtual std::string OpenProblem() { return {}; }
+    virtual bool DeviceGone() { return false; }
     // True when Send returns once the system holds the message, before its bytes have left
     // the computer (a kernel's or a server's buffer sends them on at the line's pace), as the
     // ALSA sequencer, JACK and Web MIDI do. The waits for an answer then count the message's

@@ -46,6 +46,9 @@ public:
     // Stops input; does nothing when not running. Queued entries stay queued.
     void Close();
     bool IsRunning() const { return running_.load(); }
+    // As MidiOutPort's.
+    std::string OpenProblem() { return driver_->OpenProblem(); }
+    bool DeviceGone() { return driver_->DeviceGone(); }
 
     // The oldest entry's bytes (and length), or nullptr when nothing is queued. The pointer
     // stays valid until that entry is popped or the port is destroyed.

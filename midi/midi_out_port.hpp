@@ -39,6 +39,11 @@ public:
     // 1 if a device was open and has been closed, 0 if none was open.
     int Close();
     bool IsOpen() const { return open_.load(); }
+    // Why the last open failed, for the user; empty when "Can't open MIDI Out device." says
+    // all there is.
+    std::string OpenProblem() { return driver_->OpenProblem(); }
+    // True once the device opened last has vanished (unplugged), until the next open.
+    bool DeviceGone() { return driver_->DeviceGone(); }
     std::int32_t DeviceIndex() const { return deviceIndex_.load(); }
 
     // 1 once the driver has finished with the bytes; 0 when no device is open (no driver call

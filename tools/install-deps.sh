@@ -19,8 +19,8 @@ command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 # The guest kernel that runs the tests through the real ALSA sequencer (tools/guest/), and
 # what unpacks its kernel (kmod, xz-utils); qemu's recommendations (its GUI, firmware for
-# other machines) are not needed.
-guest_packages=(qemu-system-x86 busybox-static alsa-utils kmod xz-utils)
+# other machines) are not needed. A guest with a USB MIDI device runs the host's udev daemon.
+guest_packages=(qemu-system-x86 busybox-static alsa-utils kmod xz-utils udev)
 
 not_installed() {
   for p in "$@"; do

@@ -344,7 +344,16 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
         opened = core.OpenSelectedPorts();
     }
     if (opened != 0) {
-        return Interrupted() ? run.EndInterrupted() : run.End(kExitFailure, "port-open-failed", {});
+        if (Interrupted()) return run.EndInterrupted();
+        // What the message box can't say: why the port could not be opened.
+        std::string why;
+        for (const std::string& problem :
+             {core.Output().OpenProblem(), core.Input().OpenProblem()}) {
+            if (problem.empty()) continue;
+            std::fprintf(run.Err(), "tq5-updater: %s.\n", problem.c_str());
+            if (why.empty()) why = problem + ".";
+        }
+        return run.End(kExitFailure, "port-open-failed", why);
     }
     if (Interrupted()) return run.EndInterrupted();
     host.LockControls();
@@ -372,6 +381,8 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
     }
     core.WaitForWorkers();
     host.EndLine();
+    // A device that vanished explains any failure: it is what the user has to mend.
+    const bool gone = core.Output().DeviceGone() || core.Input().DeviceGone();
     facts.lastProgress = host.LastProgress();
     facts.traffic = host.Traffic();
     if (!facts.traffic) facts.traffic = core.Context().Log().Snapshot();
@@ -387,10 +398,11 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
             }
             return run.End(kExitSuccess, {}, {});
         }
-        const std::string why =
-            facts.outcome ? ExplainFailure(*facts.outcome, facts.lastProgress) : "";
+        const std::string why = gone            ? ExplainDeviceGone(facts.lastProgress, "update")
+                                : facts.outcome ? ExplainFailure(*facts.outcome, facts.lastProgress)
+                                                : "";
         if (!why.empty()) std::fprintf(run.Err(), "tq5-updater: %s\n", why.c_str());
-        return run.End(kExitFailure, "no-outcome", why);
+        return run.End(kExitFailure, gone ? "device-gone" : "no-outcome", why);
     }
 
     const std::int32_t result = *host.VersionCheckResult();
@@ -398,6 +410,11 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
     if (result == 0) {
         if (JsonLines* json = run.Json()) WriteVersionsLine(*json, core.Versions());
         return run.End(kExitSuccess, {}, {});
+    }
+    if (gone) {
+        const std::string why = ExplainDeviceGone(host.LastProgress(), "version");
+        std::fprintf(run.Err(), "tq5-updater: %s\n", why.c_str());
+        return run.End(kExitFailure, "device-gone", why);
     }
     constexpr const char* kUnread = "the TQ-5 did not answer the reads of its versions.";
     if (!host.ErrorShown()) std::fprintf(run.Err(), "tq5-updater: %s\n", kUnread);

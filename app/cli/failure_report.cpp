@@ -71,4 +71,15 @@ std::string ExplainFailure(const engine::Outcome& outcome, const engine::Progres
     return "the update stopped while " + Where(outcome, last) + ": " + why + ".";
 }
 
+std::string ExplainDeviceGone(const engine::Progress& last, const std::string& command) {
+    std::string words = "the TQ-5 went away while " + std::string(Doing(last.phase));
+    if ((last.phase == Phase::Erase || last.phase == Phase::Write) && last.row > 0) {
+        words += " (" + std::to_string(last.row) + "/" + std::to_string(last.rows) + ")";
+    }
+    return words +
+           ": its MIDI device is gone (unplugged, or switched off). Connect it again and run "
+           "`tq5-updater " +
+           command + "`: that completes the " + (command == "update" ? "update" : "check") + ".";
+}
+
 }  // namespace tq5::app::cli

@@ -12,4 +12,9 @@ namespace tq5::app::cli {
 // `last` is the last progress the update reported.
 std::string ExplainFailure(const engine::Outcome& outcome, const engine::Progress& last);
 
+// The line for a procedure that failed because the TQ-5's MIDI device vanished (unplugged,
+// or switched off) while it was `last.phase`; `command` is what completes it once the TQ-5
+// is back ("update", "version").
+std::string ExplainDeviceGone(const engine::Progress& last, const std::string& command);
+
 }  // namespace tq5::app::cli

@@ -1,6 +1,7 @@
 #include "sim/devsim/device_endpoint.hpp"
 
 #include <chrono>
+#include <iostream>
 #include <thread>
 
 namespace tq5::sim {
@@ -8,6 +9,10 @@ namespace {
 
 // Far longer than a JACK cycle (a few milliseconds).
 constexpr auto kCycleDrain = std::chrono::milliseconds(50);
+// How often a rawmidi device that went away is looked for again.
+constexpr auto kReconnectPoll = std::chrono::milliseconds(200);
+
+void Announce(const std::string& line) { std::cout << (line + "\n") << std::flush; }
 
 }  // namespace
 
@@ -19,9 +24,20 @@ DeviceEndpoint::DeviceEndpoint(VirtualDevice& device, const DevsimOptions& optio
       }) {}
 
 DeviceEndpoint::~DeviceEndpoint() {
+    if (watcher_.joinable()) {
+        {
+            std::lock_guard guard(watchLock_);
+            stopping_ = true;
+        }
+        watchWake_.notify_all();
+        watcher_.join();
+    }
     device_.SetReplySink(nullptr);
     in_.reset();
     alsaIn_.reset();
+    rawIn_.Close();
+    rawOut_.Close();
+    if (gadget_) gadget_->Close();
     std::lock_guard guard(outLock_);
     if (out_) {
         // RtMidi's JACK output frees its ring buffer before it closes its client, while a
@@ -36,7 +52,9 @@ DeviceEndpoint::~DeviceEndpoint() {
 }
 
 bool DeviceEndpoint::Open(std::string& error) {
-    if (options_.system == midi::RtMidiSystem::Alsa) return OpenAlsa(error);
+    if (options_.api == DevsimApi::Alsa) return OpenAlsa(error);
+    if (options_.api == DevsimApi::RawMidi) return OpenRawMidi(error);
+    if (options_.api == DevsimApi::UsbGadget) return OpenUsbGadget(error);
     // JACK through RtMidi: its virtual ports are this client's own.
     const RtMidi::Api api = RtMidi::UNIX_JACK;
     auto out = midi::WatchedMidi<RtMidiOut>::Create(api, options_.clientName);
@@ -93,6 +111,81 @@ bool DeviceEndpoint::OpenAlsa(std::string& error) {
     return true;
 }
 
+bool DeviceEndpoint::OpenRawMidi(std::string& error) {
+    if (!OpenRawMidiDevice(error)) return false;
+    device_.SetReplySink(
+        [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
+    watcher_ = std::thread([this] { WatchRawMidi(); });
+    return true;
+}
+
+bool DeviceEndpoint::OpenUsbGadget(std::string& error) {
+    midi::UsbMidiGadget::Settings settings;
+    settings.gadgetfs = options_.gadgetfs;
+    settings.lineBytesPerSecond = options_.usbLineBytesPerSecond;
+    {
+        std::lock_guard guard(outLock_);
+        gadget_ = std::make_unique<midi::UsbMidiGadget>();
+    }
+    device_.SetReplySink(
+        [this](const std::uint8_t* bytes, std::size_t length) { SendReply(bytes, length); });
+    return gadget_->Open(
+        settings,
+        [this](const std::uint8_t* bytes, std::size_t length) { device_.Receive(bytes, length); },
+        error);
+}
+
+bool DeviceEndpoint::OpenRawMidiDevice(std::string& error) {
+    const std::string& name = options_.rawmidiDevice;
+    if (!rawOut_.Open(name)) {
+        error = "can't open " + name + " for output: " + rawOut_.Problem();
+        return false;
+    }
+    // The cable has no flow control of its own: the reader takes what comes at once, into
+    // the device's queue, which receives it at the device's line pace.
+    const bool reading = rawIn_.Open(
+        name,
+        [this](const std::uint8_t* bytes, std::size_t length) { device_.Receive(bytes, length); },
+        [this] {
+            {
+                std::lock_guard guard(watchLock_);
+                rawGone_ = true;
+            }
+            watchWake_.notify_all();
+        });
+    if (!reading) {
+        error = "can't open " + name + " for input: " + rawIn_.Problem();
+        rawOut_.Close();
+        return false;
+    }
+    return true;
+}
+
+void DeviceEndpoint::WatchRawMidi() {
+    std::unique_lock guard(watchLock_);
+    while (true) {
+        watchWake_.wait(guard, [this] { return stopping_ || rawGone_; });
+        if (stopping_) return;
+        guard.unlock();
+        rawIn_.Close();
+        rawOut_.Close();
+        Announce("tq5-devsim: " + options_.rawmidiDevice + " went away; waiting for it");
+        guard.lock();
+        rawGone_ = false;
+        std::string error;
+        while (!stopping_) {
+            guard.unlock();
+            const bool back = OpenRawMidiDevice(error);
+            guard.lock();
+            if (back) {
+                Announce("tq5-devsim: " + options_.rawmidiDevice + " is back");
+                break;
+            }
+            watchWake_.wait_for(guard, kReconnectPoll, [this] { return stopping_; });
+        }
+    }
+}
+
 void DeviceEndpoint::OnMessage(double, std::vector<unsigned char>* message, void* user) {
     if (message == nullptr || message->empty()) return;
     try {
@@ -110,6 +203,14 @@ void DeviceEndpoint::SendReply(const std::uint8_t* bytes, std::size_t length) {
     }
     if (alsaOut_) {
         static_cast<void>(alsaOut_->SendSysEx(alsaOutPort_, bytes, length, midi::kSendTimeoutMs));
+    }
+    if (gadget_) {
+        static_cast<void>(
+            gadget_->Send(bytes, length, std::chrono::milliseconds(midi::kSendTimeoutMs)));
+    }
+    if (options_.api == DevsimApi::RawMidi) {
+        static_cast<void>(
+            rawOut_.Send(bytes, static_cast<std::uint32_t>(length), midi::kSendTimeoutMs));
     }
 }
 

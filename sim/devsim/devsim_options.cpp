@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -57,14 +58,24 @@ CLI::Validator FiniteIn(double low, bool lowIncluded, double high) {
 
 std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exitCode) {
     DevsimOptions options;
-    CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports"};
+    CLI::App app{"tq5-devsim: a virtual TQ-5 on JACK or ALSA MIDI ports, or on a rawmidi device"};
     app.set_version_flag("--version", firmware::ProgramVersionText("tq5-devsim"),
                          "print the version and the firmware images' versions");
 
-    const std::map<std::string, midi::RtMidiSystem> systems{{"jack", midi::RtMidiSystem::Jack},
-                                                            {"alsa", midi::RtMidiSystem::Alsa}};
-    app.add_option("--api", options.system, "MIDI system: jack or alsa")
-        ->transform(CLI::CheckedTransformer(systems, CLI::ignore_case));
+    const std::map<std::string, DevsimApi> apis{{"jack", DevsimApi::Jack},
+                                                {"alsa", DevsimApi::Alsa},
+                                                {"rawmidi", DevsimApi::RawMidi},
+                                                {"usb-gadget", DevsimApi::UsbGadget}};
+    app.add_option("--api", options.api,
+                   "MIDI system: jack, alsa (sequencer ports of its own), rawmidi (--device) "
+                   "or usb-gadget (a USB MIDI device of its own through gadgetfs, as root)")
+        ->transform(CLI::CheckedTransformer(apis, CLI::ignore_case));
+    app.add_option("--gadgetfs", options.gadgetfs,
+                   "with --api usb-gadget: where gadgetfs is mounted")
+        ->capture_default_str();
+    app.add_option("--device", options.rawmidiDevice,
+                   "with --api rawmidi: the rawmidi device to serve on, e.g. hw:0,0 (the "
+                   "device side of a USB MIDI gadget)");
     app.add_option("--client-name", options.clientName, "client name on the MIDI system");
     app.add_option("--port-name", options.portName, "ports are '<name> in' and '<name> out'");
     app.add_option("--state-file", options.stateFile,
@@ -123,9 +134,21 @@ std::optional<DevsimOptions> ParseDevsimOptions(int argc, char** argv, int& exit
         exitCode = app.exit(error) == 0 ? 0 : kDevsimUsageError;
         return std::nullopt;
     }
+    if ((options.api == DevsimApi::RawMidi) != !options.rawmidiDevice.empty()) {
+        app.exit(CLI::ValidationError(
+            "--device", "names the rawmidi device of --api rawmidi, and goes only with it"));
+        exitCode = kDevsimUsageError;
+        return std::nullopt;
+    }
     ParseDeviceId(id, options.device.id);
     options.device.timing = dinTiming ? DeviceTiming::DinMidi() : DeviceTiming::Instant();
     options.device.timing.scale = scale;
+    if (options.api == DevsimApi::UsbGadget && options.device.timing.lineBytesPerSecond != 0) {
+        // The USB endpoint, read at the line's pace, is the line.
+        options.usbLineBytesPerSecond = static_cast<std::uint32_t>(
+            std::max(1.0, options.device.timing.lineBytesPerSecond / scale));
+        options.device.timing.lineBytesPerSecond = 0;
+    }
     for (const auto& text : faults) options.device.faults.push_back(*ParseFaultOption(text));
     options.device.randomFaults.probability = faultProbability;
     return options;

@@ -5,16 +5,25 @@
 #include <optional>
 #include <string>
 
-#include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "sim/virtual_device.hpp"
 
 namespace tq5::sim {
 
+// Where the device serves: its own ports on JACK or the ALSA sequencer, the device side of a
+// MIDI cable that a rawmidi device ends in (a USB MIDI gadget's, say), or a USB MIDI device of
+// its own made through gadgetfs.
+enum class DevsimApi { Jack, Alsa, RawMidi, UsbGadget };
+
 struct DevsimOptions {
-    midi::RtMidiSystem system = midi::RtMidiSystem::Jack;
+    DevsimApi api = DevsimApi::Jack;
     std::string clientName = "tq5-devsim";
-    std::string portName = "TQ-5";  // the ports are "<name> in" and "<name> out"
-    std::string stateFile;          // rewritten at start, on SIGUSR1 and at exit
+    std::string portName = "TQ-5";         // the ports are "<name> in" and "<name> out"
+    std::string rawmidiDevice;             // --api rawmidi: the device, e.g. "hw:0,0"
+    std::string gadgetfs = "/dev/gadget";  // --api usb-gadget: where gadgetfs is mounted
+    // --api usb-gadget: the pace at which the device reads its USB endpoint and writes
+    // replies to it (the device's own line then takes no time); 0 for USB speed.
+    std::uint32_t usbLineBytesPerSecond = 0;
+    std::string stateFile;  // rewritten at start, on SIGUSR1 and at exit
     DeviceOptions device;
 };
 

@@ -8,9 +8,11 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "firmware/embedded_firmware.hpp"
+#include "protocol/device_messages.hpp"
 #include "sim/devsim/device_endpoint.hpp"
 #include "sim/devsim/devsim_options.hpp"
 #include "sim/devsim/fault_option.hpp"
@@ -23,6 +25,22 @@ namespace {
 using tq5::sim::DevsimOptions;
 using tq5::sim::VirtualDevice;
 
+// Write-block requests for the block the one before asked to write: the updater sent a
+// block again (its answer was late, lost, or never asked for).
+std::size_t CountResentBlocks(const VirtualDevice& device) {
+    std::size_t resent = 0;
+    std::optional<std::uint32_t> previous;
+    for (const tq5::sim::TranscriptEntry& entry : device.Transcript()) {
+        if (entry.direction != tq5::sim::Direction::ToDevice) continue;
+        const tq5::protocol::DeviceRequest request =
+            tq5::protocol::ParseRequest(entry.bytes.data(), entry.bytes.size());
+        if (request.kind != tq5::protocol::RequestKind::WriteBlock) continue;
+        if (previous == request.address) ++resent;
+        previous = request.address;
+    }
+    return resent;
+}
+
 void ReportState(VirtualDevice& device, const DevsimOptions& options) {
     device.WaitIdle();  // a report between two requests, never in the middle of one
     std::string report =
@@ -34,7 +52,7 @@ void ReportState(VirtualDevice& device, const DevsimOptions& options) {
         report += (t == 0 ? " " : ", ") + tq5::sim::RequestOptionName(type) + " " +
                   std::to_string(device.RequestCount(type));
     }
-    report += "\n";
+    report += "\nwrite-block resends: " + std::to_string(CountResentBlocks(device)) + "\n";
     std::cout << report << std::flush;
     std::string problem;
     if (!options.stateFile.empty() &&

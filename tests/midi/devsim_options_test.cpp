@@ -104,6 +104,9 @@ TEST_F(DevsimOptionsTest, EachOptionTakesWhatTheDeviceCanUseAndRefusesTheRestWit
         {{"--state-file", ""}, false},
         {{"--id", "6E:00:05"}, false},
         {{"--api", "coreaudio"}, false},
+        {{"--api", "rawmidi", "--device", "hw:0,0"}, true},
+        {{"--api", "rawmidi"}, false},
+        {{"--api", "alsa", "--device", "hw:0,0"}, false},
         {{"--bogus"}, false},
     };
     for (const Row& row : rows) {

@@ -2,7 +2,6 @@
 // started here. The far end is a client of this process with two RtMidi ports of its own.
 // Skips only when jackd is not installed.
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 #include "midi/drivers/rtmidi/rtmidi_backend.hpp"
 #include "midi/drivers/rtmidi/watched_midi.hpp"
 #include "support/driver_contract.hpp"
+#include "support/hold_meter.hpp"
 #include "support/jack_server.hpp"
 
 namespace tq5::test {
@@ -86,21 +86,14 @@ public:
     void HoldSends() {
         PrivateJackd::server->Freeze();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        heldSince_ = std::chrono::steady_clock::now();
-        cpuWhenHeld_ = ProcessCpu();
+        hold_.Start();
     }
     void ReleaseSends() {
         PrivateJackd::server->Thaw();
-        heldFor_ = std::chrono::steady_clock::now() - heldSince_;
-        cpuWhileHeld_ = ProcessCpu() - cpuWhenHeld_;
+        hold_.Stop();
     }
-    // What the send cost while the server did not answer, printed: one that spins burns the
-    // whole hold. A figure, not a check: a busy machine moves it.
-    void CheckHeldSendLeftNothing(std::size_t) {
-        std::printf("[ figure   ] %.1f ms of CPU while the server was held for %.0f ms\n",
-                    cpuWhileHeld_.count() / 1000.0,
-                    std::chrono::duration<double, std::milli>(heldFor_).count());
-    }
+    // What the send cost while the server did not answer: a figure.
+    void CheckHeldSendLeftNothing(std::size_t) { hold_.PrintFigure(); }
 
 private:
     // The index of the device whose name holds this far end's client and `port`, or -1.
@@ -117,14 +110,6 @@ private:
         return -1;
     }
 
-    // CPU time the whole process has used so far.
-    static std::chrono::microseconds ProcessCpu() {
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    }
-
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
         auto* self = static_cast<JackLink*>(user);
         std::lock_guard guard(self->lock_);
@@ -137,10 +122,7 @@ private:
     std::vector<Bytes> received_;
     std::unique_ptr<midi::WatchedMidi<RtMidiOut>> farOut_;
     std::unique_ptr<midi::WatchedMidi<RtMidiIn>> farIn_;
-    std::chrono::steady_clock::time_point heldSince_;
-    std::chrono::steady_clock::duration heldFor_{};
-    std::chrono::microseconds cpuWhenHeld_{};
-    std::chrono::microseconds cpuWhileHeld_{};
+    HoldMeter hold_;
 };
 
 TQ5_DRIVER_CONTRACT(Jack, JackLink);

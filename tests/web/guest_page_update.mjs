@@ -3,7 +3,14 @@
 // it. Picks the device's ports in the lists, presses Execute and waits for "Version update
 // completed." (or fails with the box the page shows). Prints the times; leaves screenshots.
 //
+// With a USB MIDI device's ports as well (a TQ-5 in front of a 31,250-baud line, on USB):
+// the page is loaded again and updates that one with the kernel's default settings. The
+// browser's long messages reach it cut (the kernel's sequencer port takes 4,096 bytes of a
+// message at once), so its first write block is never answered: the update ends with "Time
+// out error(2)", and after the box the page shows what to change on Linux.
+//
 //   node guest_page_update.mjs SITE_FOLDER MIDI_IN_NAME MIDI_OUT_NAME SCREENSHOT_FOLDER
+//                              [USB_IN_NAME USB_OUT_NAME]
 
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -12,7 +19,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
-const [site, inputName, outputName, shots] = process.argv.slice(2);
+const [site, inputName, outputName, shots, usbInputName, usbOutputName] = process.argv.slice(2);
 if (!shots) {
   console.error('usage: node guest_page_update.mjs SITE MIDI_IN_NAME MIDI_OUT_NAME SCREENSHOTS');
   process.exit(2);
@@ -50,33 +57,34 @@ try {
   page.setDefaultTimeout(SLOW);
   console.log(`guest page: chromium started in ${seconds(started)} s`);
 
-  const loading = Date.now();
-  await page.goto(url, { timeout: SLOW });
-  // Permission given beforehand: the page asks for MIDI access at once and opens the dialog,
-  // or stops at a panel that says why not.
-  await page.waitForFunction(() => window.tq5Page &&
-    (window.tq5Page.gate() === null || ['refused', 'unavailable', 'failed', 'missing', 'isolation']
-      .includes(window.tq5Page.gate())));
-  const gate = await page.evaluate(() => window.tq5Page.gate());
-  if (gate !== null) {
-    await page.screenshot({ path: path.join(shots, 'guest-page-gate.png') });
-    throw new Error(`the page stopped at its "${gate}" panel: ` +
-      await page.textContent('#gate-message'));
-  }
-  // The dialog fills its lists on its own thread once it is open: wait until both name the
-  // device's ports, or say what they hold instead.
-  const listed = () => page.evaluate(() => ['c1000', 'c1001'].map(
-    (id) => [...document.getElementById(id).options].map((o) => o.text)));
-  const found = await page.waitForFunction(([input, output]) => {
-    const names = (id) => [...document.getElementById(id).options].map((o) => o.text);
-    return names('c1000').includes(input) && names('c1001').includes(output);
-  }, [inputName, outputName], { timeout: 120000, polling: 250 }).then(() => true, () => false);
-  const lists = await listed();
-  console.log(`guest page: dialog open in ${seconds(loading)} s; ` +
-    `MIDI IN ${JSON.stringify(lists[0])}, MIDI OUT ${JSON.stringify(lists[1])}`);
-  if (!found) {
-    throw new Error(`the lists lack the device's ports "${inputName}" and "${outputName}"`);
-  }
+  // Loads the page and waits for its dialog to list the device's ports.
+  const openDialog = async (input, output) => {
+    const loading = Date.now();
+    await page.goto(url, { timeout: SLOW });
+    // Permission given beforehand: the page asks for MIDI access at once and opens the
+    // dialog, or stops at a panel that says why not.
+    await page.waitForFunction(() => window.tq5Page &&
+      (window.tq5Page.gate() === null ||
+        ['refused', 'unavailable', 'failed', 'missing', 'isolation'].includes(window.tq5Page.gate())));
+    const gate = await page.evaluate(() => window.tq5Page.gate());
+    if (gate !== null) {
+      await page.screenshot({ path: path.join(shots, 'guest-page-gate.png') });
+      throw new Error(`the page stopped at its "${gate}" panel: ` +
+        await page.textContent('#gate-message'));
+    }
+    // The dialog fills its lists on its own thread once it is open: wait until both name the
+    // device's ports, or say what they hold instead.
+    const found = await page.waitForFunction(([i, o]) => {
+      const names = (id) => [...document.getElementById(id).options].map((opt) => opt.text);
+      return names('c1000').includes(i) && names('c1001').includes(o);
+    }, [input, output], { timeout: 120000, polling: 250 }).then(() => true, () => false);
+    const lists = await page.evaluate(() => ['c1000', 'c1001'].map(
+      (id) => [...document.getElementById(id).options].map((o) => o.text)));
+    console.log(`guest page: dialog open in ${seconds(loading)} s; ` +
+      `MIDI IN ${JSON.stringify(lists[0])}, MIDI OUT ${JSON.stringify(lists[1])}`);
+    if (!found) throw new Error(`the lists lack the device's ports "${input}" and "${output}"`);
+  };
+  await openDialog(inputName, outputName);
 
   // For the figures: a bare Web MIDI round trip to the same device in the same browser (an
   // identity request from the page's script, the reply's onmidimessage), without the module.
@@ -122,6 +130,26 @@ try {
   const box = await page.$('dialog.box[open] .box-text');
   if (box) throw new Error(`the update ended with the box "${await box.textContent()}"`);
   console.log(`guest page: update completed in ${took} s ("Version update completed.")`);
+
+  if (usbInputName) {
+    await openDialog(usbInputName, usbOutputName);
+    await page.selectOption('#c1000', { label: usbInputName });
+    await page.selectOption('#c1001', { label: usbOutputName });
+    const failing = Date.now();
+    await page.click('#c1');
+    await page.waitForSelector('dialog.box[open]', { timeout: SLOW });
+    const text = await page.textContent('dialog.box[open] .box-text');
+    console.log(`guest page: USB: the box "${text}" after ${seconds(failing)} s`);
+    if (text !== 'Time out error(2)') throw new Error(`USB: the box says "${text}"`);
+    await page.click('dialog.box[open] .box-ok');
+    const hint = await page.waitForFunction(() => window.tq5Page.linuxHint(), null,
+      { timeout: 60000 }).then((h) => h.jsonValue(), () => null);
+    await page.screenshot({ path: path.join(shots, 'guest-page-usb-linux-note.png') });
+    if (!hint || !hint.includes('/sys/module/snd_seq_midi/parameters/output_buffer_size')) {
+      throw new Error(`USB: no note on what to change on Linux (${hint})`);
+    }
+    console.log('guest page: USB: the note on Linux shows, with the kernel setting');
+  }
   result = 0;
 } catch (error) {
   console.error(`guest page: ${error.message}`);

@@ -8,11 +8,17 @@
 # script's.
 #
 #   tools/guest/run-in-guest.sh [--writable DIR]... [--timeout SECONDS] [--cpus N]
-#                               [--memory MB] [--no-virmidi] -- COMMAND [ARGUMENT...]
+#                               [--memory MB] [--no-virmidi] [--usb-midi] [--root]
+#                               -- COMMAND [ARGUMENT...]
 #
 # --no-virmidi leaves out the "VirMIDI" card (its module is not loaded): Chromium lists
 # sequencer ports only while every card client it sees is matched by a sound card that udev
-# announced as initialised, and the guest runs no udev daemon.
+# announced as initialised, and the guest runs no udev daemon unless --usb-midi.
+# --usb-midi plugs a USB MIDI device made by the guest's kernel in before the command runs
+# (product "VARN TQ Series"; its device side is the rawmidi device hw:TQ5gadget,0), with
+# udev running; tools/guest/init.sh says how to unplug it.
+# --root runs the command as root in the guest (to unplug the USB device, say), with the
+# caller's user and group ids in TQ5_GUEST_CALLER ("uid:gid"); the guest is thrown away.
 #
 # Needs qemu-system-x86_64, busybox (static) and the guest kernel that
 # tools/guest/fetch-kernel.sh fetches; tools/install-deps.sh installs all three. Exit code
@@ -29,6 +35,7 @@ timeout=900
 cpus=2
 memory=1536
 append=""
+as_root=""
 
 cannot() {
   echo "run-in-guest: $*" >&2
@@ -46,6 +53,8 @@ while [ $# -gt 0 ]; do
     --cpus) cpus=$2; shift 2 ;;
     --memory) memory=$2; shift 2 ;;
     --no-virmidi) append+=" tq5.no_virmidi"; shift ;;
+    --usb-midi) append+=" tq5.usb_midi"; shift ;;
+    --root) as_root=1; shift ;;
     --) shift; break ;;
     -*) usage ;;
     *) break ;;
@@ -64,27 +73,13 @@ linkage=$(LC_ALL=C ldd "$busybox" 2>&1 || true)
   cannot "no guest kernel in $kernel_dir; run tools/install-deps.sh (or tools/guest/fetch-kernel.sh as root)"
 
 # --- the initramfs: busybox, the modules and init.sh; rebuilt when one of them changes ----
-version=$(basename "$(readlink -f "$kernel_dir")")
-stamp=$(cat "$here/init.sh" "$kernel_dir/modules/order" | md5sum | cut -c1-12)
+# `current` may be switched to a newer kernel folder at any moment: the one it names now is
+# the one this guest boots.
+kernel_dir=$(readlink -f "$kernel_dir")
+version=$(basename "$kernel_dir")
+stamp=$(cat "$here/init.sh" "$kernel_dir/modules/"*order | md5sum | cut -c1-12)
 initramfs="$cache/initramfs-$version-$stamp.cpio.gz"
 mkdir -p "$cache"
-if [ ! -s "$initramfs" ]; then
-  (
-    flock 9
-    if [ ! -s "$initramfs" ]; then
-      tree=$(mktemp -d)
-      trap 'rm -rf "$tree"' EXIT
-      mkdir -p "$tree/bin" "$tree/proc" "$tree/sys" "$tree/dev" "$tree/modules"
-      cp "$busybox" "$tree/bin/busybox"
-      cp "$here/init.sh" "$tree/init"
-      chmod 0755 "$tree/init"
-      cp "$kernel_dir/modules/"* "$tree/modules/"
-      (cd "$tree" && find . | "$busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$initramfs.partial"
-      mv "$initramfs.partial" "$initramfs"
-      find "$cache" -maxdepth 1 -name 'initramfs-*.cpio.gz' ! -name "$(basename "$initramfs")" -delete
-    fi
-  ) 9>"$cache/.lock"
-fi
 
 # --- the run folder: the command, its environment, and later its output and exit code ----
 run=$(mktemp -d "${TMPDIR:-/tmp}/tq5-guest.XXXXXX")
@@ -96,14 +91,41 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-id -u >"$run/uid"
-id -g >"$run/gid"
+# Guests of other worktrees share the cache, each with an init.sh of its own: the guest
+# boots a copy taken under the lock, and only initramfs files a day old are cleared away.
+(
+  flock 9
+  if [ ! -s "$initramfs" ]; then
+    tree=$(mktemp -d)
+    trap 'rm -rf "$tree"' EXIT
+    mkdir -p "$tree/bin" "$tree/proc" "$tree/sys" "$tree/dev" "$tree/modules"
+    cp "$busybox" "$tree/bin/busybox"
+    cp "$here/init.sh" "$tree/init"
+    chmod 0755 "$tree/init"
+    cp "$kernel_dir/modules/"* "$tree/modules/"
+    (cd "$tree" && find . | "$busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$initramfs.partial"
+    mv "$initramfs.partial" "$initramfs"
+    find "$cache" -maxdepth 1 -name 'initramfs-*.cpio.gz' -mmin +1440 -delete
+  fi
+  touch "$initramfs"
+  cp "$initramfs" "$run/initramfs.cpio.gz"
+) 9>"$cache/.lock"
+
+caller="$(id -u):$(id -g)"
+if [ -n "$as_root" ]; then
+  echo 0 >"$run/uid"
+  echo 0 >"$run/gid"
+else
+  id -u >"$run/uid"
+  id -g >"$run/gid"
+fi
 : >"$run/stdout"
 : >"$run/stderr"
 {
   echo '#!/bin/bash'
   # The caller's environment, less what names this host's display and session.
   export -p | grep -Ev '^declare -x (DISPLAY|XAUTHORITY|WAYLAND_DISPLAY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR|XDG_SESSION_[A-Z_]*|SSH_[A-Z_]*|TERM|_)='
+  printf 'export TQ5_GUEST_CALLER=%q\n' "$caller"
   printf 'cd %q || exit 126\n' "$PWD"
   printf 'exec'
   printf ' %q' "$@"
@@ -128,7 +150,7 @@ done
 # Software emulation: the nested hypervisor of these machines can't run a stock kernel.
 # SMAP off: Wine crashes at start-up under emulation with it on.
 qemu-system-x86_64 -accel tcg,thread=multi -cpu max,-smap -smp "$cpus" -m "$memory" \
-  -kernel "$kernel_dir/vmlinux" -initrd "$initramfs" \
+  -kernel "$kernel_dir/vmlinux" -initrd "$run/initramfs.cpio.gz" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init$append" \
   "${shares[@]}" -nodefaults -display none -no-reboot \
   -serial "file:$run/console.log" -monitor none >"$run/qemu.log" 2>&1 &

@@ -286,7 +286,16 @@
       menu.append(separator, item);
     },
 
-    setChangingFlash(on) { state.changingFlash = on; },
+    setChangingFlash(on) {
+      state.changingFlash = on;
+      if (on) $('linux-hint').hidden = true;  // a new update: the last one's note goes
+    },
+    // The update failed at its first write block, which never got an answer: on Linux, what
+    // to change so that the browser's long messages reach a USB MIDI device whole.
+    firstBlockUnanswered() {
+      const ua = navigator.userAgent;
+      $('linux-hint').hidden = !(/Linux/.test(ua) && !/Android/.test(ua));
+    },
 
     // A line under the window about the last update (its flash could not be read back);
     // empty hides it.
@@ -403,6 +412,7 @@
   window.tq5Page = {
     gate: () => ($('gate').hidden ? null : $('gate').dataset.state),
     changingFlash: () => state.changingFlash,
+    linuxHint: () => ($('linux-hint').hidden ? null : $('linux-hint').textContent),
     closed: () => state.closed,
   };
 

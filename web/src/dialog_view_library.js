@@ -99,6 +99,8 @@ var library = {
     TQ5VIEW.call('setNote', [TQ5VIEW.text(text, length)]);
   },
 
+  tq5_view_first_block_unanswered: function() { TQ5VIEW.call('firstBlockUnanswered', []); },
+
   tq5_view_offer_report: function(text, length) {
     TQ5VIEW.call('offerReport', [TQ5VIEW.utf8(text, length)]);
   },
@@ -137,6 +139,7 @@ var signatures = {
   tq5_view_add_system_menu_entry: 'viii',
   tq5_view_set_changing_flash: 'vi',
   tq5_view_set_note: 'vii',
+  tq5_view_first_block_unanswered: 'v',
   tq5_view_offer_report: 'vii',
   tq5_view_user_agent: 'iii',
   tq5_view_list_entry_text: 'iiiii',

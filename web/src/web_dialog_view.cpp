@@ -30,6 +30,7 @@ void tq5_view_set_changing_flash(int on);
 // The report "Save report" downloads (UTF-8); empty takes the button away.
 void tq5_view_offer_report(const char* text, int length);
 void tq5_view_set_note(const char* text, int length);
+void tq5_view_first_block_unanswered();
 }
 
 namespace tq5::web {
@@ -204,8 +205,10 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
         lastProgress_ = progress;
         if (ChangesFlash(progress.phase) && !changingFlash_) {
             changingFlash_ = true;
+            blockAnswered_ = false;
             startsChanging = true;
         }
+        if (progress.phase == engine::Phase::Write && progress.done > 0) blockAnswered_ = true;
         // A new procedure: the last one's report no longer applies.
         if (progress.phase == engine::Phase::Identify)
             withdrawReport = std::exchange(reportOffered_, false);
@@ -227,12 +230,20 @@ void WebDialogView::ReportProgress(const engine::Progress& progress) {
 
 void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
     bool stopsChanging = false;
+    bool firstBlockUnanswered = false;
     engine::Progress last;
     {
         std::lock_guard guard(lock_);
         stopsChanging = std::exchange(changingFlash_, false);
         last = lastProgress_;
         if (!outcome.completed && dialog_ != nullptr && !closed_) reportOffered_ = true;
+        // The update's first write block was never answered while everything before it was:
+        // the pattern of a browser whose long messages lose their tails on the way to the
+        // device (on Linux, in the kernel's sequencer port of a USB MIDI device).
+        firstBlockUnanswered = stopsChanging && !outcome.completed &&
+                               outcome.phase == engine::Phase::Write && !blockAnswered_ &&
+                               (outcome.cause == engine::Cause::TimedOut ||
+                                outcome.cause == engine::Cause::SendFailed);
     }
     if (stopsChanging) tq5_view_set_changing_flash(0);
     // "Version update completed." is all the status line holds; an update whose flash could
@@ -242,6 +253,7 @@ void WebDialogView::ReportOutcome(const engine::Outcome& outcome) {
         if (!note.empty()) tq5_view_set_note(note.c_str(), Length(note));
         return;
     }
+    if (firstBlockUnanswered) tq5_view_first_block_unanswered();
     if (dialog_ == nullptr || Closed()) return;
     const std::string report = PageReport(*dialog_, outcome, last);
     tq5_view_offer_report(report.c_str(), Length(report));

@@ -76,6 +76,7 @@ private:
     std::uint32_t nextToken_ = 1;
     bool closed_ = false;
     bool changingFlash_ = false;     // an update has begun to change the device
+    bool blockAnswered_ = false;     // and the device has answered one of its write blocks
     engine::Progress lastProgress_;  // of the procedure in progress
     bool reportOffered_ = false;     // "Save report" stands under the window
 };

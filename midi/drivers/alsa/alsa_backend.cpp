@@ -2,9 +2,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "midi/drivers/alsa/alsa_sequencer.hpp"
+#include "midi/drivers/rawmidi/rawmidi_device.hpp"
+#include "midi/drivers/rawmidi/rawmidi_input.hpp"
+#include "midi/drivers/rawmidi/rawmidi_output.hpp"
 
 namespace tq5::midi {
 namespace {
@@ -29,11 +33,11 @@ public:
         return index < ports.size() ? ports[index].name : std::string();
     }
 
-    // The device's address now, or false when there is no such device.
-    bool Find(std::int32_t index, AlsaPortAddress& address) {
+    // The device as it is now, or false when there is no such device.
+    bool Find(std::int32_t index, AlsaPortEntry& entry) {
         const auto ports = Ports();
         if (index < 0 || static_cast<std::size_t>(index) >= ports.size()) return false;
-        address = ports[static_cast<std::size_t>(index)].address;
+        entry = ports[static_cast<std::size_t>(index)];
         return true;
     }
 
@@ -43,6 +47,15 @@ private:
     std::mutex lock_;
     std::unique_ptr<AlsaSequencer> lister_;
 };
+
+// A card's own port (a USB MIDI device's, say) is reached through its rawmidi device rather
+// than the sequencer: see rawmidi_device.hpp for why. The port lists stay the sequencer's.
+std::optional<std::string> CardDevice(const AlsaPortEntry& entry, RawMidiDirection direction) {
+    const auto address =
+        FindCardPortDevice(entry.card, entry.address.port, entry.portName, direction);
+    if (!address) return std::nullopt;
+    return address->Name();
+}
 
 class AlsaInputDriver final : public InputDriver {
 public:
@@ -54,13 +67,16 @@ public:
     std::string GetDeviceName(std::uint32_t index) override { return lister_.Name(index); }
 
     bool Open(std::int32_t index, SysExBlockHandler handler) override {
-        if (client_) return false;
-        AlsaPortAddress source;
+        if (client_ || raw_.IsOpen()) return false;
+        AlsaPortEntry source;
         if (!lister_.Find(index, source)) return false;
+        if (const auto device = CardDevice(source, RawMidiDirection::Input)) {
+            return raw_.Open(*device, std::move(handler));
+        }
         auto client = AlsaSequencer::Open(clientName_);
         if (!client) return false;
         const int port = client->CreateInputPort("in");
-        if (port < 0 || !client->ConnectFrom(source, port) ||
+        if (port < 0 || !client->ConnectFrom(source.address, port) ||
             !client->StartReading(std::move(handler))) {
             return false;
         }
@@ -68,12 +84,19 @@ public:
         return true;
     }
 
-    void Close() override { client_.reset(); }  // the reader has ended once this returns
+    void Close() override {  // the reader has ended once this returns
+        client_.reset();
+        raw_.Close();
+    }
+
+    std::string OpenProblem() override { return raw_.Problem(); }
+    bool DeviceGone() override { return raw_.Gone(); }
 
 private:
     const std::string clientName_;
     PortLister lister_;
     std::unique_ptr<AlsaSequencer> client_;
+    RawMidiInput raw_;
 };
 
 class AlsaOutputDriver final : public OutputDriver {
@@ -87,13 +110,16 @@ public:
 
     bool Open(std::int32_t index) override {
         std::lock_guard guard(lock_);
-        if (client_) return false;
-        AlsaPortAddress destination;
+        if (client_ || raw_.IsOpen()) return false;
+        AlsaPortEntry destination;
         if (!lister_.Find(index, destination)) return false;
+        if (const auto device = CardDevice(destination, RawMidiDirection::Output)) {
+            return raw_.Open(*device);
+        }
         auto client = AlsaSequencer::Open(clientName_);
         if (!client) return false;
         const int port = client->CreateOutputPort("out");
-        if (port < 0 || !client->ConnectTo(port, destination)) return false;
+        if (port < 0 || !client->ConnectTo(port, destination.address)) return false;
         client_ = std::move(client);
         port_ = port;
         closing_.store(false);
@@ -102,16 +128,21 @@ public:
 
     void Close() override {
         closing_.store(true);  // a send waiting for room gives up
+        raw_.Close();          // and so does one waiting for the device
         std::lock_guard guard(lock_);
         client_.reset();
     }
 
-    // The kernel has copied the message into the receiver's queue when the send returns.
+    // Through the sequencer the kernel has copied the message into the receiver's queue when
+    // the send returns; through a card's rawmidi device, every byte has gone to its driver.
     bool Send(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t timeoutMs) override {
         std::lock_guard guard(lock_);
-        if (!client_) return false;
-        return client_->SendSysEx(port_, bytes, length, timeoutMs, &closing_);
+        if (client_) return client_->SendSysEx(port_, bytes, length, timeoutMs, &closing_);
+        return raw_.Send(bytes, length, timeoutMs);
     }
+
+    std::string OpenProblem() override { return raw_.Problem(); }
+    bool DeviceGone() override { return raw_.Gone(); }
 
 private:
     const std::string clientName_;
@@ -120,6 +151,7 @@ private:
     std::unique_ptr<AlsaSequencer> client_;
     int port_ = -1;
     std::atomic<bool> closing_{false};
+    RawMidiOutput raw_;  // locks itself: Close must reach it while a send waits
 };
 
 }  // namespace

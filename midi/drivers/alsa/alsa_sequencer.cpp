@@ -91,10 +91,15 @@ std::vector<AlsaPortEntry> AlsaSequencer::ListPorts(AlsaPortDirection direction)
             if ((snd_seq_port_info_get_type(port) & kMidiPortTypes) == 0) continue;
             if ((snd_seq_port_info_get_capability(port) & wanted) != wanted) continue;
             const int portId = snd_seq_port_info_get_port(port);
+            const std::string portName = snd_seq_port_info_get_name(port);
             std::ostringstream name;
-            name << snd_seq_client_info_get_name(client) << ':' << snd_seq_port_info_get_name(port)
-                 << ' ' << clientId << ':' << portId;
-            ports.push_back(AlsaPortEntry{name.str(), AlsaPortAddress{clientId, portId}});
+            name << snd_seq_client_info_get_name(client) << ':' << portName << ' ' << clientId
+                 << ':' << portId;
+            const bool cardPort =
+                snd_seq_client_info_get_type(client) == SND_SEQ_KERNEL_CLIENT &&
+                (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+            ports.push_back(AlsaPortEntry{name.str(), AlsaPortAddress{clientId, portId}, portName,
+                                          cardPort ? snd_seq_client_info_get_card(client) : -1});
         }
     }
     return ports;

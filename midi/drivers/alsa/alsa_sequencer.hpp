@@ -32,6 +32,10 @@ struct AlsaPortAddress {
 struct AlsaPortEntry {
     std::string name;
     AlsaPortAddress address;
+    std::string portName;  // the port's own name
+    // The sound card behind a hardware port of a card's own client (snd-seq-midi's ports,
+    // whose rawmidi devices can be spoken to directly); -1 for every other port.
+    int card = -1;
 };
 
 enum class AlsaPortDirection {
