@@ -384,7 +384,7 @@ TEST_P(ReadBackOfADevice, CompletesOverTheImagesAndSaysWhetherItReadThemBack) {
     DeviceOptions options;
     options.faults = c.faults;
     options.strictWrites = c.strict;
-    engine::Timing timing = Patient();
+    engine::Timing timing = test::PatientTiming();
     timing.eraseReadWaitMs = 1500;   // a read never answered, the first of its size
     timing.verifyReadWaitMs = 1000;  // one whose size has been answered
     DeviceRig rig(options, ShortImages(), timing);
