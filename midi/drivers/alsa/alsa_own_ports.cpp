@@ -53,8 +53,8 @@ private:
 }  // namespace
 
 std::unique_ptr<OwnPorts> OpenAlsaOwnPorts(const std::string& clientName,
-                                           const std::string& portName,
-                                           SysExBlockHandler received, std::string& error) {
+                                           const std::string& portName, SysExBlockHandler received,
+                                           std::string& error) {
     auto ports = std::make_unique<AlsaOwnPorts>();
     if (!ports->Open(clientName, portName, std::move(received), error)) return nullptr;
     return ports;

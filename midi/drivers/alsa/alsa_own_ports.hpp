@@ -7,7 +7,7 @@
 namespace tq5::midi {
 
 std::unique_ptr<OwnPorts> OpenAlsaOwnPorts(const std::string& clientName,
-                                           const std::string& portName,
-                                           SysExBlockHandler received, std::string& error);
+                                           const std::string& portName, SysExBlockHandler received,
+                                           std::string& error);
 
 }  // namespace tq5::midi

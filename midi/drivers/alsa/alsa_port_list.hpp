@@ -51,7 +51,8 @@ private:
 
 // A card's own port (a USB MIDI device's, say) is reached through its rawmidi device rather
 // than the sequencer: see rawmidi_device.hpp for why. The port lists stay the sequencer's.
-inline std::optional<std::string> CardDevice(const AlsaPortEntry& entry, RawMidiDirection direction) {
+inline std::optional<std::string> CardDevice(const AlsaPortEntry& entry,
+                                             RawMidiDirection direction) {
     const auto address =
         FindCardPortDevice(entry.card, entry.address.port, entry.portName, direction);
     if (!address) return std::nullopt;

@@ -34,8 +34,7 @@ public:
 
     bool Open(const std::string& clientName, const std::string& portName, std::string& error) {
         auto out = WatchedMidi<RtMidiOut>::Create(RtMidi::UNIX_JACK, clientName);
-        if (!out ||
-            !out->Run([&](RtMidiOut& midi) { midi.openVirtualPort(portName + " out"); })) {
+        if (!out || !out->Run([&](RtMidiOut& midi) { midi.openVirtualPort(portName + " out"); })) {
             error = "can't open the output port (is the MIDI system running?)";
             return false;
         }
@@ -80,8 +79,8 @@ private:
 }  // namespace
 
 std::unique_ptr<OwnPorts> OpenJackOwnPorts(const std::string& clientName,
-                                           const std::string& portName,
-                                           SysExBlockHandler received, std::string& error) {
+                                           const std::string& portName, SysExBlockHandler received,
+                                           std::string& error) {
     auto ports = std::make_unique<JackOwnPorts>(std::move(received));
     if (!ports->Open(clientName, portName, error)) return nullptr;
     return ports;

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <utility>
 
-
 namespace tq5::midi {
 
 class VirtualOutputDriver final : public OutputDriver {
