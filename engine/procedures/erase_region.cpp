@@ -23,19 +23,22 @@ int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t si
             return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::SendFailed});
         }
 
-        const std::optional<std::int32_t> status = AwaitReply(context, env.timing.eraseReadWaitMs);
-        if (!status) {  // never retried
+        const Waited waited = AwaitReply(context, env.timing.eraseReadWaitMs);
+        if (waited.end == WaitEnd::TimedOut) {  // never retried
             return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::TimedOut});
         }
-        if (*status == 0) {
+        if (waited.Succeeded()) {
             host.SetProgressPos(10);
             ReportStep(env, Phase::Erase, size, size);
             return 0;
         }
-        if (*status == kStatusClosing) return -1;
-        if (*status == kStatusDuplicated || attempt == kMaxEraseAttempts) {
-            return ReportFailure(
-                host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Erase, *status));
+        if (waited.end == WaitEnd::Closing) return -1;
+        if (waited.end == WaitEnd::Surplus) {
+            return ReportFailure(host, SurplusFailure(context, Phase::Erase));
+        }
+        if (attempt == kMaxEraseAttempts) {
+            return ReportFailure(host,
+                                 StatusFailure(IDS_TRANSFER_ERROR, Phase::Erase, waited.reply));
         }
         Pause(env.context, env.timing.retryPauseMs);
     }

@@ -15,28 +15,37 @@
 
 namespace tq5::engine {
 
-// The answer a wait gives when the reply ledger has counted a surplus status reply: the link
-// delivers replies twice and no answer can be placed with certainty. Outside the 0..255 a
-// status byte can carry.
-inline constexpr std::int32_t kStatusDuplicated = 0x100;
+// How a wait for an answer ended.
+enum class WaitEnd : std::uint8_t {
+    Answered,  // a reply of the kind the request waits for came (`reply`)
+    TimedOut,  // none came in time
+    Closing,   // the window is going away
+    Surplus,   // the reply ledger has counted a surplus status reply: the link delivers
+               // replies twice or late, and no answer can be placed with certainty
+};
 
-// What answers a request: a status reply, which the reply ledger counts; a read reply, or a
-// status reply that refuses the read; or another kind.
-enum class Answer { Status, Read, Other };
+struct Waited {
+    WaitEnd end = WaitEnd::TimedOut;
+    Reply reply{};  // Answered: the answer
 
-// Sends one request; true once it has left. A pending reply signal is cleared first, so an
-// answer to an earlier request (late, or duplicated) is never taken for this one. False
-// without sending once the window is closing, and false when the send fails: a request that
-// never left expects no answer.
+    bool Answered() const { return end == WaitEnd::Answered; }
+    // Answered, and the device has done what was asked.
+    bool Succeeded() const { return Answered() && reply.Succeeded(); }
+};
+
+// Sends one request that waits for `answer`; true once it has left. A pending reply signal is
+// cleared first, so an answer to an earlier request (late, or duplicated) is never taken for
+// this one. False without sending once the window is closing, and false when the send fails:
+// a request that never left expects no answer.
 [[nodiscard]] bool SendRequest(UpdateContext& context, const std::uint8_t* bytes,
                                std::size_t length, Answer answer);
 
-// Waits at most `timeoutMs` for the next reply and returns its status code, or nothing on a
-// time-out. The wait starts once what was sent has left the computer (see
-// UpdateContext::LineBacklogMs). Once the window is closing the answer is kStatusClosing, at once
-// and whatever the wait did, so every wait ends quietly; once a surplus reply has been counted it
-// is kStatusDuplicated.
-std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
+// Waits at most `timeoutMs` for the answer to the request sent last. Only a reply of the
+// kind that request waits for ends the wait; anything else that arrives meanwhile is not
+// taken for it. The wait starts once what was sent has left the computer (see
+// UpdateContext::LineBacklogMs). Once the window is closing it ends Closing at once, whatever
+// the wait did; once a surplus reply has been counted, Surplus.
+[[nodiscard]] Waited AwaitReply(UpdateContext& context, std::uint32_t timeoutMs);
 
 // Milliseconds from `since` until now.
 std::uint32_t MsSince(std::chrono::steady_clock::time_point since);
@@ -69,9 +78,9 @@ int ReportFailure(const ProcedureEnv& env, Failure failure);
 // replies that came twice, or only answers that came after they had been given up for lost.
 Cause SurplusCause(const UpdateContext& context);
 
-// The failure for a wait's answer that a step does not accept: a surplus reply, or the
-// device's failure status.
-Failure FailureFromStatus(const UpdateContext& context, int messageId, Phase phase,
-                          std::int32_t status);
+// The failure of a step whose wait ended Surplus.
+Failure SurplusFailure(const UpdateContext& context, Phase phase);
+// The failure for a reply that a step does not accept: the device's failure status.
+Failure StatusFailure(int messageId, Phase phase, const Reply& reply);
 
 }  // namespace tq5::engine

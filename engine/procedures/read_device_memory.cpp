@@ -16,19 +16,32 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
         return {context.IsClosing() ? ReadOutcome::Closing : ReadOutcome::SendFailed};
     }
     for (;;) {
-        const std::optional<std::int32_t> status = AwaitReply(context, waitMs);
-        if (!status) return {ReadOutcome::TimedOut};
-        if (*status == kStatusClosing) return {ReadOutcome::Closing};
-        if (*status == kStatusDuplicated) return {ReadOutcome::Duplicated};
-        if (*status != 0) {
-            const bool refusal = context.LastReply() == UpdateContext::ReplyKind::Status;
-            return {refusal ? ReadOutcome::Refused : ReadOutcome::Failed, *status};
+        const Waited waited = AwaitReply(context, waitMs);
+        switch (waited.end) {
+            case WaitEnd::TimedOut:
+                return {ReadOutcome::TimedOut};
+            case WaitEnd::Closing:
+                return {ReadOutcome::Closing};
+            case WaitEnd::Surplus:
+                return {ReadOutcome::Duplicated};
+            case WaitEnd::Answered:
+                break;
         }
-        // A reply that signals without delivering data (a read reply of another kind) leaves
-        // the read count short: the buffer then holds an earlier read's bytes, not these.
+        switch (waited.reply.kind) {
+            case ReplyKind::ReadData:
+                break;
+            case ReplyKind::Status:
+                // A failure status is the device's refusal; status 0 answers no read.
+                if (waited.reply.status != 0) return {ReadOutcome::Refused, waited.reply.status};
+                return {ReadOutcome::Failed, 0};
+            case ReplyKind::ReadBroken:
+                return {ReadOutcome::Failed, protocol::kStatusError};
+            default:  // a read reply of another kind: no data
+                return {ReadOutcome::Failed, 0};
+        }
         const std::int32_t read = context.ReadCount();
         if (read >= static_cast<std::int64_t>(count)) return {ReadOutcome::Read};
-        if (read == 0) return {ReadOutcome::Failed, *status};
+        if (read == 0) return {ReadOutcome::Failed, 0};  // a reply with no data
         // Part of the data has come: the rest follows in further replies.
     }
 }

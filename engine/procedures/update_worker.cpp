@@ -26,27 +26,30 @@ int EnterUpdateMode(const ProcedureEnv& env) {
     if (!sent && context.IsClosing()) return -1;
     host.SetStatusText(LoadText(IDS_ERASING));
     // A request that never left fails as one that was never answered, without the wait.
-    const std::optional<std::int32_t> status =
-        sent ? AwaitReply(context, env.timing.replyWaitMs) : std::nullopt;
-    if (status == kStatusClosing) return -1;  // before the status line is touched
-    if (!status) {
+    const Waited waited = sent ? AwaitReply(context, env.timing.replyWaitMs) : Waited{};
+    if (waited.end == WaitEnd::Closing) return -1;  // before the status line is touched
+    if (waited.end == WaitEnd::TimedOut) {
         return ReportFailure(
             host, {IDS_TIMEOUT_1, Phase::EnterUpdate, sent ? Cause::TimedOut : Cause::SendFailed});
     }
     host.SetStatusText("");
-    if (*status == protocol::kStatusNotInUpdateMode) {
-        return ReportFailure(
-            host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate, Cause::NotInUpdateMode, *status});
+    if (waited.end == WaitEnd::Surplus) {
+        return ReportFailure(host, SurplusFailure(context, Phase::EnterUpdate));
     }
-    if (*status != 0) {
-        return ReportFailure(
-            host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::EnterUpdate, *status));
+    if (waited.reply.kind == ReplyKind::Status &&
+        waited.reply.status == protocol::kStatusNotInUpdateMode) {
+        return ReportFailure(host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate, Cause::NotInUpdateMode,
+                                    waited.reply.status});
+    }
+    if (!waited.Succeeded()) {
+        return ReportFailure(host,
+                             StatusFailure(IDS_TRANSFER_ERROR, Phase::EnterUpdate, waited.reply));
     }
     return 0;
 }
 
-// Tells the device the update is finished. Any answer but the closing status completes it; a
-// completion notice the device sent on its own after the last block counts as that answer.
+// Tells the device the update is finished. Any answer completes it; a completion notice the
+// device sent on its own after the last block counts as that answer.
 // Then the link is watched a little longer: a reply that came twice earlier on shifted every
 // answer by one, and the finish request's own answer would now come as a surplus reply.
 int Finish(const ProcedureEnv& env) {
@@ -60,25 +63,24 @@ int Finish(const ProcedureEnv& env) {
         if (context.IsClosing()) return -1;
         return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::SendFailed});
     }
-    std::optional<std::int32_t> status;
+    Waited waited;
     if (context.TakeUnaskedCompletion()) {
-        status = AwaitReply(context, 0);  // only for a closing window or a surplus reply
-        if (!status) status = 0;
+        waited = AwaitReply(context, 0);  // only for a closing window or a surplus reply
+        if (waited.end == WaitEnd::TimedOut) waited = {WaitEnd::Answered, {ReplyKind::Completion}};
     } else {
-        status = AwaitReply(context, env.timing.replyWaitMs);
+        waited = AwaitReply(context, env.timing.replyWaitMs);
     }
-    if (!status)
+    if (waited.end == WaitEnd::TimedOut)
         return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut});
-    if (*status == kStatusClosing) return -1;
+    if (waited.end == WaitEnd::Closing) return -1;
 
     const std::uint32_t settleMs =
         std::clamp(4 * context.LongestAnswerMs(), env.timing.settleMinMs,
                    std::max(env.timing.settleMinMs, env.timing.blockWaitMs));
-    if (*status != kStatusDuplicated) Pause(context, settleMs);
+    if (waited.end != WaitEnd::Surplus) Pause(context, settleMs);
     if (context.IsClosing()) return -1;
-    if (*status == kStatusDuplicated || context.SurplusReplies() > 0) {
-        return ReportFailure(env.host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Finish,
-                                                         kStatusDuplicated));
+    if (waited.end == WaitEnd::Surplus || context.SurplusReplies() > 0) {
+        return ReportFailure(env.host, SurplusFailure(context, Phase::Finish));
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The reply dispatcher: one run drains every queued message in order of arrival, stores what
-// each reply carries, signals the waiting procedure and answers the device's own requests.
+// The reply dispatcher: one run drains every queued message in order of arrival, counts the
+// status replies, hands each reply that answers the waiting request to it (stored, then
+// signalled) and answers the device's own requests.
 // Runs on the poll timer's thread; runs never overlap.
 
 #include "engine/state/receive_queue.hpp"

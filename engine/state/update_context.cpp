@@ -22,8 +22,21 @@ void UpdateContext::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p
 
 void UpdateContext::MarkClosing() {
     closing_.store(true);
-    status_.store(kStatusClosing);
     replyEvent_.Set();
+}
+
+bool UpdateContext::PostReply(Reply reply) {
+    if (!Awaits(reply.kind)) return false;
+    // Stored before the signal, which publishes it.
+    lastReply_.store(
+        static_cast<std::uint16_t>(static_cast<unsigned>(reply.kind) << 8 | reply.status));
+    replyEvent_.Set();
+    return true;
+}
+
+Reply UpdateContext::LastReply() const {
+    const std::uint16_t packed = lastReply_.load();
+    return {static_cast<ReplyKind>(packed >> 8), static_cast<std::uint8_t>(packed & 0xFF)};
 }
 
 void UpdateContext::ResetReplyLedger(bool open) {

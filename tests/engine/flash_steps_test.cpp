@@ -207,6 +207,39 @@ TEST_F(FlashSteps, AnswerDuringRetryPauseIsNotTakenForTheResend) {
     EXPECT_TRUE(paused.host.Of("box").empty());
 }
 
+// Replies carry no reference to their request: a message of another kind that arrives while a
+// block waits (the TQ-5 answering another program's identity request on a shared port, a read
+// reply) is no acknowledgement. A block answered only by such messages is sent again and
+// finally times out; one answered by one of them and then by its status is written once.
+TEST(FlashStepsStrays, MessagesOfAnotherKindNeverAcknowledgeABlock) {
+    const Bytes strays[] = {test::IdentityReplyOf(kTq5), test::ReadReplyOf({1, 2, 3, 4}),
+                            test::Hex("F0 52 00 6E 60 05 F7")};
+    for (const Bytes& stray : strays) {
+        EngineRig rig{firmware::EmbeddedFirmware(), QuickBlocks()};
+        rig.context.SetCurrentDeviceId(kTq5);
+        rig.device.SetResponder([stray](const Request& r) -> std::vector<Action> {
+            if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock) return {{stray}};
+            return test::GoodDevice{}(r);
+        });
+        EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), -1);
+        EXPECT_EQ(engine::SendsOf(rig, RequestKind::WriteBlock, kSecondBlock), 32u);
+        EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Time out error(2)|error"});
+        EXPECT_EQ(rig.host.Of("pos").back(), "4096");  // the first block only
+    }
+    EngineRig rig{firmware::EmbeddedFirmware(), AnsweredBlocks()};
+    rig.context.SetCurrentDeviceId(kTq5);
+    rig.device.SetResponder([](const Request& r) -> std::vector<Action> {
+        if (r.kind == RequestKind::WriteBlock && r.address == kSecondBlock) {
+            return {{test::IdentityReplyOf(kTq5)}, {StatusReply(0), 20}};
+        }
+        return test::GoodDevice{}(r);
+    });
+    EXPECT_EQ(WriteImage(rig.env, kMainAddress, 0, kImageMain), 0);
+    EXPECT_EQ(rig.device.Requests(RequestKind::WriteBlock).size(), 70u);
+    // Every answer went to its own block: none is left over for a request that follows.
+    EXPECT_FALSE(rig.context.Event().Wait(100));
+}
+
 // A refusal followed by the window closing: the retry pause ends early, neither step sends its
 // retry (an erase, a block) to the device, and nothing is reported. (Control updates on the
 // way out go nowhere: the window disconnects its host before it closes.)
@@ -326,13 +359,12 @@ TEST_F(FlashSteps, ReadFailuresShowNothing) {
             return std::vector<Action>{{test::ReadReplyOf({1, 2, 3, 4}, true)}};
         },
         [](const Request&) { return std::vector<Action>{{StatusReply(9)}}; },
-        // Another kind of 0x60 message leaves the status at 0 but carries no data.
+        // Another kind of 0x60 message carries no data.
         [](const Request&) { return std::vector<Action>{{test::Hex("F0 52 00 6E 60 05 F7")}}; },
     };
     for (const auto& failure : failures) {
         EngineRig fresh;
         fresh.context.SetCurrentDeviceId(kTq5);
-        fresh.context.SetStatus(0);
         fresh.device.SetResponder(failure);
         std::uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
         EXPECT_EQ(ReadDeviceMemory(fresh.env, 0x31FFC, 4, out), -1);

@@ -53,8 +53,8 @@ TEST(IdentifyDevice, AnswerLeftOverFromBeforeIsNotTaken) {
     EngineRig rig;
     // An identity reply that arrived before this request left a pending signal.
     rig.context.SetReportedDeviceId({0x6E, 0x00, 0x05, 0x00});
-    rig.context.SetStatus(0);
-    rig.context.Event().Set();
+    rig.context.Await(Answer::Identity);
+    ASSERT_TRUE(rig.context.PostReply({ReplyKind::Identity}));
     rig.device.SetResponder([](const Request&) { return std::vector<Action>{}; });
     EXPECT_EQ(IdentifyDevice(rig.env), -1);
     EXPECT_EQ(rig.host.Of("box"), std::vector<std::string>{"Error|Time out error(1)|error"});

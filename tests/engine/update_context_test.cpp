@@ -34,7 +34,7 @@ TEST(ReplyEvent, WakesAWaiterOnAnotherThread) {
 
 TEST(UpdateContext, StartsZeroed) {
     UpdateContext c;
-    EXPECT_EQ(c.Status(), 0);
+    EXPECT_FALSE(c.IsClosing());
     EXPECT_FALSE(c.IsBusy());
     EXPECT_EQ(c.ReportedDeviceId(), (DeviceId{0, 0, 0, 0}));
     EXPECT_EQ(c.DeviceByte(), 0);
@@ -45,8 +45,9 @@ TEST(UpdateContext, ClosingStatusSticksAgainstLaterReplies) {
     UpdateContext c;
     c.MarkClosing();
     EXPECT_TRUE(c.Event().Wait(1));
-    c.SetStatus(0);  // a reply that was still queued
-    EXPECT_EQ(c.Status(), kStatusClosing);
+    c.Await(Answer::Status);
+    EXPECT_TRUE(c.PostReply({ReplyKind::Status, 0}));  // a reply that was still queued
+    EXPECT_TRUE(c.IsClosing());
 }
 
 TEST(UpdateContext, SendSysExFailsWithoutOrWithAFailingOutput) {

@@ -82,7 +82,7 @@ TEST_F(PollLoopTest, AnswersAreSentWhileTheWorkerWaitsOnAHeldLineAndClosingEndsT
     transport.context.MarkClosing();
     worker.join();
     EXPECT_TRUE(transport.context.Event().Wait(0));
-    EXPECT_EQ(transport.context.Status(), engine::kStatusClosing);
+    EXPECT_TRUE(transport.context.IsClosing());
 }
 
 }  // namespace
