@@ -58,16 +58,16 @@ void CRk4UpdatorDlg::FillPortLists() {
     view_.SetListSelection(PortList::Input, FindPreferredPort(inputs, instanceNumber_));
 }
 
-int CRk4UpdatorDlg::OpenSelectedPorts() { return core_.OpenSelectedPorts(); }
+bool CRk4UpdatorDlg::OpenSelectedPorts() { return core_.OpenSelectedPorts(); }
 
 void CRk4UpdatorDlg::OnExecute() {
-    if (OpenSelectedPorts() != 0) return;
+    if (!OpenSelectedPorts()) return;
     LockControls();
     core_.StartUpdate();
 }
 
 void CRk4UpdatorDlg::OnVersionCheck() {
-    if (OpenSelectedPorts() != 0) return;
+    if (!OpenSelectedPorts()) return;
     LockControls();
     core_.StartVersionCheck();
 }

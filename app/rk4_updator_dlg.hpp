@@ -60,11 +60,12 @@ public:
     std::intptr_t OnVersionCheckDone(std::uintptr_t wParam, std::intptr_t lParam);
     // True when handled (the about box); false sends the command to the default handling.
     bool OnSysCommand(std::uint32_t commandId, std::intptr_t parameter);
-    // WM_DESTROY: status 255 and a signal, host disconnected, ports closed (UpdaterCore::Close).
+    // WM_DESTROY: the closing flag and a signal, host disconnected, ports closed
+    // (UpdaterCore::Close).
     void OnDestroy();
 
     void FillPortLists();
-    int OpenSelectedPorts();
+    [[nodiscard]] bool OpenSelectedPorts();
 
     // --- host operations (any thread) ----------------------------------------------------
     void ShowMessageBox(std::string_view text, std::string_view caption,

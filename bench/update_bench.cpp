@@ -79,10 +79,10 @@ private:
 class NoPorts final : public engine::MidiPorts {
 public:
     void CloseOutput() override {}
-    int OpenOutput(std::int32_t) override { return 1; }
+    bool OpenOutput(std::int32_t) override { return true; }
     void CloseInput() override {}
     void SetInputDeviceIndex(std::int32_t) override {}
-    int OpenInput() override { return 1; }
+    bool OpenInput() override { return true; }
 };
 
 // The output line into the device; notes when each request left.

@@ -338,12 +338,12 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
                  system.name.c_str());
 
     core.StartPolling();
-    int opened = -1;
+    bool opened = false;
     {
         const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
         opened = core.OpenSelectedPorts();
     }
-    if (opened != 0) {
+    if (!opened) {
         if (Interrupted()) return run.EndInterrupted();
         // What the message box can't say: why the port could not be opened.
         std::string why;

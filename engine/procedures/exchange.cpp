@@ -77,27 +77,18 @@ void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::in
     env.host.ReportProgress(progress);
 }
 
-int ReportFailure(Host& host, const Failure& failure) {
+void ReportFailure(Host& host, const Failure& failure) {
     if (failure.messageId != 0) {
         host.ShowMessageBox(LoadText(failure.messageId), LoadText(IDS_ERROR_CAPTION),
                             MessageIcon::Error);
     }
-    Outcome outcome;
-    outcome.messageId = failure.messageId;
-    outcome.phase = failure.phase;
-    outcome.cause = failure.cause;
-    outcome.status = failure.status;
-    outcome.imageId = failure.imageId;
-    outcome.address = failure.address;
-    outcome.readBack = failure.readBack;
-    host.ReportOutcome(outcome);
+    host.ReportOutcome(failure);
     host.ReleaseControls();
-    return -1;
 }
 
-int ReportFailure(const ProcedureEnv& env, Failure failure) {
+Failure WithReadBack(const ProcedureEnv& env, Failure failure) {
     if (env.reader != nullptr) failure.readBack = env.reader->Summary();
-    return ReportFailure(env.host, failure);
+    return failure;
 }
 
 Cause SurplusCause(const UpdateContext& context) {
@@ -107,11 +98,11 @@ Cause SurplusCause(const UpdateContext& context) {
 }
 
 Failure SurplusFailure(const UpdateContext& context, Phase phase) {
-    return {IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
+    return FailureOf(IDS_TRANSFER_ERROR, phase, SurplusCause(context));
 }
 
 Failure StatusFailure(int messageId, Phase phase, const Reply& reply) {
-    return {messageId, phase, Cause::DeviceStatus, reply.status};
+    return FailureOf(messageId, phase, Cause::DeviceStatus, reply.status);
 }
 
 }  // namespace tq5::engine

@@ -1,6 +1,6 @@
 #pragma once
-// The stop-and-wait exchange that every procedure step is made of, and the common way a step
-// reports a failure.
+// The stop-and-wait exchange that every procedure step is made of, and how a procedure that
+// failed reports it.
 
 #include <chrono>
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/procedures/procedure_env.hpp"
+#include "engine/result.hpp"
 #include "engine/seams/host.hpp"
 #include "engine/state/update_context.hpp"
 
@@ -58,21 +59,12 @@ void Pause(const UpdateContext& context, std::uint32_t ms);
 void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::int64_t total,
                 bool skipped = false);
 
-// What a step that fails tells the window and its host.
-struct Failure {
-    int messageId = 0;  // the error box's text; 0 for a failure with no message of its own
-    Phase phase = Phase::Identify;
-    Cause cause = Cause::None;
-    std::int32_t status = 0;
-    int imageId = 0;
-    std::uint32_t address = 0;
-    ReadBack readBack{};
-};
-
-// The error box (if the failure has a message), the outcome, then ReleaseControls. -1.
-int ReportFailure(Host& host, const Failure& failure);
-// The same, with what the read-back check has learnt so far in the outcome.
-int ReportFailure(const ProcedureEnv& env, Failure failure);
+// The end of a procedure that failed, as the window shows it: the error box (when the failure
+// has a message), the outcome, then ReleaseControls. Said once, where the procedure ends;
+// the steps only return their failure.
+void ReportFailure(Host& host, const Failure& failure);
+// `failure` with what the read-back check has learnt so far, when the procedure runs one.
+Failure WithReadBack(const ProcedureEnv& env, Failure failure);
 
 // Why the answers could no longer be placed, once the reply ledger has counted a surplus:
 // replies that came twice, or only answers that came after they had been given up for lost.

@@ -50,29 +50,35 @@ Failure ReadFailure(const UpdateContext& context, int messageId, Phase phase,
                     const ReadResult& result) {
     switch (result.outcome) {
         case ReadOutcome::TimedOut:
-            return {messageId, phase, Cause::TimedOut};
+            return FailureOf(messageId, phase, Cause::TimedOut);
         case ReadOutcome::SendFailed:
-            return {messageId, phase, Cause::SendFailed};
+            return FailureOf(messageId, phase, Cause::SendFailed);
         case ReadOutcome::Duplicated:
-            return {IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
+            return SurplusFailure(context, phase);
         case ReadOutcome::Refused:
-            return {messageId, phase, Cause::DeviceStatus, result.status};
+            return FailureOf(messageId, phase, Cause::DeviceStatus, result.status);
         case ReadOutcome::Failed:
-            return {messageId, phase, Cause::BrokenReply, result.status};
+            return FailureOf(messageId, phase, Cause::BrokenReply, result.status);
         case ReadOutcome::Read:
         case ReadOutcome::Closing:
         case ReadOutcome::Unreadable:
             break;
     }
-    return {messageId, phase, Cause::None};
+    return FailureOf(messageId, phase, Cause::None);
 }
 
-int ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
-                     std::uint8_t* out) {
+Result ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
+                        std::uint8_t* out) {
     const ReadResult result =
         ExchangeRead(env, address, length, kVersionFieldLength, env.timing.eraseReadWaitMs);
-    if (result.outcome != ReadOutcome::Read) return -1;
-    return env.context.CopyReadData(out, kVersionFieldLength) ? 0 : -1;
+    if (result.outcome == ReadOutcome::Closing) return Result::Closing();
+    if (result.outcome != ReadOutcome::Read) {
+        return Result::Failed(ReadFailure(env.context, 0, Phase::Versions, result));
+    }
+    if (!env.context.CopyReadData(out, kVersionFieldLength)) {
+        return Result::Failed(FailureOf(0, Phase::Versions, Cause::BrokenReply));
+    }
+    return Result::Ok();
 }
 
 }  // namespace tq5::engine

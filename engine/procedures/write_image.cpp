@@ -56,19 +56,20 @@ BlockOnFlash ReadBlockBack(const ProcedureEnv& env, std::uint32_t address, const
 
 }  // namespace
 
-int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
-               std::uint32_t resourceId) {
+Result WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
+                  std::uint32_t resourceId) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     const int imageId = static_cast<int>(resourceId);
     const std::optional<ImageRef> image = env.firmware.Locate(imageId);
-    const Failure missing{IDS_TRANSFER_ERROR, Phase::Write, Cause::MissingImage, 0, imageId};
+    const Failure missing =
+        FailureOf(IDS_TRANSFER_ERROR, Phase::Write, Cause::MissingImage, 0, imageId);
     // A missing image, or a row asking for more than the image holds, sends nothing.
-    if (!image || image->data == nullptr) return ReportFailure(host, missing);
+    if (!image || image->data == nullptr) return Result::Failed(missing);
     const std::uint32_t byteCount = size != 0 ? size : image->size;
     if (byteCount > image->size ||
         byteCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-        return ReportFailure(host, missing);
+        return Result::Failed(missing);
     }
     const auto total = static_cast<std::int32_t>(byteCount);
 
@@ -90,7 +91,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
         const auto sentAt = std::chrono::steady_clock::now();
         host.SetStatusText(FormatText(LoadText(IDS_DATA_TRANSMIT), static_cast<int>(offset),
                                       static_cast<int>(total)));
-        if (!sent && context.IsClosing()) return -1;
+        if (!sent && context.IsClosing()) return Result::Closing();
 
         // A request that never left counts as a failed attempt with no answer to wait for.
         Waited waited;
@@ -107,9 +108,9 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
         }
         if (waited.end == WaitEnd::TimedOut) {
             if (failures + 1 >= kMaxBlockAttempts) {
-                return ReportFailure(
-                    host, {IDS_TIMEOUT_2, Phase::Write, sent ? Cause::TimedOut : Cause::SendFailed,
-                           0, imageId});
+                return Result::Failed(FailureOf(IDS_TIMEOUT_2, Phase::Write,
+                                                sent ? Cause::TimedOut : Cause::SendFailed, 0,
+                                                imageId));
             }
             ++failures;
             if (sent) {
@@ -130,7 +131,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
                 if (!waited.Succeeded() || unanswered > 0) continue;
             }
         }
-        if (waited.end == WaitEnd::Closing) return -1;
+        if (waited.end == WaitEnd::Closing) return Result::Closing();
         unanswered = 0;
         if (waited.Answered() && !waited.Succeeded() && answerLost && !readBack &&
             env.reader != nullptr) {
@@ -138,7 +139,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             const BlockOnFlash onFlash =
                 ReadBlockBack(env, address + static_cast<std::uint32_t>(offset),
                               image->data + offset, static_cast<std::uint32_t>(blockLength));
-            if (onFlash == BlockOnFlash::Closing) return -1;
+            if (onFlash == BlockOnFlash::Closing) return Result::Closing();
             if (onFlash == BlockOnFlash::Duplicated) waited = {WaitEnd::Surplus};
             if (onFlash == BlockOnFlash::Written) {
                 env.reader->NoteBlockFoundWritten();
@@ -148,7 +149,7 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
         if (waited.end == WaitEnd::Surplus) {
             Failure failure = SurplusFailure(context, Phase::Write);
             failure.imageId = imageId;
-            return ReportFailure(env, failure);
+            return Result::Failed(WithReadBack(env, failure));
         }
         if (waited.Succeeded()) {
             answerLost = false;
@@ -157,13 +158,13 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             offset += blockLength;
             host.SetProgressPos(offset);
             ReportStep(env, Phase::Write, offset, total);
-            if (offset >= total) return 0;
+            if (offset >= total) return Result::Ok();
             continue;
         }
         if (failures + 1 >= kMaxBlockAttempts) {
             Failure failure = StatusFailure(IDS_TRANSFER_ERROR, Phase::Write, waited.reply);
             failure.imageId = imageId;
-            return ReportFailure(env, failure);
+            return Result::Failed(WithReadBack(env, failure));
         }
         ++failures;
         Pause(env.context, env.timing.retryPauseMs);
