@@ -79,7 +79,7 @@ public:
     void EnableActions(bool on) override;
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
-    void PostVersionCheckDone(std::int32_t result) override;
+    void PostVersionCheckDone(bool versionsRead) override;
     void ReportProgress(const engine::Progress& progress) override;
     void ReportOutcome(const engine::Outcome& outcome) override;
 

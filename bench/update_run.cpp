@@ -44,9 +44,8 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
         if (output.error.empty() && input.error.empty() && core.OpenSelectedPorts()) {
             const auto start = Clock::now();
             const double cpuBefore = ProcessCpuSeconds();
-            host.LockControls();
             core.StartUpdate();
-            host.WaitFor([](const app::cli::ConsoleHost& h) { return h.Released(); },
+            host.WaitFor([](const app::cli::ConsoleHost& h) { return h.HasOutcome(); },
                          [] { return false; });
             core.WaitForWorkers();
             run.wallMs = Micro(Clock::now() - start) / 1000.0;

@@ -356,14 +356,13 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
         return run.End(kExitFailure, "port-open-failed", why);
     }
     if (Interrupted()) return run.EndInterrupted();
-    host.LockControls();
     const bool update = options.command == Command::Update;
     bool ended = false;
     if (update) {
         // From the first status line on, the device has been asked into its update mode.
         host.OnFirstStatus([] { SetInterruptNotice(kMidUpdateNotice); });
         core.StartUpdate();
-        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, Interrupted);
+        ended = host.WaitFor([](const ConsoleHost& h) { return h.HasOutcome(); }, Interrupted);
     } else {
         core.StartVersionCheck();
         ended = host.WaitFor(
@@ -405,9 +404,9 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
         return run.End(kExitFailure, gone ? "device-gone" : "no-outcome", why);
     }
 
-    const std::int32_t result = *host.VersionCheckResult();
-    engine::OnVersionCheckDone(host, core.Versions(), result);
-    if (result == 0) {
+    const bool read = *host.VersionCheckResult();
+    engine::OnVersionCheckDone(host, core.Versions(), read);
+    if (read) {
         if (JsonLines* json = run.Json()) WriteVersionsLine(*json, core.Versions());
         return run.End(kExitSuccess, {}, {});
     }

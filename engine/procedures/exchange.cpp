@@ -20,7 +20,7 @@ bool SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t 
     // Counted before the bytes leave: the answer may be in before the send returns.
     if (answer == Answer::Status) context.ExpectStatusReply();
     if (answer == Answer::Read) context.ExpectReadAnswer();
-    if (context.SendSysEx(bytes, length) == 0) return true;
+    if (context.SendSysEx(bytes, length)) return true;
     if (answer == Answer::Status) context.CancelStatusRequest();
     return false;
 }

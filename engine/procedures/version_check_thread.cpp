@@ -62,7 +62,7 @@ void VersionCheckThread(const ProcedureEnv& env, PortGeneration ports) {
     // ports again; those are not ours to close, and the controls are that procedure's: a
     // completion posted now would release them while it runs.
     if (!env.ports.CloseIfCurrent(ports)) return;
-    env.host.PostVersionCheckDone(result.IsOk() ? 0 : -1);
+    env.host.PostVersionCheckDone(result.IsOk());
 }
 
 }  // namespace tq5::engine

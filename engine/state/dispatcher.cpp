@@ -9,12 +9,12 @@ namespace {
 
 using protocol::MessageClass;
 
-int SendStatus(UpdateContext& context, std::uint8_t status) {
+void SendStatus(UpdateContext& context, std::uint8_t status) {
     // Local storage: the worker may be building a request in its own buffer right now.
     std::array<std::uint8_t, protocol::kStatusMessageLength> message{};
     const std::size_t length =
         protocol::BuildStatusMessage(message.data(), context.DeviceByte(), status);
-    return context.SendSysEx(message.data(), length);
+    static_cast<void>(context.SendSysEx(message.data(), length));
 }
 
 void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& m) {
@@ -26,11 +26,9 @@ void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& 
 
 }  // namespace
 
-int SendAcknowledge(UpdateContext& context) { return SendStatus(context, protocol::kStatusOk); }
+void SendAcknowledge(UpdateContext& context) { SendStatus(context, protocol::kStatusOk); }
 
-int SendErrorReply(UpdateContext& context, std::uint8_t status) {
-    return SendStatus(context, status);
-}
+void SendErrorReply(UpdateContext& context, std::uint8_t status) { SendStatus(context, status); }
 
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
     const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
@@ -74,7 +72,7 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
             break;
         case MessageClass::IdentityRequest: {
             const auto reply = context.IdentityReply().Bytes();
-            context.SendSysEx(reply.data(), reply.size());
+            static_cast<void>(context.SendSysEx(reply.data(), reply.size()));  // as above
             break;
         }
         case MessageClass::IdentityReply:

@@ -9,10 +9,13 @@
 
 namespace tq5::engine {
 
-// Acknowledge (status 0) with the current device byte, built in the caller's thread storage.
-int SendAcknowledge(UpdateContext& context);
+// The dispatcher's answers to the device's own requests, with the current device byte, built
+// in the caller's thread storage. An answer that cannot be sent is dropped: the dispatcher
+// has nobody to tell, and the device's request goes unanswered as on a lost line.
+// Acknowledge (status 0).
+void SendAcknowledge(UpdateContext& context);
 // Error reply with the given status (every caller passes 1).
-int SendErrorReply(UpdateContext& context, std::uint8_t status);
+void SendErrorReply(UpdateContext& context, std::uint8_t status);
 
 // Interprets one received message.
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length);

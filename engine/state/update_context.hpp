@@ -115,9 +115,9 @@ public:
     // --- output ---------------------------------------------------------------------------
     // The output that SendSysEx uses; set by the owner (the dialog's output port).
     void SetOutput(SysExOutput* output);
-    // Sends one whole message; 0 on success, -1 on failure. Sends from the worker and from
-    // the dispatcher are serialised, so two messages never interleave on the line.
-    int SendSysEx(const std::uint8_t* bytes, std::size_t length);
+    // Sends one whole message; true once sent. Sends from the worker and from the dispatcher
+    // are serialised, so two messages never interleave on the line.
+    [[nodiscard]] bool SendSysEx(const std::uint8_t* bytes, std::size_t length);
     // How long, from now, the messages sent so far still need before their last byte has
     // left the computer: nothing when the output's sends return only once the bytes are out;
     // otherwise their time on a MIDI line, one after the other, from each send's return.

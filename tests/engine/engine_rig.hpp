@@ -149,7 +149,7 @@ struct RigCore {
         const std::vector<std::string> posted = host.Of("post");
         if (posted.empty()) return 99;
         const std::int32_t result = std::stoi(posted.back());
-        engine::OnVersionCheckDone(host, versions, result);
+        engine::OnVersionCheckDone(host, versions, result == 0);
         return result;
     }
 

@@ -75,7 +75,7 @@ TEST(DetachableHost, ForwardsUntilDisconnectedThenDoesNothing) {
     host.SetStatusText("b");
     host.ShowMessageBox("x", "Error", MessageIcon::Error);
     host.ReleaseControls();
-    host.PostVersionCheckDone(0);
+    host.PostVersionCheckDone(true);
     EXPECT_EQ(host.GetSelectedOutput(), -1);
     EXPECT_EQ(host.GetSelectedInput(), -1);
     EXPECT_EQ(window.Events(), (std::vector<std::string>{"status:a", "get-out:"}));

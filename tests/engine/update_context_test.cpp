@@ -53,12 +53,12 @@ TEST(UpdateContext, ClosingStatusSticksAgainstLaterReplies) {
 TEST(UpdateContext, SendSysExFailsWithoutOrWithAFailingOutput) {
     UpdateContext c;
     const std::uint8_t m[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), -1);
+    EXPECT_FALSE(c.SendSysEx(m, sizeof m));
     test::RecordingOutput out;
     c.SetOutput(&out);
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), 0);
+    EXPECT_TRUE(c.SendSysEx(m, sizeof m));
     out.fail = true;
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), -1);
+    EXPECT_FALSE(c.SendSysEx(m, sizeof m));
     EXPECT_EQ(out.Sent().size(), 1u);
 }
 

@@ -192,7 +192,7 @@ TEST(VersionReport, ArrowOnlyWhereImageTextDiffers) {
 TEST(VersionReport, FailedCheckOnlyReleases) {
     test::RecordingHost host;
     VersionStrings v;
-    OnVersionCheckDone(host, v, -1);
+    OnVersionCheckDone(host, v, false);
     EXPECT_EQ(host.Events(), std::vector<std::string>{"release:"});
 }
 
