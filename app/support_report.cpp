@@ -273,6 +273,7 @@ std::string SupportReportText(const ReportFacts& f) {
     lines.Add("midi.instance", f.instance);
     AddPort(lines, "midi.out", f.output);
     AddPort(lines, "midi.in", f.input);
+    lines.Add("midi.device-gone", f.deviceGone ? "yes" : "no");
     lines.Gap();
 
     if (f.traffic) {

@@ -45,7 +45,8 @@ struct ReportFacts {
     int instance = 0;
     ReportPort output;
     ReportPort input;
-    bool verify = false;  // the update reads the written flash back
+    bool deviceGone = false;  // the device's MIDI device vanished (unplugged, switched off)
+    bool verify = false;      // the update reads the written flash back
     // How the run ended: the procedure's outcome; or, when none came, a cause of the
     // program's own ("no-port", "interrupted", ...); neither for a run that needed none.
     std::optional<engine::Outcome> outcome;

@@ -115,6 +115,8 @@ start_devsim() {
   port=$1
   shift
   state="$work/$port.state"
+  # The last device of this name said "ready" in the same file: gone before this one starts.
+  rm -f "$work/$port.devsim.out"
   "$devsim" --api "$api" --client-name "$port" --port-name "$port" --state-file "$state" "$@" \
     >"$work/$port.devsim.out" 2>"$work/$port.devsim.err" &
   devsim_pid=$!

@@ -382,6 +382,7 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
     host.EndLine();
     // A device that vanished explains any failure: it is what the user has to mend.
     const bool gone = core.Output().DeviceGone() || core.Input().DeviceGone();
+    facts.deviceGone = gone;
     facts.lastProgress = host.LastProgress();
     facts.traffic = host.Traffic();
     if (!facts.traffic) facts.traffic = core.Context().Log().Snapshot();

@@ -87,6 +87,7 @@ TEST_P(FailedUpdates, LeaveAReportWhoseOutcomePhaseAndCountsMatchWhatHappened) {
     EXPECT_EQ(keys.at("exit-code"), "1");
     EXPECT_EQ(keys.at("device.id"), "6E000500");
     EXPECT_EQ(keys.at("midi.system"), "virtual TQ-5");
+    EXPECT_EQ(keys.at("midi.device-gone"), "no");
     EXPECT_EQ(keys.at("midi.out.chosen-by"), "preferred");
     EXPECT_EQ(keys.count("computer.kernel"), 1u);
     EXPECT_EQ(Fields(keys.at("phase.identify")).at("requests"), "1");

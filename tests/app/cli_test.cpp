@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -372,20 +373,31 @@ TEST(Interrupts, TheWatcherEndsWhatTheProgramDoesNotAndBoundsWhatMayNotReturn) {
          0, "", false},
     };
     // What a child that does nothing takes (much more under ThreadSanitizer than without).
-    const double baseMs = RunChild([] { CatchInterrupts(); }).ms;
-    for (const Row& row : rows) {
-        const ChildEnd end = RunChild([&] {
+    const auto baseMs = [] { return RunChild([] { CatchInterrupts(); }).ms; };
+    const auto run = [](const Row& row) {
+        return RunChild([&] {
             CatchInterrupts();
             row.body();
         });
+    };
+    const double firstBaseMs = baseMs();
+    for (const Row& row : rows) {
+        const ChildEnd end = run(row);
         EXPECT_EQ(end.exitCode, row.exitCode) << row.what << "\n" << end.err;
         EXPECT_EQ(end.err, row.err) << row.what;
         if (row.atOnce) {
-            EXPECT_LT(end.ms, baseMs + kInterruptGraceMs) << row.what;
+            // A busy machine can hold any one child up past the grace, but a child that waits
+            // for the grace never ends before it: the quickest of a few tries tells them apart.
+            double quickest = end.ms - firstBaseMs;
+            for (int again = 0; again < 4 && quickest >= kInterruptGraceMs; ++again) {
+                const double base = baseMs();
+                quickest = std::min(quickest, run(row).ms - base);
+            }
+            EXPECT_LT(quickest, kInterruptGraceMs) << row.what;
         } else {
             EXPECT_GE(end.ms, kInterruptGraceMs) << row.what;
         }
-        EXPECT_LT(end.ms, baseMs + 10000) << row.what;
+        EXPECT_LT(end.ms, firstBaseMs + 10000) << row.what;
     }
 }
 

@@ -30,10 +30,12 @@ private:
     std::atomic<std::uint32_t> sends_{0};
 };
 
+// Patient waits unless told otherwise: the virtual TQ-5 answers everything it is not told to
+// lose, so only a test that loses an answer needs a wait short enough to run out.
 struct DeviceRig : RigCore {
     explicit DeviceRig(sim::DeviceOptions options = {},
                        const engine::FirmwareStore& store = firmware::EmbeddedFirmware(),
-                       engine::Timing timing = ShortTiming())
+                       engine::Timing timing = PatientTiming())
         : RigCore(store, timing), device(std::move(options)) {
         device.SetReplySink(
             [this](const std::uint8_t* bytes, std::size_t length) { input.Feed(bytes, length); });

@@ -104,6 +104,23 @@ inline firmware::MemoryFirmwareStore CarriedImages() {
     return store;
 }
 
+// The carried images in the shipped layout (same ids, flash addresses, version fields and
+// plan), with the two large ones cut short so that an update takes milliseconds: the main
+// image keeps four full blocks and a short one, the data image five and a short one. The boot
+// image keeps its size, since its version field is its last four bytes.
+inline const engine::FirmwareStore& ShortImages() {
+    static const firmware::MemoryFirmwareStore store = [] {
+        firmware::MemoryFirmwareStore s = CarriedImages();
+        for (const auto& [id, size] : {std::pair{engine::kImageMain, 4u * 4096u + 464u},
+                                       std::pair{engine::kImageData, 5u * 4096u + 100u}}) {
+            const engine::ImageRef full = *s.Locate(id);
+            s.Set(id, std::vector<std::uint8_t>(full.data, full.data + size));
+        }
+        return s;
+    }();
+    return store;
+}
+
 // Short enough to run the time-outs, long enough to be unambiguous on a loaded machine.
 inline engine::Timing ShortTiming() {
     engine::Timing t;
@@ -113,6 +130,19 @@ inline engine::Timing ShortTiming() {
     t.retryPauseMs = 2;
     t.enterPauseMs = 5;
     t.verifyReadWaitMs = 300;
+    return t;
+}
+
+// For runs whose every answer comes: waits that a loaded machine never outlasts, so that an
+// answer held up on its way is never taken for a lost one (the procedures would send again,
+// and counts of requests and texts would differ from run to run). They cost nothing, since
+// no wait runs out; a test that waits one out passes a short timing instead.
+inline engine::Timing PatientTiming() {
+    engine::Timing t = ShortTiming();
+    t.replyWaitMs = 5000;
+    t.eraseReadWaitMs = 5000;
+    t.verifyReadWaitMs = 5000;
+    t.blockWaitMs = 1000;
     return t;
 }
 

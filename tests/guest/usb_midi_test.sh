@@ -51,9 +51,11 @@ trap '[ -n "$devsim_pid" ] && kill "$devsim_pid" 2>/dev/null; [ -n "$updater_pid
 IFS=: read -r uid gid <<<"${TQ5_GUEST_CALLER:-0:0}"
 [ "$uid" = 0 ] && { uid=65534; gid=65534; }
 audio=$(getent group audio | cut -d: -f3)
+# A failed update's report goes to a folder of the user's own.
+mkdir -p "$work/state" && chown "$uid:$gid" "$work/state"
 # Each program execs the next: the pid of a command started with it in the background is
 # the updater's own.
-as_user=(env HOME="$work" XDG_RUNTIME_DIR= setpriv --reuid="$uid" --regid="$gid" --groups="$audio" --)
+as_user=(env HOME="$work" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR= setpriv --reuid="$uid" --regid="$gid" --groups="$audio" --)
 
 failed=0
 fail() {
@@ -221,6 +223,8 @@ fi
 grep -q "went away while writing" "$work/unplug.err" || fail "no line that the TQ-5 went away"
 grep -q 'run `tq5-updater update`: that completes the update' "$work/unplug.err" ||
   fail "the line does not say that running update again completes it"
+grep -qx "midi.device-gone: yes" "$work"/state/tq5-updater/failed-update-*.txt 2>/dev/null ||
+  fail "no report that names the device gone"
 plug_in || fail "the gadget did not come back"
 for _ in $(seq 100); do
   grep -q "is back$" "$work/unplug.devsim.out" && break

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +107,27 @@ public:
             if (got <= 0) return false;  // the child has closed its output: it ended
             output_.append(buffer, static_cast<std::size_t>(got));
         }
+    }
+
+    // Waits until the child has a handler of its own for `signal` (the SigCgt mask of
+    // /proc/<pid>/status); false when it ends or the bound runs out first. A signal sent
+    // before then would end it the default way, before the program had a say.
+    bool WaitUntilCatching(int signal, std::chrono::milliseconds bound) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        const std::uint64_t bit = std::uint64_t{1} << (signal - 1);
+        while (IsRunning()) {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            std::string line;
+            while (std::getline(status, line)) {
+                if (line.rfind("SigCgt:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) & bit) != 0) {
+                    return true;
+                }
+            }
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
     }
 
     const std::string& Output() const { return output_; }

@@ -7,7 +7,8 @@
 // is never acceptable.
 //
 // TQ5_SOAK_RUNS sets the number of faulty updates (default 200), TQ5_SOAK_SEED the seed
-// (default 1); the same seed commits the same faults. The test prints how the runs ended.
+// (default 1); the same seed commits the same faults. The runs go sixteen side by side
+// (TQ5_TEST_LANES). The test prints how the runs ended.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 
 #include "engine/device_rig.hpp"
 #include "engine/string_table.hpp"
+#include "support/lanes.hpp"
 
 namespace tq5::soak {
 namespace {
@@ -36,23 +38,6 @@ int EnvInt(const char* name, int fallback) {
     const char* text = std::getenv(name);
     if (text == nullptr || *text == '\0') return fallback;
     return std::atoi(text);
-}
-
-// The carried images in the shipped layout (same ids, flash addresses, version fields and
-// plan), with the two large ones cut short so that a run takes milliseconds: the main image
-// keeps four full blocks and a short one, the data image five and a short one. The boot image
-// keeps its size, since its version field is its last four bytes.
-const engine::FirmwareStore& SoakImages() {
-    static const firmware::MemoryFirmwareStore store = [] {
-        firmware::MemoryFirmwareStore s = test::CarriedImages();
-        for (const auto& [id, size] : {std::pair{engine::kImageMain, 4u * 4096u + 464u},
-                                       std::pair{engine::kImageData, 5u * 4096u + 100u}}) {
-            const engine::ImageRef full = *s.Locate(id);
-            s.Set(id, std::vector<std::uint8_t>(full.data, full.data + size));
-        }
-        return s;
-    }();
-    return store;
 }
 
 std::string Text(int id) { return std::string(engine::LoadText(id)); }
@@ -169,7 +154,7 @@ std::string Describe(const Committed& fault) {
 }
 
 bool FlashHoldsImages(const sim::VirtualDevice& device) {
-    const sim::FlashState state = device.InspectFlash(SoakImages());
+    const sim::FlashState state = device.InspectFlash(test::ShortImages());
     for (const sim::RegionState& region : state.regions) {
         if (!region.holdsImage) return false;
     }
@@ -182,9 +167,9 @@ struct Tally {
     int runsWithFaults = 0;
     int successesDespiteFaults = 0;
 
-    void Print(int runs, std::uint32_t seed, double seconds) const {
-        std::cout << "soak: " << runs << " faulty updates, seed " << seed << ", " << seconds
-                  << " s\n  outcomes:\n";
+    void Print(int runs, std::uint32_t seed, int lanes, double seconds) const {
+        std::cout << "soak: " << runs << " faulty updates, seed " << seed << ", " << lanes
+                  << " side by side, " << seconds << " s\n  outcomes:\n";
         for (const auto& [outcome, count] : outcomes) {
             std::cout << "    " << count << "  " << outcome << "\n";
         }
@@ -197,28 +182,92 @@ struct Tally {
     }
 };
 
+// What one run left behind, for the tally and the checks, read in run order.
+struct RunResult {
+    std::string outcome;
+    std::vector<Committed> committed;
+    std::vector<std::string> problems;
+};
+
+// One faulty update on a device of its own, then the clean update that follows.
+RunResult RunFaultyThenClean(const sim::DeviceOptions& options, const engine::Timing& timing,
+                             const std::string& where) {
+    RunResult result;
+    test::DeviceRig rig(options, test::ShortImages(), timing);
+    rig.env.verifyFlash = true;  // as tq5-updater runs it
+
+    rig.RunUpdate();
+    result.outcome = OutcomeOf(rig.host, "");
+    result.committed = CommittedFaults(rig.device);
+    if (rig.context.IsBusy()) result.problems.push_back(where + "controls left locked");
+
+    if (result.outcome == kSuccess) {
+        if (!FlashHoldsImages(rig.device)) {
+            result.problems.push_back(where + "success reported, but the flash differs");
+        }
+    } else {
+        bool explained = false;
+        std::string faults;
+        for (const Committed& fault : result.committed) {
+            faults += " [" + Describe(fault) + "]";
+            for (const std::string& ending : EndingsFor(fault, options.randomFaults, timing)) {
+                explained = explained || ending == result.outcome;
+            }
+        }
+        if (!explained) {
+            result.problems.push_back(where + "ended with \"" + result.outcome +
+                                      "\", which none of its faults explains:" + faults);
+        }
+    }
+
+    // The user tries again: the device booted into its update mode, no more faults. Late
+    // replies of the faulty run are out of the way first.
+    rig.device.ClearFaults();
+    rig.device.WaitIdle();
+    // ... and through the dispatcher, which may lag behind on a loaded machine: a reply
+    // of the faulty run counted in the clean one would be surplus there.
+    while (rig.queue.Size() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rig.device.SetMode(sim::DeviceMode::UpdateReady);
+    rig.host.Mark("clean");
+    rig.RunUpdate();
+    const std::string clean = OutcomeOf(rig.host, "clean");
+    if (clean != kSuccess) {
+        const std::vector<engine::Outcome> outcomes = rig.host.Outcomes();
+        const engine::Outcome last = outcomes.empty() ? engine::Outcome{} : outcomes.back();
+        result.problems.push_back(where + "the clean update ended with " + clean + " (step " +
+                                  std::to_string(static_cast<int>(last.phase)) + ", cause " +
+                                  std::to_string(static_cast<int>(last.cause)) + ")");
+    }
+    if (!FlashHoldsImages(rig.device)) {
+        result.problems.push_back(where + "the clean update left a flash that differs");
+    }
+    return result;
+}
+
 TEST(UpdateSoak, FaultyUpdatesSucceedOrEndWithTheirFaultsMessageAndACleanUpdateFollows) {
     const int runs = EnvInt("TQ5_SOAK_RUNS", 200);
     const auto seed = static_cast<std::uint32_t>(EnvInt("TQ5_SOAK_SEED", 1));
-    // Waits far shorter than the product's, yet long enough that a loaded machine (two busy
-    // cores under Wine held replies back by over 250 ms) does not turn an answer that comes
-    // in time into a time-out that no fault explains.
+    // Waits far shorter than the product's, yet long enough that a loaded machine does not
+    // turn an answer that comes in time into a time-out that no fault explains (two busy
+    // cores under Wine held replies back by over 250 ms; runs side by side beside two busy
+    // loops, by over 1000 ms). The runs go side by side, so that these waits overlap rather
+    // than add up.
     engine::Timing timing = test::ShortTiming();
-    timing.replyWaitMs = 1000;
-    timing.eraseReadWaitMs = 1000;
-    timing.verifyReadWaitMs = 1000;
-    // The run's own choices; the device draws its faults from a seed of its own per run.
+    timing.replyWaitMs = 2000;
+    timing.eraseReadWaitMs = 2000;
+    timing.verifyReadWaitMs = 2000;
+    // The run's own choices, drawn in run order whatever order the runs end in; the device
+    // draws its faults from a seed of its own per run.
     std::mt19937 draw(seed);
     // Late replies that the update outwaits, that outlast only a block's wait, and that
     // outlast every wait.
-    constexpr std::uint32_t kDelaysMs[] = {30, 300, 1200};
+    constexpr std::uint32_t kDelaysMs[] = {30, 300, 2400};
 
-    Tally tally;
-    std::vector<std::string> problems;
-    const auto started = std::chrono::steady_clock::now();
+    std::vector<sim::DeviceOptions> devices(static_cast<std::size_t>(runs));
     for (int run = 0; run < runs; ++run) {
-        sim::DeviceOptions options;
-        options.firmware.images = &SoakImages();
+        sim::DeviceOptions& options = devices[static_cast<std::size_t>(run)];
+        options.firmware.images = &test::ShortImages();
         if (draw() % 2 == 0) options.firmware.bootVersion = "0.90";  // the boot rows run too
         options.seed = seed * 100000u + static_cast<std::uint32_t>(run);
         // Half the runs spread faults over every request, mostly write blocks then; the other
@@ -233,66 +282,32 @@ TEST(UpdateSoak, FaultyUpdatesSucceedOrEndWithTheirFaultsMessageAndACleanUpdateF
         }
         options.randomFaults.delayMs = kDelaysMs[draw() % 3];
         options.randomFaults.status = draw() % 2 == 0 ? protocol::kStatusNotInUpdateMode : 1;
-        const sim::RandomFaults random = options.randomFaults;
-        test::DeviceRig rig(options, SoakImages(), timing);
-        rig.env.verifyFlash = true;  // as tq5-updater runs it
-        const std::string where =
-            "run " + std::to_string(run) + " (device seed " + std::to_string(options.seed) + "): ";
+    }
 
-        rig.RunUpdate();
-        const std::string outcome = OutcomeOf(rig.host, "");
-        const std::vector<Committed> committed = CommittedFaults(rig.device);
-        ++tally.outcomes[outcome];
-        for (const Committed& fault : committed) ++tally.faults[Describe(fault)];
-        if (!committed.empty()) ++tally.runsWithFaults;
-        if (rig.context.IsBusy()) problems.push_back(where + "controls left locked");
+    std::vector<RunResult> results(static_cast<std::size_t>(runs));
+    const int lanes = test::LaneCount(16);
+    const auto started = std::chrono::steady_clock::now();
+    test::RunInLanes(runs, lanes, [&](int run) {
+        const sim::DeviceOptions& options = devices[static_cast<std::size_t>(run)];
+        results[static_cast<std::size_t>(run)] = RunFaultyThenClean(
+            options, timing,
+            "run " + std::to_string(run) + " (device seed " + std::to_string(options.seed) + "): ");
+    });
 
-        if (outcome == kSuccess) {
-            if (!committed.empty()) ++tally.successesDespiteFaults;
-            if (!FlashHoldsImages(rig.device)) {
-                problems.push_back(where + "success reported, but the flash differs");
-            }
-        } else {
-            bool explained = false;
-            std::string faults;
-            for (const Committed& fault : committed) {
-                faults += " [" + Describe(fault) + "]";
-                for (const std::string& ending : EndingsFor(fault, random, timing)) {
-                    explained = explained || ending == outcome;
-                }
-            }
-            if (!explained) {
-                problems.push_back(where + "ended with \"" + outcome +
-                                   "\", which none of its faults explains:" + faults);
-            }
+    Tally tally;
+    std::vector<std::string> problems;
+    for (const RunResult& result : results) {
+        ++tally.outcomes[result.outcome];
+        for (const Committed& fault : result.committed) ++tally.faults[Describe(fault)];
+        if (!result.committed.empty()) {
+            ++tally.runsWithFaults;
+            if (result.outcome == kSuccess) ++tally.successesDespiteFaults;
         }
-
-        // The user tries again: the device booted into its update mode, no more faults. Late
-        // replies of the faulty run are out of the way first.
-        rig.device.ClearFaults();
-        rig.device.WaitIdle();
-        // ... and through the dispatcher, which may lag behind on a loaded machine: a reply
-        // of the faulty run counted in the clean one would be surplus there.
-        while (rig.queue.Size() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        rig.device.SetMode(sim::DeviceMode::UpdateReady);
-        rig.host.Mark("clean");
-        rig.RunUpdate();
-        const std::string clean = OutcomeOf(rig.host, "clean");
-        if (clean != kSuccess) {
-            const std::vector<engine::Outcome> outcomes = rig.host.Outcomes();
-            const engine::Outcome last = outcomes.empty() ? engine::Outcome{} : outcomes.back();
-            problems.push_back(where + "the clean update ended with " + clean + " (step " +
-                               std::to_string(static_cast<int>(last.phase)) + ", cause " +
-                               std::to_string(static_cast<int>(last.cause)) + ")");
-        }
-        if (!FlashHoldsImages(rig.device)) {
-            problems.push_back(where + "the clean update left a flash that differs");
-        }
+        problems.insert(problems.end(), result.problems.begin(), result.problems.end());
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    tally.Print(runs, seed, seconds);
+    tally.Print(runs, seed, lanes, seconds);
 
     for (const std::string& problem : problems) ADD_FAILURE() << problem;
     // The faults really were there, and really did end some updates and not others.
