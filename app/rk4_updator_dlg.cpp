@@ -58,16 +58,16 @@ void CRk4UpdatorDlg::FillPortLists() {
     view_.SetListSelection(PortList::Input, FindPreferredPort(inputs, instanceNumber_));
 }
 
-int CRk4UpdatorDlg::OpenSelectedPorts() { return core_.OpenSelectedPorts(); }
+bool CRk4UpdatorDlg::OpenSelectedPorts() { return core_.OpenSelectedPorts(); }
 
 void CRk4UpdatorDlg::OnExecute() {
-    if (OpenSelectedPorts() != 0) return;
+    if (!OpenSelectedPorts()) return;
     LockControls();
     core_.StartUpdate();
 }
 
 void CRk4UpdatorDlg::OnVersionCheck() {
-    if (OpenSelectedPorts() != 0) return;
+    if (!OpenSelectedPorts()) return;
     LockControls();
     core_.StartVersionCheck();
 }
@@ -78,7 +78,8 @@ void CRk4UpdatorDlg::OnRescanDevice() {
 }
 
 std::intptr_t CRk4UpdatorDlg::OnVersionCheckDone(std::uintptr_t, std::intptr_t lParam) {
-    engine::OnVersionCheckDone(*this, core_.Versions(), static_cast<std::int32_t>(lParam));
+    // The posted message carries the result as Windows code does: 0 read, -1 not.
+    engine::OnVersionCheckDone(*this, core_.Versions(), lParam == 0);
     return 0;
 }
 
@@ -132,8 +133,8 @@ std::int32_t CRk4UpdatorDlg::GetSelectedOutput() {
 
 std::int32_t CRk4UpdatorDlg::GetSelectedInput() { return view_.GetListSelection(PortList::Input); }
 
-void CRk4UpdatorDlg::PostVersionCheckDone(std::int32_t result) {
-    view_.PostVersionCheckDone(result);
+void CRk4UpdatorDlg::PostVersionCheckDone(bool versionsRead) {
+    view_.PostVersionCheckDone(versionsRead ? 0 : -1);
 }
 
 void CRk4UpdatorDlg::ReportProgress(const engine::Progress& progress) {

@@ -60,11 +60,12 @@ public:
     std::intptr_t OnVersionCheckDone(std::uintptr_t wParam, std::intptr_t lParam);
     // True when handled (the about box); false sends the command to the default handling.
     bool OnSysCommand(std::uint32_t commandId, std::intptr_t parameter);
-    // WM_DESTROY: status 255 and a signal, host disconnected, ports closed (UpdaterCore::Close).
+    // WM_DESTROY: the closing flag and a signal, host disconnected, ports closed
+    // (UpdaterCore::Close).
     void OnDestroy();
 
     void FillPortLists();
-    int OpenSelectedPorts();
+    [[nodiscard]] bool OpenSelectedPorts();
 
     // --- host operations (any thread) ----------------------------------------------------
     void ShowMessageBox(std::string_view text, std::string_view caption,
@@ -78,7 +79,7 @@ public:
     void EnableActions(bool on) override;
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
-    void PostVersionCheckDone(std::int32_t result) override;
+    void PostVersionCheckDone(bool versionsRead) override;
     void ReportProgress(const engine::Progress& progress) override;
     void ReportOutcome(const engine::Outcome& outcome) override;
 

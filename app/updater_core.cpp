@@ -48,7 +48,7 @@ void UpdaterCore::StartPolling() {
     input_.SetArrivalHook([this] { timer_.RequestTick(); });
 }
 
-int UpdaterCore::OpenSelectedPorts() { return engine::OpenSelectedPorts(Env()); }
+bool UpdaterCore::OpenSelectedPorts() { return engine::OpenSelectedPorts(Env()); }
 
 void UpdaterCore::StartUpdate() {
     context_->Event().Reset();
@@ -65,7 +65,7 @@ void UpdaterCore::StartVersionCheck() {
 
 void UpdaterCore::Close() {
     if (closed_.exchange(true)) return;
-    // Status 255 and the signal come first, and the host is cut off before the ports close:
+    // The closing flag and the signal come first, and the host is cut off before the ports close:
     // a send that closing the ports cuts short then counts as the window going away, not as
     // a port failure to report to a window that is no longer there.
     context_->MarkClosing();

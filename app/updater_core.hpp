@@ -62,13 +62,13 @@ public:
     void StartPolling();
 
     // Refuses while busy ("In Progress."), else reopens the output and then the input on the
-    // window's selections. 0 when both are open, -1 after an error message.
-    int OpenSelectedPorts();
+    // window's selections. True when both are open; false after an error message.
+    [[nodiscard]] bool OpenSelectedPorts();
     // After OpenSelectedPorts and LockControls: resets the reply event and starts the worker.
     void StartUpdate();
     void StartVersionCheck();
 
-    // The window is going away: status 255 and a signal, the host disconnected (waiting for
+    // The window is going away: the closing flag and a signal, the host disconnected (waiting for
     // host operations in progress on worker threads), then both ports closed, so that a
     // worker ends at its next wait and never reaches the window again. Idempotent.
     void Close();
@@ -83,12 +83,14 @@ private:
         PortPair(midi::MidiInPort& input, midi::MidiOutPort& output)
             : input_(input), output_(output) {}
         void CloseOutput() override { output_.Close(); }
-        int OpenOutput(std::int32_t deviceIndex) override { return output_.Open(deviceIndex); }
+        bool OpenOutput(std::int32_t deviceIndex) override {
+            return output_.Open(deviceIndex) == 1;
+        }
         void CloseInput() override { input_.Close(); }
         void SetInputDeviceIndex(std::int32_t deviceIndex) override {
             input_.SetDeviceIndex(deviceIndex);
         }
-        int OpenInput() override { return input_.Open(); }
+        bool OpenInput() override { return input_.Open() == 1; }
 
     private:
         midi::MidiInPort& input_;

@@ -54,9 +54,10 @@ void IdentityRoundTrip(benchmark::State& state) {
     Rig rig(state.range(0) != 0);
     std::array<std::uint8_t, protocol::kIdentityRequestLength> request{};
     protocol::BuildIdentityRequest(request.data());
+    rig.context.Await(engine::Answer::Identity);  // the dispatcher signals only what is awaited
     for (auto _ : state) {
         rig.context.Event().Reset();
-        rig.context.SendSysEx(request.data(), request.size());
+        if (!rig.context.SendSysEx(request.data(), request.size())) state.SkipWithError("no send");
         if (!rig.context.Event().Wait(5000)) state.SkipWithError("no reply");
     }
 }

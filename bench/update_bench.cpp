@@ -68,7 +68,7 @@ public:
     void EnableActions(bool on) override { completed = !on; }
     std::int32_t GetSelectedOutput() override { return 0; }
     std::int32_t GetSelectedInput() override { return 0; }
-    void PostVersionCheckDone(std::int32_t) override {}
+    void PostVersionCheckDone(bool) override {}
 
     bool failed = false;
     bool completed = false;
@@ -80,20 +80,20 @@ private:
 class NoPorts final : public engine::MidiPorts {
 public:
     void CloseOutput() override {}
-    int OpenOutput(std::int32_t) override { return 1; }
+    bool OpenOutput(std::int32_t) override { return true; }
     void CloseInput() override {}
     void SetInputDeviceIndex(std::int32_t) override {}
-    int OpenInput() override { return 1; }
+    bool OpenInput() override { return true; }
 };
 
 // The output line into the device; notes when each request left.
 class TimedLine final : public engine::SysExOutput {
 public:
     explicit TimedLine(sim::VirtualDevice& device) : device_(device) { sent_.reserve(1024); }
-    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
+    bool SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
         device_.Receive(bytes, length);
         sent_.push_back({Clock::now(), length > 4 ? bytes[4] : std::uint8_t{0}});
-        return 1;
+        return true;
     }
     struct Sent {
         Clock::time_point at;

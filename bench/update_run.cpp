@@ -41,12 +41,11 @@ UpdateRun RunUpdate(midi::MidiBackend& backend, const std::string& outputName,
             app::cli::ChoosePort(app::ListDeviceNames(core.Input()), inputName, 1, "input", "--in");
         host.Select(output.index, input.index);
         core.StartPolling();
-        if (output.error.empty() && input.error.empty() && core.OpenSelectedPorts() == 0) {
+        if (output.error.empty() && input.error.empty() && core.OpenSelectedPorts()) {
             const auto start = Clock::now();
             const double cpuBefore = ProcessCpuSeconds();
-            host.LockControls();
             core.StartUpdate();
-            host.WaitFor([](const app::cli::ConsoleHost& h) { return h.Released(); },
+            host.WaitFor([](const app::cli::ConsoleHost& h) { return h.HasOutcome(); },
                          [] { return false; });
             core.WaitForWorkers();
             run.wallMs = Micro(Clock::now() - start) / 1000.0;

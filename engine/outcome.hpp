@@ -56,6 +56,8 @@ struct ReadBack {
     int blocksFoundWritten = 0;
 };
 
+// How a procedure ended: completed, or the failure that ended it. A step that fails says so
+// with the same record (a Failure), which the procedure's end reports as its outcome.
 struct Outcome {
     bool completed = false;
     int messageId = 0;  // the text the window shows (a string-table id); 0 for none
@@ -68,5 +70,22 @@ struct Outcome {
     bool verified = false;
     ReadBack readBack{};
 };
+
+// What a step that fails tells its procedure: an outcome that did not complete.
+using Failure = Outcome;
+
+// A failure with its message (0 for none), step and cause, and the status, image and address
+// it concerns.
+constexpr Failure FailureOf(int messageId, Phase phase, Cause cause, std::int32_t status = 0,
+                            int imageId = 0, std::uint32_t address = 0) {
+    Failure failure;
+    failure.messageId = messageId;
+    failure.phase = phase;
+    failure.cause = cause;
+    failure.status = status;
+    failure.imageId = imageId;
+    failure.address = address;
+    return failure;
+}
 
 }  // namespace tq5::engine

@@ -15,7 +15,7 @@ namespace {
 
 class NullOutput : public tq5::engine::SysExOutput {
 public:
-    int SendLong(const std::uint8_t*, std::uint32_t) override { return 1; }
+    bool SendLong(const std::uint8_t*, std::uint32_t) override { return true; }
 };
 
 // Small enough to fill on every input; the dispatcher's bounds are the same for any size.
@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     context.SetOutput(&output);
     context.ResetReadCount();
     context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
+    // Whatever the procedure waits for: every kind of reply is handed on for one of them.
+    context.Await(static_cast<tq5::engine::Answer>(data[0] % 4));
     // 0 to 255 bytes left free: a four-byte reply fits or not, a large one never does.
     Prefill(context, static_cast<std::int32_t>(kReadBufferSize) - data[0]);
 

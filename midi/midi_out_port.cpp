@@ -50,13 +50,13 @@ int MidiOutPort::Close() {
     return 1;
 }
 
-int MidiOutPort::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
-    if (bytes == nullptr || length == 0) return 0;
+bool MidiOutPort::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
+    if (bytes == nullptr || length == 0) return false;
     std::lock_guard guard(sendLock_);
-    if (!open_.load()) return 0;
+    if (!open_.load()) return false;
     // A Close between the check and the send is answered by the driver: a closed driver
     // refuses the message, and a close during the wait ends it.
-    return driver_->Send(bytes, length, sendTimeoutMs_) ? 1 : 0;
+    return driver_->Send(bytes, length, sendTimeoutMs_);
 }
 
 bool MidiOutPort::SendReturnsBeforeLineTime() const { return driver_->SendReturnsBeforeLineTime(); }

@@ -46,9 +46,10 @@ public:
     bool DeviceGone() { return driver_->DeviceGone(); }
     std::int32_t DeviceIndex() const { return deviceIndex_.load(); }
 
-    // 1 once the driver has finished with the bytes; 0 when no device is open (no driver call
-    // is made), when the driver refuses the message, or when it has not finished in time.
-    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override;
+    // True once the driver has finished with the bytes; false when no device is open (no
+    // driver call is made), when the driver refuses the message, or when it has not finished
+    // in time.
+    bool SendLong(const std::uint8_t* bytes, std::uint32_t length) override;
     // As the driver says.
     bool SendReturnsBeforeLineTime() const override;
 

@@ -338,12 +338,12 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
                  system.name.c_str());
 
     core.StartPolling();
-    int opened = -1;
+    bool opened = false;
     {
         const StallGuard guard(kMidiStallMs, kExitFailure, kMidiStalled);
         opened = core.OpenSelectedPorts();
     }
-    if (opened != 0) {
+    if (!opened) {
         if (Interrupted()) return run.EndInterrupted();
         // What the message box can't say: why the port could not be opened.
         std::string why;
@@ -356,14 +356,13 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
         return run.End(kExitFailure, "port-open-failed", why);
     }
     if (Interrupted()) return run.EndInterrupted();
-    host.LockControls();
     const bool update = options.command == Command::Update;
     bool ended = false;
     if (update) {
         // From the first status line on, the device has been asked into its update mode.
         host.OnFirstStatus([] { SetInterruptNotice(kMidUpdateNotice); });
         core.StartUpdate();
-        ended = host.WaitFor([](const ConsoleHost& h) { return h.Released(); }, Interrupted);
+        ended = host.WaitFor([](const ConsoleHost& h) { return h.HasOutcome(); }, Interrupted);
     } else {
         core.StartVersionCheck();
         ended = host.WaitFor(
@@ -406,9 +405,9 @@ int RunProcedure(Run& run, const MidiSystem& system, int instanceNumber) {
         return run.End(kExitFailure, gone ? "device-gone" : "no-outcome", why);
     }
 
-    const std::int32_t result = *host.VersionCheckResult();
-    engine::OnVersionCheckDone(host, core.Versions(), result);
-    if (result == 0) {
+    const bool read = *host.VersionCheckResult();
+    engine::OnVersionCheckDone(host, core.Versions(), read);
+    if (read) {
         if (JsonLines* json = run.Json()) WriteVersionsLine(*json, core.Versions());
         return run.End(kExitSuccess, {}, {});
     }

@@ -114,14 +114,13 @@ void ConsoleHost::ReportOutcome(const engine::Outcome& outcome) {
     });
 }
 
+// No controls: only the busy flag that keeps a second procedure from starting.
 void ConsoleHost::LockControls() {
-    Change([&] { released_ = false; });
     if (context_ != nullptr) context_->SetBusy(true);
 }
 
 void ConsoleHost::ReleaseControls() {
     if (context_ != nullptr) context_->SetBusy(false);
-    Change([&] { released_ = true; });
 }
 
 void ConsoleHost::EnableActions(bool) {}
@@ -136,9 +135,9 @@ std::int32_t ConsoleHost::GetSelectedInput() {
     return selectedInput_;
 }
 
-void ConsoleHost::PostVersionCheckDone(std::int32_t result) {
+void ConsoleHost::PostVersionCheckDone(bool versionsRead) {
     Change([&] {
-        posted_ = result;
+        posted_ = versionsRead;
         if (context_ != nullptr) traffic_ = context_->Log().Snapshot();
     });
 }

@@ -48,7 +48,7 @@ public:
     void EnableActions(bool on) override;
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
-    void PostVersionCheckDone(std::int32_t result) override;
+    void PostVersionCheckDone(bool versionsRead) override;
     void ReportProgress(const engine::Progress& progress) override;
     void ReportOutcome(const engine::Outcome& outcome) override;
 
@@ -58,14 +58,16 @@ public:
                  const std::function<bool()>& interrupted);
 
     // Observations, for the main thread. Call under WaitFor's predicate or after the end.
-    bool Released() const { return released_; }
+    // True once the update's outcome has come: the procedure has ended.
+    bool HasOutcome() const { return outcome_.has_value(); }
     bool ErrorShown() const { return errorShown_; }
     // True once the update has touched the device beyond identifying it.
     bool StatusSeen() const { return statusSeen_; }
     // How the update ended; nothing while it runs (or when the window closed it).
     std::optional<engine::Outcome> UpdateOutcome() const;
     engine::Progress LastProgress() const;
-    std::optional<std::int32_t> VersionCheckResult() const { return posted_; }
+    // Whether the version check read the versions; nothing while it runs.
+    std::optional<bool> VersionCheckResult() const { return posted_; }
     // What the procedure exchanged, as it stood when its outcome (or the version check's
     // result) came; nothing before.
     std::optional<engine::TrafficRecord> Traffic() const;
@@ -94,10 +96,9 @@ private:
     bool lineOpen_ = false;
     std::int32_t selectedOutput_ = -1;
     std::int32_t selectedInput_ = -1;
-    bool released_ = false;
     bool errorShown_ = false;
     bool statusSeen_ = false;
-    std::optional<std::int32_t> posted_;
+    std::optional<bool> posted_;
     std::function<void()> onFirstStatus_;
     std::optional<engine::Outcome> outcome_;
     std::optional<engine::TrafficRecord> traffic_;

@@ -4,7 +4,7 @@
 
 namespace tq5::engine {
 
-int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size) {
+Result EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     host.SetProgressRange(10);
@@ -18,24 +18,26 @@ int EraseRegion(const ProcedureEnv& env, std::uint32_t address, std::uint32_t si
         host.SetStatusText(LoadText(IDS_ERASING));
         if (attempt == 1) ReportStep(env, Phase::Erase, 0, size);
         if (!sent) {
-            if (context.IsClosing()) return -1;
+            if (context.IsClosing()) return Result::Closing();
             // A request that never left fails as one that was never answered, at once.
-            return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::SendFailed});
+            return Result::Failed(FailureOf(IDS_TIMEOUT_3, Phase::Erase, Cause::SendFailed));
         }
 
-        const std::optional<std::int32_t> status = AwaitReply(context, env.timing.eraseReadWaitMs);
-        if (!status) {  // never retried
-            return ReportFailure(host, {IDS_TIMEOUT_3, Phase::Erase, Cause::TimedOut});
+        const Waited waited = AwaitReply(context, env.timing.eraseReadWaitMs);
+        if (waited.end == WaitEnd::TimedOut) {  // never retried
+            return Result::Failed(FailureOf(IDS_TIMEOUT_3, Phase::Erase, Cause::TimedOut));
         }
-        if (*status == 0) {
+        if (waited.Succeeded()) {
             host.SetProgressPos(10);
             ReportStep(env, Phase::Erase, size, size);
-            return 0;
+            return Result::Ok();
         }
-        if (*status == kStatusClosing) return -1;
-        if (*status == kStatusDuplicated || attempt == kMaxEraseAttempts) {
-            return ReportFailure(
-                host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Erase, *status));
+        if (waited.end == WaitEnd::Closing) return Result::Closing();
+        if (waited.end == WaitEnd::Surplus) {
+            return Result::Failed(SurplusFailure(context, Phase::Erase));
+        }
+        if (attempt == kMaxEraseAttempts) {
+            return Result::Failed(StatusFailure(IDS_TRANSFER_ERROR, Phase::Erase, waited.reply));
         }
         Pause(env.context, env.timing.retryPauseMs);
     }

@@ -13,36 +13,38 @@ namespace tq5::engine {
 bool SendRequest(UpdateContext& context, const std::uint8_t* bytes, std::size_t length,
                  Answer answer) {
     // Once the window is closing nothing more goes to the device: a step that comes back from
-    // a pause cut short, or loops to a resend, finds its wait answered with kStatusClosing.
+    // a pause cut short, or loops to a resend, finds its wait ended Closing.
     if (context.IsClosing()) return false;
+    context.Await(answer);
     context.Event().Reset();
     // Counted before the bytes leave: the answer may be in before the send returns.
     if (answer == Answer::Status) context.ExpectStatusReply();
     if (answer == Answer::Read) context.ExpectReadAnswer();
-    if (context.SendSysEx(bytes, length) == 0) return true;
+    if (context.SendSysEx(bytes, length)) return true;
     if (answer == Answer::Status) context.CancelStatusRequest();
     return false;
 }
 
-std::optional<std::int32_t> AwaitReply(UpdateContext& context, std::uint32_t timeoutMs) {
+Waited AwaitReply(UpdateContext& context, std::uint32_t timeoutMs) {
     // The reset before a request may have taken the closing signal; the closing flag is set
     // before that signal, so checking it here never misses a window that is going away.
-    if (context.IsClosing()) return kStatusClosing;
+    if (context.IsClosing()) return {WaitEnd::Closing};
     // A wait is counted from when the request has left the computer: where the send returned
     // while the bytes were still on their way, their remaining time on the line comes first.
     // (A wait of 0 only looks whether an answer is already in.)
     const std::uint64_t backlogMs = timeoutMs == 0 ? 0 : context.LineBacklogMs();
     const bool signalled = context.Event().Wait(static_cast<std::uint32_t>(
         std::min<std::uint64_t>(timeoutMs + backlogMs, std::numeric_limits<std::uint32_t>::max())));
-    if (context.IsClosing()) return kStatusClosing;
+    if (context.IsClosing()) return {WaitEnd::Closing};
     // A surplus reply may have been taken for this answer, or have come between two waits:
     // either way the answers can no longer be placed.
-    if (context.SurplusReplies() > 0) return kStatusDuplicated;
+    if (context.SurplusReplies() > 0) return {WaitEnd::Surplus};
     if (!signalled) {
         if (timeoutMs > 0) context.Log().NoteNoAnswer();  // a wait of 0 only looked
-        return std::nullopt;
+        return {WaitEnd::TimedOut};
     }
-    return context.Status();
+    // The dispatcher signals only a reply of the kind the request waits for.
+    return {WaitEnd::Answered, context.LastReply()};
 }
 
 std::uint32_t MsSince(std::chrono::steady_clock::time_point since) {
@@ -75,27 +77,18 @@ void ReportStep(const ProcedureEnv& env, Phase phase, std::int64_t done, std::in
     env.host.ReportProgress(progress);
 }
 
-int ReportFailure(Host& host, const Failure& failure) {
+void ReportFailure(Host& host, const Failure& failure) {
     if (failure.messageId != 0) {
         host.ShowMessageBox(LoadText(failure.messageId), LoadText(IDS_ERROR_CAPTION),
                             MessageIcon::Error);
     }
-    Outcome outcome;
-    outcome.messageId = failure.messageId;
-    outcome.phase = failure.phase;
-    outcome.cause = failure.cause;
-    outcome.status = failure.status;
-    outcome.imageId = failure.imageId;
-    outcome.address = failure.address;
-    outcome.readBack = failure.readBack;
-    host.ReportOutcome(outcome);
+    host.ReportOutcome(failure);
     host.ReleaseControls();
-    return -1;
 }
 
-int ReportFailure(const ProcedureEnv& env, Failure failure) {
+Failure WithReadBack(const ProcedureEnv& env, Failure failure) {
     if (env.reader != nullptr) failure.readBack = env.reader->Summary();
-    return ReportFailure(env.host, failure);
+    return failure;
 }
 
 Cause SurplusCause(const UpdateContext& context) {
@@ -104,11 +97,12 @@ Cause SurplusCause(const UpdateContext& context) {
                                                         : Cause::DuplicateReplies;
 }
 
-Failure FailureFromStatus(const UpdateContext& context, int messageId, Phase phase,
-                          std::int32_t status) {
-    if (status == kStatusDuplicated)
-        return Failure{IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
-    return Failure{messageId, phase, Cause::DeviceStatus, status};
+Failure SurplusFailure(const UpdateContext& context, Phase phase) {
+    return FailureOf(IDS_TRANSFER_ERROR, phase, SurplusCause(context));
+}
+
+Failure StatusFailure(int messageId, Phase phase, const Reply& reply) {
+    return FailureOf(messageId, phase, Cause::DeviceStatus, reply.status);
 }
 
 }  // namespace tq5::engine

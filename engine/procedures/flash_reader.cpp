@@ -12,10 +12,10 @@ namespace {
 // next read's, they would be compared with the wrong bytes.
 ReadResult AwaitLateAnswers(UpdateContext& context, int unanswered, std::uint32_t waitMs) {
     for (; unanswered > 0; --unanswered) {
-        const std::optional<std::int32_t> late = AwaitReply(context, waitMs);
-        if (!late) break;  // the rest were lost
-        if (*late == kStatusClosing) return {ReadOutcome::Closing};
-        if (*late == kStatusDuplicated) return {ReadOutcome::Duplicated};
+        const Waited late = AwaitReply(context, waitMs);
+        if (late.end == WaitEnd::TimedOut) break;  // the rest were lost
+        if (late.end == WaitEnd::Closing) return {ReadOutcome::Closing};
+        if (late.end == WaitEnd::Surplus) return {ReadOutcome::Duplicated};
     }
     return {ReadOutcome::Read};
 }

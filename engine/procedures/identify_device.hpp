@@ -5,6 +5,7 @@
 #include <array>
 
 #include "engine/procedures/procedure_env.hpp"
+#include "engine/result.hpp"
 
 namespace tq5::engine {
 
@@ -15,9 +16,9 @@ inline constexpr std::array<DeviceId, 3> kAcceptedDeviceIds = {{
     {0x6E, 0x00, 0x07, 0x00},
 }};
 
-// 0 when the device is accepted (nothing shown, controls left locked); -1 after a message and
-// ReleaseControls, or quietly when the window is closing. The reported id becomes the current
-// device id before the comparison, so a rejected id stays current too.
-int IdentifyDevice(const ProcedureEnv& env);
+// Ok when the device is accepted; otherwise Failed with its message, or Closing. Shows
+// nothing and touches no control. The reported id becomes the current device id before the
+// comparison, so a rejected id stays current too.
+Result IdentifyDevice(const ProcedureEnv& env);
 
 }  // namespace tq5::engine

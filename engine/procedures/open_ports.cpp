@@ -5,27 +5,24 @@
 namespace tq5::engine {
 namespace {
 
-int Refuse(Host& host, int stringId) {
+bool Refuse(Host& host, int stringId) {
     host.ShowMessageBox(LoadText(stringId), LoadText(IDS_ERROR_CAPTION), MessageIcon::Error);
-    return -1;
+    return false;
 }
 
 }  // namespace
 
-int OpenSelectedPorts(const ProcedureEnv& env) {
+bool OpenSelectedPorts(const ProcedureEnv& env) {
     if (env.context.IsBusy()) return Refuse(env.host, IDS_IN_PROGRESS);
-    if (env.ports.ReopenOutput(env.host.GetSelectedOutput()) != 1) {
+    if (!env.ports.ReopenOutput(env.host.GetSelectedOutput())) {
         return Refuse(env.host, IDS_CANT_OPEN_OUT);
     }
-    if (env.ports.ReopenInput(env.host.GetSelectedInput()) != 1) {
+    if (!env.ports.ReopenInput(env.host.GetSelectedInput())) {
         return Refuse(env.host, IDS_CANT_OPEN_IN);
     }
-    return 0;
+    return true;
 }
 
-int ClosePorts(PortSession& ports) {
-    ports.Close();
-    return 0;
-}
+void ClosePorts(PortSession& ports) { ports.Close(); }
 
 }  // namespace tq5::engine

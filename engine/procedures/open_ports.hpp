@@ -6,12 +6,12 @@
 namespace tq5::engine {
 
 // Refuses with "In Progress." while a procedure runs; otherwise reopens the output on the
-// MIDI OUT selection, then the input on the MIDI IN selection. 0 when both are open, -1 after
-// an error message (an output opened before an input failure stays open). The new port
+// MIDI OUT selection, then the input on the MIDI IN selection. True when both are open; false
+// after an error message (an output opened before an input failure stays open). The new port
 // generation is env.ports.Generation() afterwards.
-int OpenSelectedPorts(const ProcedureEnv& env);
+[[nodiscard]] bool OpenSelectedPorts(const ProcedureEnv& env);
 
-// Closes the output, then the input. Returns 0.
-int ClosePorts(PortSession& ports);
+// Closes the output, then the input.
+void ClosePorts(PortSession& ports);
 
 }  // namespace tq5::engine

@@ -16,19 +16,32 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
         return {context.IsClosing() ? ReadOutcome::Closing : ReadOutcome::SendFailed};
     }
     for (;;) {
-        const std::optional<std::int32_t> status = AwaitReply(context, waitMs);
-        if (!status) return {ReadOutcome::TimedOut};
-        if (*status == kStatusClosing) return {ReadOutcome::Closing};
-        if (*status == kStatusDuplicated) return {ReadOutcome::Duplicated};
-        if (*status != 0) {
-            const bool refusal = context.LastReply() == UpdateContext::ReplyKind::Status;
-            return {refusal ? ReadOutcome::Refused : ReadOutcome::Failed, *status};
+        const Waited waited = AwaitReply(context, waitMs);
+        switch (waited.end) {
+            case WaitEnd::TimedOut:
+                return {ReadOutcome::TimedOut};
+            case WaitEnd::Closing:
+                return {ReadOutcome::Closing};
+            case WaitEnd::Surplus:
+                return {ReadOutcome::Duplicated};
+            case WaitEnd::Answered:
+                break;
         }
-        // A reply that signals without delivering data (a read reply of another kind) leaves
-        // the read count short: the buffer then holds an earlier read's bytes, not these.
+        switch (waited.reply.kind) {
+            case ReplyKind::ReadData:
+                break;
+            case ReplyKind::Status:
+                // A failure status is the device's refusal; status 0 answers no read.
+                if (waited.reply.status != 0) return {ReadOutcome::Refused, waited.reply.status};
+                return {ReadOutcome::Failed, 0};
+            case ReplyKind::ReadBroken:
+                return {ReadOutcome::Failed, protocol::kStatusError};
+            default:  // a read reply of another kind: no data
+                return {ReadOutcome::Failed, 0};
+        }
         const std::int32_t read = context.ReadCount();
         if (read >= static_cast<std::int64_t>(count)) return {ReadOutcome::Read};
-        if (read == 0) return {ReadOutcome::Failed, *status};
+        if (read == 0) return {ReadOutcome::Failed, 0};  // a reply with no data
         // Part of the data has come: the rest follows in further replies.
     }
 }
@@ -37,29 +50,35 @@ Failure ReadFailure(const UpdateContext& context, int messageId, Phase phase,
                     const ReadResult& result) {
     switch (result.outcome) {
         case ReadOutcome::TimedOut:
-            return {messageId, phase, Cause::TimedOut};
+            return FailureOf(messageId, phase, Cause::TimedOut);
         case ReadOutcome::SendFailed:
-            return {messageId, phase, Cause::SendFailed};
+            return FailureOf(messageId, phase, Cause::SendFailed);
         case ReadOutcome::Duplicated:
-            return {IDS_TRANSFER_ERROR, phase, SurplusCause(context)};
+            return SurplusFailure(context, phase);
         case ReadOutcome::Refused:
-            return {messageId, phase, Cause::DeviceStatus, result.status};
+            return FailureOf(messageId, phase, Cause::DeviceStatus, result.status);
         case ReadOutcome::Failed:
-            return {messageId, phase, Cause::BrokenReply, result.status};
+            return FailureOf(messageId, phase, Cause::BrokenReply, result.status);
         case ReadOutcome::Read:
         case ReadOutcome::Closing:
         case ReadOutcome::Unreadable:
             break;
     }
-    return {messageId, phase, Cause::None};
+    return FailureOf(messageId, phase, Cause::None);
 }
 
-int ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
-                     std::uint8_t* out) {
+Result ReadDeviceMemory(const ProcedureEnv& env, std::uint32_t address, std::uint32_t length,
+                        std::uint8_t* out) {
     const ReadResult result =
         ExchangeRead(env, address, length, kVersionFieldLength, env.timing.eraseReadWaitMs);
-    if (result.outcome != ReadOutcome::Read) return -1;
-    return env.context.CopyReadData(out, kVersionFieldLength) ? 0 : -1;
+    if (result.outcome == ReadOutcome::Closing) return Result::Closing();
+    if (result.outcome != ReadOutcome::Read) {
+        return Result::Failed(ReadFailure(env.context, 0, Phase::Versions, result));
+    }
+    if (!env.context.CopyReadData(out, kVersionFieldLength)) {
+        return Result::Failed(FailureOf(0, Phase::Versions, Cause::BrokenReply));
+    }
+    return Result::Ok();
 }
 
 }  // namespace tq5::engine

@@ -22,7 +22,7 @@ enum class ReadOutcome {
 
 struct ReadResult {
     ReadOutcome outcome = ReadOutcome::TimedOut;
-    std::int32_t status = 0;  // Refused, Failed: the status the answer left
+    std::int32_t status = 0;  // Refused: the device's status; Failed: 1 for a broken reply
 };
 
 // Sends one ReadMemoryRequest for `length` bytes and waits up to `waitMs` for each reply,

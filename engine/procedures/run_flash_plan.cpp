@@ -10,17 +10,15 @@
 namespace tq5::engine {
 namespace {
 
-enum class BootCheck { RunBootRows, SkipBootRows, Failed };
-
-// Reads the device's boot version once and compares it with the boot image's field.
-BootCheck CheckBootVersion(const ProcedureEnv& env) {
+// Reads the device's boot version once and compares it with the boot image's field: Ok, with
+// `runBootRows` false when they are equal.
+Result CheckBootVersion(const ProcedureEnv& env, bool& runBootRows) {
     std::array<std::uint8_t, kVersionFieldLength> imageField{};
     // Without the boot image there is nothing to compare with: nothing is sent.
-    if (ReadImageBytes(env.firmware, kBootVersion.imageId, kBootVersion.imageOffset,
-                       kVersionFieldLength, imageField.data()) != 0) {
-        ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::BootVersion, Cause::MissingImage, 0,
-                                 kBootVersion.imageId});
-        return BootCheck::Failed;
+    if (!ReadImageBytes(env.firmware, kBootVersion.imageId, kBootVersion.imageOffset,
+                        kVersionFieldLength, imageField.data())) {
+        return Result::Failed(FailureOf(IDS_TRANSFER_ERROR, Phase::BootVersion, Cause::MissingImage,
+                                        0, kBootVersion.imageId));
     }
     ReportStep(env, Phase::BootVersion, 0, kVersionFieldLength);
     const ReadResult result = ExchangeRead(env, kBootVersion.flashAddress, kVersionFieldLength,
@@ -29,12 +27,12 @@ BootCheck CheckBootVersion(const ProcedureEnv& env) {
     if (result.outcome == ReadOutcome::Read &&
         env.context.CopyReadData(deviceField.data(), deviceField.size())) {
         env.context.Log().NoteDeviceVersion(VersionSlot::Boot, deviceField.data());
-        return deviceField == imageField ? BootCheck::SkipBootRows : BootCheck::RunBootRows;
+        runBootRows = deviceField != imageField;
+        return Result::Ok();
     }
-    if (result.outcome == ReadOutcome::Closing) return BootCheck::Failed;
+    if (result.outcome == ReadOutcome::Closing) return Result::Closing();
     // This failure has no message of its own (a surplus reply has: the link duplicates).
-    ReportFailure(env.host, ReadFailure(env.context, 0, Phase::BootVersion, result));
-    return BootCheck::Failed;
+    return Result::Failed(ReadFailure(env.context, 0, Phase::BootVersion, result));
 }
 
 std::int64_t RowBytes(const ProcedureEnv& env, const FlashPlanRow& row) {
@@ -45,12 +43,10 @@ std::int64_t RowBytes(const ProcedureEnv& env, const FlashPlanRow& row) {
 
 }  // namespace
 
-int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan) {
+Result RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan) {
     bool runBootRows = true;
     if (std::any_of(kFlashPlan.begin(), kFlashPlan.end(), IsBootRow)) {
-        const BootCheck check = CheckBootVersion(env);
-        if (check == BootCheck::Failed) return -1;
-        runBootRows = check == BootCheck::RunBootRows;
+        if (Result checked = CheckBootVersion(env, runBootRows); !checked.IsOk()) return checked;
     }
     if (bootRowsRan != nullptr) *bootRowsRan = runBootRows;
 
@@ -68,15 +64,15 @@ int RunFlashPlan(const ProcedureEnv& env, bool* bootRowsRan) {
             ReportStep(rowEnv, phase, 0, RowBytes(env, row), true);
             continue;
         }
-        int result = 0;
+        Result result = Result::Ok();
         if (row.type == FlashStepType::Erase) {
             result = EraseRegion(rowEnv, row.address, row.size);
         } else if (row.type == FlashStepType::Write) {
             result = WriteImage(rowEnv, row.address, row.size, row.resourceId);
         }
-        if (result != 0) return -1;
+        if (!result.IsOk()) return result;
     }
-    return 0;
+    return Result::Ok();
 }
 
 }  // namespace tq5::engine

@@ -4,7 +4,7 @@
 
 namespace tq5::engine {
 
-int SanitizeVersion(VersionBuffer& text) {
+void SanitizeVersion(VersionBuffer& text) {
     bool printable = true;
     for (std::size_t i = 0; i < 4; ++i) {
         // Judged as signed characters: every byte from 0x80 up is negative and fails.
@@ -12,7 +12,6 @@ int SanitizeVersion(VersionBuffer& text) {
         if (c < 0x20 || c > 0x7E) printable = false;
     }
     if (!printable) text = {'*', '.', '*', '*', '\0'};
-    return 0;
 }
 
 std::string VersionText(const std::uint8_t* field) {
@@ -24,8 +23,8 @@ std::string VersionText(const std::uint8_t* field) {
 
 std::string ImageVersionText(const FirmwareStore& images, const VersionField& field) {
     VersionBuffer text{};
-    if (ReadImageBytes(images, field.imageId, field.imageOffset, kVersionFieldLength,
-                       text.data()) != 0) {
+    if (!ReadImageBytes(images, field.imageId, field.imageOffset, kVersionFieldLength,
+                        text.data())) {
         return "missing";
     }
     return VersionText(text.data());

@@ -12,8 +12,8 @@
 namespace tq5::engine {
 namespace {
 
-// Asks the device into its flash-writing mode. 0, or -1 once reported (or closing).
-int EnterUpdateMode(const ProcedureEnv& env) {
+// Asks the device into its flash-writing mode.
+Result EnterUpdateMode(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     ReportStep(env, Phase::EnterUpdate, 0, 0);
@@ -23,33 +23,36 @@ int EnterUpdateMode(const ProcedureEnv& env) {
     const bool sent = SendRequest(context, request,
                                   protocol::BuildEnterUpdateRequest(request, context.DeviceByte()),
                                   Answer::Status);
-    if (!sent && context.IsClosing()) return -1;
+    if (!sent && context.IsClosing()) return Result::Closing();
     host.SetStatusText(LoadText(IDS_ERASING));
     // A request that never left fails as one that was never answered, without the wait.
-    const std::optional<std::int32_t> status =
-        sent ? AwaitReply(context, env.timing.replyWaitMs) : std::nullopt;
-    if (status == kStatusClosing) return -1;  // before the status line is touched
-    if (!status) {
-        return ReportFailure(
-            host, {IDS_TIMEOUT_1, Phase::EnterUpdate, sent ? Cause::TimedOut : Cause::SendFailed});
+    const Waited waited = sent ? AwaitReply(context, env.timing.replyWaitMs) : Waited{};
+    // Closing: before the status line is touched.
+    if (waited.end == WaitEnd::Closing) return Result::Closing();
+    if (waited.end == WaitEnd::TimedOut) {
+        return Result::Failed(FailureOf(IDS_TIMEOUT_1, Phase::EnterUpdate,
+                                        sent ? Cause::TimedOut : Cause::SendFailed));
     }
     host.SetStatusText("");
-    if (*status == protocol::kStatusNotInUpdateMode) {
-        return ReportFailure(
-            host, {IDS_USE_UPDATE_MODE, Phase::EnterUpdate, Cause::NotInUpdateMode, *status});
+    if (waited.end == WaitEnd::Surplus) {
+        return Result::Failed(SurplusFailure(context, Phase::EnterUpdate));
     }
-    if (*status != 0) {
-        return ReportFailure(
-            host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::EnterUpdate, *status));
+    if (waited.reply.kind == ReplyKind::Status &&
+        waited.reply.status == protocol::kStatusNotInUpdateMode) {
+        return Result::Failed(FailureOf(IDS_USE_UPDATE_MODE, Phase::EnterUpdate,
+                                        Cause::NotInUpdateMode, waited.reply.status));
     }
-    return 0;
+    if (!waited.Succeeded()) {
+        return Result::Failed(StatusFailure(IDS_TRANSFER_ERROR, Phase::EnterUpdate, waited.reply));
+    }
+    return Result::Ok();
 }
 
-// Tells the device the update is finished. Any answer but the closing status completes it; a
-// completion notice the device sent on its own after the last block counts as that answer.
+// Tells the device the update is finished. Any answer completes it; a completion notice the
+// device sent on its own after the last block counts as that answer.
 // Then the link is watched a little longer: a reply that came twice earlier on shifted every
 // answer by one, and the finish request's own answer would now come as a surplus reply.
-int Finish(const ProcedureEnv& env) {
+Result Finish(const ProcedureEnv& env) {
     UpdateContext& context = env.context;
     ReportStep(env, Phase::Finish, 0, 0);
     std::uint8_t* request = context.WorkerSendBuffer();
@@ -57,52 +60,65 @@ int Finish(const ProcedureEnv& env) {
         SendRequest(context, request, protocol::BuildFinishRequest(request, context.DeviceByte()),
                     Answer::Status);
     if (!sent) {
-        if (context.IsClosing()) return -1;
-        return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::SendFailed});
+        if (context.IsClosing()) return Result::Closing();
+        return Result::Failed(FailureOf(IDS_TRANSFER_ERROR, Phase::Finish, Cause::SendFailed));
     }
-    std::optional<std::int32_t> status;
+    Waited waited;
     if (context.TakeUnaskedCompletion()) {
-        status = AwaitReply(context, 0);  // only for a closing window or a surplus reply
-        if (!status) status = 0;
+        waited = AwaitReply(context, 0);  // only for a closing window or a surplus reply
+        if (waited.end == WaitEnd::TimedOut) waited = {WaitEnd::Answered, {ReplyKind::Completion}};
     } else {
-        status = AwaitReply(context, env.timing.replyWaitMs);
+        waited = AwaitReply(context, env.timing.replyWaitMs);
     }
-    if (!status)
-        return ReportFailure(env.host, {IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut});
-    if (*status == kStatusClosing) return -1;
+    if (waited.end == WaitEnd::TimedOut)
+        return Result::Failed(FailureOf(IDS_TRANSFER_ERROR, Phase::Finish, Cause::TimedOut));
+    if (waited.end == WaitEnd::Closing) return Result::Closing();
 
     const std::uint32_t settleMs =
         std::clamp(4 * context.LongestAnswerMs(), env.timing.settleMinMs,
                    std::max(env.timing.settleMinMs, env.timing.blockWaitMs));
-    if (*status != kStatusDuplicated) Pause(context, settleMs);
-    if (context.IsClosing()) return -1;
-    if (*status == kStatusDuplicated || context.SurplusReplies() > 0) {
-        return ReportFailure(env.host, FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Finish,
-                                                         kStatusDuplicated));
+    if (waited.end != WaitEnd::Surplus) Pause(context, settleMs);
+    if (context.IsClosing()) return Result::Closing();
+    if (waited.end == WaitEnd::Surplus || context.SurplusReplies() > 0) {
+        return Result::Failed(SurplusFailure(context, Phase::Finish));
     }
-    return 0;
+    return Result::Ok();
 }
 
-int RunUpdate(const ProcedureEnv& updateEnv) {
+Result RunUpdate(const ProcedureEnv& env) {
+    // Replies are counted from the first status request on; identification counts nothing.
+    env.context.CloseReplyLedger();
+    env.host.SetCounterText(FormatText("0/%d", static_cast<int>(kFlashPlan.size())));
+    ReportStep(env, Phase::Identify, 0, 0);
+    if (Result identified = IdentifyDevice(env); !identified.IsOk()) return identified;
+    // From now on the updater's own identity reply names the accepted device.
+    env.context.IdentityReply().SetDeviceId(env.context.CurrentDeviceId());
+    if (Result entered = EnterUpdateMode(env); !entered.IsOk()) return entered;
+    Pause(env.context, env.timing.enterPauseMs);
+    bool bootRowsRan = true;
+    if (Result written = RunFlashPlan(env, &bootRowsRan); !written.IsOk()) return written;
+    if (env.verifyFlash) {
+        if (Result verified = VerifyFlash(env, bootRowsRan); !verified.IsOk()) return verified;
+    }
+    return Finish(env);
+}
+
+}  // namespace
+
+void UpdateWorker(const ProcedureEnv& updateEnv) {
     // The read-back check's reader lives for the whole update: a read size found while
     // writing is kept for the check at the end.
     FlashReader reader;
     ProcedureEnv env = updateEnv;
     if (env.verifyFlash) env.reader = &reader;
     Host& host = env.host;
-    // Replies are counted from the first status request on; identification counts nothing.
-    env.context.CloseReplyLedger();
-    host.SetCounterText(FormatText("0/%d", static_cast<int>(kFlashPlan.size())));
-    ReportStep(env, Phase::Identify, 0, 0);
-    if (IdentifyDevice(env) != 0) return -1;
-    // From now on the updater's own identity reply names the accepted device.
-    env.context.IdentityReply().SetDeviceId(env.context.CurrentDeviceId());
-    if (EnterUpdateMode(env) != 0) return -1;
-    Pause(env.context, env.timing.enterPauseMs);
-    bool bootRowsRan = true;
-    if (RunFlashPlan(env, &bootRowsRan) != 0) return -1;
-    if (env.verifyFlash && VerifyFlash(env, bootRowsRan) != 0) return -1;
-    if (Finish(env) != 0) return -1;
+    const Result result = RunUpdate(env);
+    // A window that is going away hears nothing more.
+    if (result.IsClosing()) return;
+    if (result.IsFailed()) {
+        ReportFailure(host, result.GetFailure());
+        return;
+    }
     Outcome completed;
     completed.completed = true;
     if (env.verifyFlash) completed.readBack = reader.Summary();
@@ -114,14 +130,6 @@ int RunUpdate(const ProcedureEnv& updateEnv) {
     host.ReleaseControls();
     // Execute and Version Check stay off until the user rescans the devices.
     host.EnableActions(false);
-    return 0;
-}
-
-}  // namespace
-
-int UpdateWorker(const ProcedureEnv& env) {
-    RunUpdate(env);
-    return 0;
 }
 
 }  // namespace tq5::engine

@@ -6,7 +6,9 @@
 
 namespace tq5::engine {
 
-// Identification, update mode, flash plan, finish. Returns 0 whatever the outcome.
-int UpdateWorker(const ProcedureEnv& env);
+// Identification, update mode, flash plan, read-back check, finish. How it ended goes to the
+// host once, at the end: the outcome, and the window's texts and boxes; nothing when the
+// window is closing.
+void UpdateWorker(const ProcedureEnv& env);
 
 }  // namespace tq5::engine

@@ -38,7 +38,7 @@ struct Region {
 
 }  // namespace
 
-int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
+Result VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
     FlashReader ownReader;
     ProcedureEnv checkEnv = env;
     if (checkEnv.reader == nullptr) checkEnv.reader = &ownReader;
@@ -52,8 +52,9 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
         const std::optional<ImageRef> image = env.firmware.Locate(imageId);
         // The plan has written every one of them: a missing image has failed it already.
         if (!image || image->data == nullptr) {
-            return ReportFailure(
-                checkEnv, {IDS_TRANSFER_ERROR, Phase::Verify, Cause::MissingImage, 0, imageId});
+            return Result::Failed(WithReadBack(
+                checkEnv,
+                FailureOf(IDS_TRANSFER_ERROR, Phase::Verify, Cause::MissingImage, 0, imageId)));
         }
         const std::uint32_t size = row.size != 0 ? std::min(row.size, image->size) : image->size;
         regions.push_back({imageId, row.address, image->data, size});
@@ -71,22 +72,22 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
             for (int read = 0; read < 2; ++read) {
                 const ReadResult result =
                     reader.Read(checkEnv, region.address + offset, length, chunk.data());
-                if (result.outcome == ReadOutcome::Closing) return -1;
-                if (result.outcome == ReadOutcome::Unreadable) return 0;
+                if (result.outcome == ReadOutcome::Closing) return Result::Closing();
+                if (result.outcome == ReadOutcome::Unreadable) return Result::Ok();
                 if (result.outcome != ReadOutcome::Read) {
                     Failure failure =
                         ReadFailure(env.context, IDS_TRANSFER_ERROR, Phase::Verify, result);
                     failure.imageId = region.imageId;
                     failure.address = region.address + offset;
-                    return ReportFailure(checkEnv, failure);
+                    return Result::Failed(WithReadBack(checkEnv, failure));
                 }
                 differs = FirstDifference(chunk.data(), expected, length);
                 if (differs == length) break;
             }
             if (differs != length) {
-                return ReportFailure(checkEnv,
-                                     {IDS_TRANSFER_ERROR, Phase::Verify, Cause::Mismatch, 0,
-                                      region.imageId, region.address + offset + differs});
+                return Result::Failed(WithReadBack(
+                    checkEnv, FailureOf(IDS_TRANSFER_ERROR, Phase::Verify, Cause::Mismatch, 0,
+                                        region.imageId, region.address + offset + differs)));
             }
             done += length;
             reader.NoteCompared(length);
@@ -94,7 +95,7 @@ int VerifyFlash(const ProcedureEnv& env, bool bootRowsRan) {
         }
     }
     reader.MarkVerified();
-    return 0;
+    return Result::Ok();
 }
 
 }  // namespace tq5::engine

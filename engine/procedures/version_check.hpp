@@ -14,8 +14,7 @@ namespace tq5::engine {
 using VersionBuffer = std::array<std::uint8_t, 5>;
 
 // Leaves four printable characters (0x20..0x7E) as they are; anything else becomes "*.**".
-// Returns 0.
-int SanitizeVersion(VersionBuffer& text);
+void SanitizeVersion(VersionBuffer& text);
 // A four-byte version field as text, sanitised as above.
 std::string VersionText(const std::uint8_t* field);
 // The version field of an image, as text; "missing" when the image does not hold it.
@@ -23,16 +22,16 @@ std::string ImageVersionText(const FirmwareStore& images, const VersionField& fi
 
 // The worker, run on its own thread after OpenSelectedPorts, LockControls and a reset of the
 // reply event. `ports` is the generation that OpenSelectedPorts opened for this check: the
-// worker closes the ports at its end only while they are still that generation. Posts the
-// result (0 / -1) through PostVersionCheckDone, except when the window is closing. Returns 0.
-int VersionCheckThread(const ProcedureEnv& env, PortGeneration ports);
+// worker closes the ports at its end only while they are still that generation. Posts whether
+// the versions were read through PostVersionCheckDone, except when the window is closing.
+void VersionCheckThread(const ProcedureEnv& env, PortGeneration ports);
 
 // The report's text from the six slots.
 std::string VersionReportText(const VersionStrings& versions);
 // Shows the report: caption "Version Information", information icon.
 void ShowVersionReport(Host& host, const VersionStrings& versions);
-// The engine half of the completion handler: the report when `result` is 0, then in every
-// case ReleaseControls. Returns 0.
-int OnVersionCheckDone(Host& host, const VersionStrings& versions, std::int32_t result);
+// The engine half of the completion handler: the report when the versions were read, then in
+// every case ReleaseControls.
+void OnVersionCheckDone(Host& host, const VersionStrings& versions, bool versionsRead);
 
 }  // namespace tq5::engine

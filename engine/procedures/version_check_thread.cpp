@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "engine/procedures/exchange.hpp"
 #include "engine/procedures/flash_steps.hpp"
 #include "engine/procedures/identify_device.hpp"
 #include "engine/procedures/version_check.hpp"
@@ -13,46 +14,55 @@ std::string TextOf(const VersionBuffer& buffer) {
 }
 
 // Reads one version field from the device into the device slot and the image's field into
-// the image slot. false (slots untouched) when the device read fails.
-bool ReadVersionField(const ProcedureEnv& env, const VersionField& field, VersionSlot slot) {
+// the image slot; a failed device read leaves both slots untouched.
+Result ReadVersionField(const ProcedureEnv& env, const VersionField& field, VersionSlot slot) {
     VersionBuffer device{};
-    if (ReadDeviceMemory(env, field.flashAddress, kVersionFieldLength, device.data()) != 0) {
-        return false;
+    if (Result read = ReadDeviceMemory(env, field.flashAddress, kVersionFieldLength, device.data());
+        !read.IsOk()) {
+        return read;
     }
     env.context.Log().NoteDeviceVersion(slot, device.data());
     SanitizeVersion(device);
     env.versions.Set(VersionSource::Device, slot, TextOf(device));
-    // A missing image leaves the zeroed buffer empty; its result is not looked at.
+    // A missing image leaves the zeroed buffer empty: its text is then empty too.
     VersionBuffer image{};
-    ReadImageBytes(env.firmware, field.imageId, field.imageOffset, kVersionFieldLength,
-                   image.data());
+    static_cast<void>(ReadImageBytes(env.firmware, field.imageId, field.imageOffset,
+                                     kVersionFieldLength, image.data()));
     env.versions.Set(VersionSource::Image, slot, TextOf(image));
-    return true;
+    return Result::Ok();
 }
 
-std::int32_t ReadVersions(const ProcedureEnv& env) {
-    if (IdentifyDevice(env) != 0) return -1;
+Result ReadVersions(const ProcedureEnv& env) {
+    if (Result identified = IdentifyDevice(env); !identified.IsOk()) return identified;
     env.context.Log().EnterPhase(Phase::Versions);
-    if (!ReadVersionField(env, kSystemVersion, VersionSlot::System)) return -1;
+    if (Result read = ReadVersionField(env, kSystemVersion, VersionSlot::System); !read.IsOk()) {
+        return read;
+    }
     // A failed preset read keeps the preset texts of the last check; the check goes on.
-    ReadVersionField(env, kPresetVersion, VersionSlot::Preset);
-    if (!ReadVersionField(env, kBootVersion, VersionSlot::Boot)) return -1;
-    return 0;
+    if (Result read = ReadVersionField(env, kPresetVersion, VersionSlot::Preset);
+        read.IsClosing()) {
+        return read;
+    }
+    return ReadVersionField(env, kBootVersion, VersionSlot::Boot);
 }
 
 }  // namespace
 
-int VersionCheckThread(const ProcedureEnv& env, PortGeneration ports) {
+void VersionCheckThread(const ProcedureEnv& env, PortGeneration ports) {
     env.context.CloseReplyLedger();  // a check sends no status request: nothing is counted
-    const std::int32_t result = ReadVersions(env);
+    const Result result = ReadVersions(env);
+    // A failed identification ends the check as it ends an update: its error box, outcome and
+    // released controls. A failed read shows nothing; the completion handler releases them.
+    if (result.IsFailed() && result.GetFailure().phase == Phase::Identify) {
+        ReportFailure(env.host, result.GetFailure());
+    }
     // A closing window has closed its ports and wants nothing more from this worker.
-    if (env.context.IsClosing()) return 0;
+    if (env.context.IsClosing()) return;
     // Controls released early (a failed identification) let a newer procedure open the
     // ports again; those are not ours to close, and the controls are that procedure's: a
     // completion posted now would release them while it runs.
-    if (!env.ports.CloseIfCurrent(ports)) return 0;
-    env.host.PostVersionCheckDone(result);
-    return 0;
+    if (!env.ports.CloseIfCurrent(ports)) return;
+    env.host.PostVersionCheckDone(result.IsOk());
 }
 
 }  // namespace tq5::engine

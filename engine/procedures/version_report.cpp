@@ -30,10 +30,9 @@ void ShowVersionReport(Host& host, const VersionStrings& versions) {
                         MessageIcon::Information);
 }
 
-int OnVersionCheckDone(Host& host, const VersionStrings& versions, std::int32_t result) {
-    if (result == 0) ShowVersionReport(host, versions);
+void OnVersionCheckDone(Host& host, const VersionStrings& versions, bool versionsRead) {
+    if (versionsRead) ShowVersionReport(host, versions);
     host.ReleaseControls();
-    return 0;
 }
 
 }  // namespace tq5::engine

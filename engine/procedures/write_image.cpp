@@ -13,7 +13,7 @@ namespace tq5::engine {
 namespace {
 
 struct Verdict {
-    std::int32_t status;
+    Waited waited;
     int unanswered;  // sends of the block whose answers never came
 };
 
@@ -23,15 +23,14 @@ struct Verdict {
 // answer by one and could count a rejected block as written. So the verdict on the block
 // waits, one block wait at a time, for as many further answers as sends went unanswered,
 // and is the last answer heard. Quiet for a whole block wait means the rest were lost.
-Verdict SettleVerdict(UpdateContext& context, std::uint32_t waitMs, std::int32_t status,
-                      int unanswered) {
-    while (unanswered > 0 && status != kStatusClosing && status != kStatusDuplicated) {
-        const std::optional<std::int32_t> next = AwaitReply(context, waitMs);
-        if (!next) break;
-        status = *next;
+Verdict SettleVerdict(UpdateContext& context, std::uint32_t waitMs, Waited waited, int unanswered) {
+    while (unanswered > 0 && waited.Answered()) {
+        const Waited next = AwaitReply(context, waitMs);
+        if (next.end == WaitEnd::TimedOut) break;
+        waited = next;
         --unanswered;
     }
-    return {status, unanswered};
+    return {waited, unanswered};
 }
 
 enum class BlockOnFlash { Written, NotKnown, Closing, Duplicated };
@@ -57,19 +56,20 @@ BlockOnFlash ReadBlockBack(const ProcedureEnv& env, std::uint32_t address, const
 
 }  // namespace
 
-int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
-               std::uint32_t resourceId) {
+Result WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t size,
+                  std::uint32_t resourceId) {
     UpdateContext& context = env.context;
     Host& host = env.host;
     const int imageId = static_cast<int>(resourceId);
     const std::optional<ImageRef> image = env.firmware.Locate(imageId);
-    const Failure missing{IDS_TRANSFER_ERROR, Phase::Write, Cause::MissingImage, 0, imageId};
+    const Failure missing =
+        FailureOf(IDS_TRANSFER_ERROR, Phase::Write, Cause::MissingImage, 0, imageId);
     // A missing image, or a row asking for more than the image holds, sends nothing.
-    if (!image || image->data == nullptr) return ReportFailure(host, missing);
+    if (!image || image->data == nullptr) return Result::Failed(missing);
     const std::uint32_t byteCount = size != 0 ? size : image->size;
     if (byteCount > image->size ||
         byteCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-        return ReportFailure(host, missing);
+        return Result::Failed(missing);
     }
     const auto total = static_cast<std::int32_t>(byteCount);
 
@@ -91,26 +91,26 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
         const auto sentAt = std::chrono::steady_clock::now();
         host.SetStatusText(FormatText(LoadText(IDS_DATA_TRANSMIT), static_cast<int>(offset),
                                       static_cast<int>(total)));
-        if (!sent && context.IsClosing()) return -1;
+        if (!sent && context.IsClosing()) return Result::Closing();
 
         // A request that never left counts as a failed attempt with no answer to wait for.
-        std::optional<std::int32_t> status;
-        if (sent) status = AwaitReply(context, env.timing.blockWaitMs);
-        if (status && unanswered > 0) {
+        Waited waited;
+        if (sent) waited = AwaitReply(context, env.timing.blockWaitMs);
+        if (waited.end != WaitEnd::TimedOut && unanswered > 0) {
             const Verdict verdict =
-                SettleVerdict(context, env.timing.blockWaitMs, *status, unanswered);
-            status = verdict.status;
+                SettleVerdict(context, env.timing.blockWaitMs, waited, unanswered);
+            waited = verdict.waited;
             // Answers still missing after a quiet block wait are given up: one that comes
             // later still counts as surplus rather than as some later block's answer.
             context.ForgoStatusReplies(verdict.unanswered);
-        } else if (status == 0 && failures == 0) {
+        } else if (waited.Succeeded() && failures == 0) {
             context.NoteAnswerTime(MsSince(sentAt));
         }
-        if (!status) {
+        if (waited.end == WaitEnd::TimedOut) {
             if (failures + 1 >= kMaxBlockAttempts) {
-                return ReportFailure(
-                    host, {IDS_TIMEOUT_2, Phase::Write, sent ? Cause::TimedOut : Cause::SendFailed,
-                           0, imageId});
+                return Result::Failed(FailureOf(IDS_TIMEOUT_2, Phase::Write,
+                                                sent ? Cause::TimedOut : Cause::SendFailed, 0,
+                                                imageId));
             }
             ++failures;
             if (sent) {
@@ -124,47 +124,47 @@ int WriteImage(const ProcedureEnv& env, std::uint32_t address, std::uint32_t siz
             // send outstanding and acknowledges it, the block is written: no resend, and no
             // block wait for an answer that will not come. Otherwise it leaves one send fewer
             // unanswered, and the block goes again.
-            status = AwaitReply(context, 0);
-            if (!status) continue;
-            if (*status != kStatusClosing && *status != kStatusDuplicated) {
+            waited = AwaitReply(context, 0);
+            if (waited.end == WaitEnd::TimedOut) continue;
+            if (waited.Answered()) {
                 --unanswered;
-                if (*status != 0 || unanswered > 0) continue;
+                if (!waited.Succeeded() || unanswered > 0) continue;
             }
         }
-        if (*status == kStatusClosing) return -1;
+        if (waited.end == WaitEnd::Closing) return Result::Closing();
         unanswered = 0;
-        if (*status != 0 && *status != kStatusDuplicated && answerLost && !readBack &&
+        if (waited.Answered() && !waited.Succeeded() && answerLost && !readBack &&
             env.reader != nullptr) {
             readBack = true;
             const BlockOnFlash onFlash =
                 ReadBlockBack(env, address + static_cast<std::uint32_t>(offset),
                               image->data + offset, static_cast<std::uint32_t>(blockLength));
-            if (onFlash == BlockOnFlash::Closing) return -1;
-            if (onFlash == BlockOnFlash::Duplicated) status = kStatusDuplicated;
+            if (onFlash == BlockOnFlash::Closing) return Result::Closing();
+            if (onFlash == BlockOnFlash::Duplicated) waited = {WaitEnd::Surplus};
             if (onFlash == BlockOnFlash::Written) {
                 env.reader->NoteBlockFoundWritten();
-                status = 0;
+                waited = {WaitEnd::Answered, {ReplyKind::Status, protocol::kStatusOk}};
             }
         }
-        if (*status == kStatusDuplicated) {
-            Failure failure = FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Write, *status);
+        if (waited.end == WaitEnd::Surplus) {
+            Failure failure = SurplusFailure(context, Phase::Write);
             failure.imageId = imageId;
-            return ReportFailure(env, failure);
+            return Result::Failed(WithReadBack(env, failure));
         }
-        if (*status == 0) {
+        if (waited.Succeeded()) {
             answerLost = false;
             readBack = false;
             failures = 0;
             offset += blockLength;
             host.SetProgressPos(offset);
             ReportStep(env, Phase::Write, offset, total);
-            if (offset >= total) return 0;
+            if (offset >= total) return Result::Ok();
             continue;
         }
         if (failures + 1 >= kMaxBlockAttempts) {
-            Failure failure = FailureFromStatus(context, IDS_TRANSFER_ERROR, Phase::Write, *status);
+            Failure failure = StatusFailure(IDS_TRANSFER_ERROR, Phase::Write, waited.reply);
             failure.imageId = imageId;
-            return ReportFailure(env, failure);
+            return Result::Failed(WithReadBack(env, failure));
         }
         ++failures;
         Pause(env.context, env.timing.retryPauseMs);

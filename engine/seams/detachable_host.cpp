@@ -83,8 +83,8 @@ std::int32_t DetachableHost::GetSelectedInput() {
     Forward([&](Host& h) { index = h.GetSelectedInput(); });
     return index;
 }
-void DetachableHost::PostVersionCheckDone(std::int32_t result) {
-    Forward([&](Host& h) { h.PostVersionCheckDone(result); });
+void DetachableHost::PostVersionCheckDone(bool versionsRead) {
+    Forward([&](Host& h) { h.PostVersionCheckDone(versionsRead); });
 }
 void DetachableHost::ReportProgress(const Progress& progress) {
     Forward([&](Host& h) { h.ReportProgress(progress); });

@@ -31,7 +31,7 @@ public:
     void EnableActions(bool on) override;
     std::int32_t GetSelectedOutput() override;
     std::int32_t GetSelectedInput() override;
-    void PostVersionCheckDone(std::int32_t result) override;
+    void PostVersionCheckDone(bool versionsRead) override;
     void ReportProgress(const Progress& progress) override;
     void ReportOutcome(const Outcome& outcome) override;
 

@@ -42,10 +42,10 @@ inline constexpr VersionField kBootVersion{kImageBoot, 204796, 204796};
 inline constexpr VersionField kPresetVersion{kImagePreset, 4092, 208892};
 inline constexpr VersionField kSystemVersion{kImageSystem, 4064, 864224};
 
-// Copies `length` bytes at `offset` of image `imageId` to `out`: 0 on success, -1 with
-// nothing written when the image is missing or the read would run past its end.
-int ReadImageBytes(const FirmwareStore& store, int imageId, std::uint32_t offset,
-                   std::uint32_t length, std::uint8_t* out);
+// Copies `length` bytes at `offset` of image `imageId` to `out`; false, with nothing
+// written, when the image is missing or the read would run past its end.
+[[nodiscard]] bool ReadImageBytes(const FirmwareStore& store, int imageId, std::uint32_t offset,
+                                  std::uint32_t length, std::uint8_t* out);
 
 enum class FlashStepType : std::uint32_t { Erase = 1, Write = 2 };
 

@@ -29,8 +29,9 @@ public:
     virtual void EnableActions(bool on) = 0;
     virtual std::int32_t GetSelectedOutput() = 0;  // -1 when nothing is selected
     virtual std::int32_t GetSelectedInput() = 0;
-    // Posts the version check's completion (result 0 or -1) to the window's thread.
-    virtual void PostVersionCheckDone(std::int32_t result) = 0;
+    // Posts the version check's completion to the window's thread: whether the device's
+    // versions were read.
+    virtual void PostVersionCheckDone(bool versionsRead) = 0;
 
     // The same story as data, for hosts that decide by it. An update reports its outcome
     // once, before it releases the controls (not when the window is closing).

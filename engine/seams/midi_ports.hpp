@@ -13,12 +13,12 @@ public:
     // Closing a port that is not open does nothing.
     virtual void CloseOutput() = 0;
     // Opens the output on device `deviceIndex` (-1 = nothing selected, passed on unchanged).
-    // 1 when open, 0 on failure.
-    virtual int OpenOutput(std::int32_t deviceIndex) = 0;
+    // True when open.
+    [[nodiscard]] virtual bool OpenOutput(std::int32_t deviceIndex) = 0;
     virtual void CloseInput() = 0;
     virtual void SetInputDeviceIndex(std::int32_t deviceIndex) = 0;
-    // Opens the input on the device index set last. 1 when open, 0 on failure.
-    virtual int OpenInput() = 0;
+    // Opens the input on the device index set last. True when open.
+    [[nodiscard]] virtual bool OpenInput() = 0;
 };
 
 }  // namespace tq5::engine

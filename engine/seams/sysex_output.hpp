@@ -9,9 +9,9 @@ namespace tq5::engine {
 class SysExOutput {
 public:
     virtual ~SysExOutput() = default;
-    // Returns 1 once the driver has finished with the bytes, 0 on failure (port not open,
+    // True once the driver has finished with the bytes; false on failure (port not open,
     // message refused, or the driver never finished).
-    virtual int SendLong(const std::uint8_t* bytes, std::uint32_t length) = 0;
+    [[nodiscard]] virtual bool SendLong(const std::uint8_t* bytes, std::uint32_t length) = 0;
     // True when SendLong returns before the bytes have left the computer: the time they then
     // still need on the line is added to the wait for the answer. An output that hands the
     // message straight to its receiver (tests, in-process devices) has no line to add.

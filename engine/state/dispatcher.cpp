@@ -9,32 +9,26 @@ namespace {
 
 using protocol::MessageClass;
 
-int SendStatus(UpdateContext& context, std::uint8_t status) {
+void SendStatus(UpdateContext& context, std::uint8_t status) {
     // Local storage: the worker may be building a request in its own buffer right now.
     std::array<std::uint8_t, protocol::kStatusMessageLength> message{};
     const std::size_t length =
         protocol::BuildStatusMessage(message.data(), context.DeviceByte(), status);
-    return context.SendSysEx(message.data(), length);
+    static_cast<void>(context.SendSysEx(message.data(), length));
 }
 
 void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& m) {
     context.NoteReadReply();
-    context.SetLastReply(UpdateContext::ReplyKind::Read);
-    context.SetStatus(protocol::kStatusError);
-    if (m.kind == MessageClass::ReadMemoryReply &&
-        context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc)) {
-        context.SetStatus(protocol::kStatusOk);
-    }
-    context.Event().Set();
+    const bool passed = m.kind == MessageClass::ReadMemoryReply &&
+                        context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc);
+    context.PostReply({passed ? ReplyKind::ReadData : ReplyKind::ReadBroken});
 }
 
 }  // namespace
 
-int SendAcknowledge(UpdateContext& context) { return SendStatus(context, protocol::kStatusOk); }
+void SendAcknowledge(UpdateContext& context) { SendStatus(context, protocol::kStatusOk); }
 
-int SendErrorReply(UpdateContext& context, std::uint8_t status) {
-    return SendStatus(context, status);
-}
+void SendErrorReply(UpdateContext& context, std::uint8_t status) { SendStatus(context, status); }
 
 void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::size_t length) {
     const protocol::ClassifiedMessage m = protocol::ClassifyMessage(bytes, length);
@@ -56,22 +50,17 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
             break;
         case MessageClass::StatusReply:
             context.NoteStatusReply(m.status);  // counted before the signal that publishes it
-            context.SetLastReply(UpdateContext::ReplyKind::Status);
-            context.SetStatus(m.status);
-            context.Event().Set();
+            context.PostReply({ReplyKind::Status, m.status});
             break;
         case MessageClass::DeviceCommand:
             SendAcknowledge(context);
             break;
         case MessageClass::CompletionNotice:
             context.NoteCompletionNotice();
-            context.SetLastReply(UpdateContext::ReplyKind::Other);
-            context.SetStatus(protocol::kStatusOk);
-            context.Event().Set();
+            context.PostReply({ReplyKind::Completion});
             break;
         case MessageClass::ReadReplyOther:
-            context.SetLastReply(UpdateContext::ReplyKind::Other);
-            context.Event().Set();  // the status keeps the value it had
+            context.PostReply({ReplyKind::ReadOther});
             break;
         case MessageClass::ReadReplyFailed:
         case MessageClass::ReadMemoryReply:
@@ -83,15 +72,16 @@ void DispatchMessage(UpdateContext& context, const std::uint8_t* bytes, std::siz
             break;
         case MessageClass::IdentityRequest: {
             const auto reply = context.IdentityReply().Bytes();
-            context.SendSysEx(reply.data(), reply.size());
+            static_cast<void>(context.SendSysEx(reply.data(), reply.size()));  // as above
             break;
         }
         case MessageClass::IdentityReply:
-            // The id is stored before the status and the signal, which publish it.
+            // Only the answer to our own identity request names the device: the TQ-5 also
+            // answers the requests of another program searching a shared port for devices.
+            // The id is stored before the signal, which publishes it.
+            if (!context.Awaits(ReplyKind::Identity)) break;
             context.SetReportedDeviceId(m.deviceId);
-            context.SetLastReply(UpdateContext::ReplyKind::Other);
-            context.SetStatus(protocol::kStatusOk);
-            context.Event().Set();
+            context.PostReply({ReplyKind::Identity});
             break;
     }
 }

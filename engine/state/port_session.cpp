@@ -2,18 +2,18 @@
 
 namespace tq5::engine {
 
-int PortSession::ReopenOutput(std::int32_t deviceIndex) {
+bool PortSession::ReopenOutput(std::int32_t deviceIndex) {
     std::lock_guard guard(lock_);
     ++generation_;  // from here on, a worker of an older generation leaves the ports alone
     ports_.CloseOutput();
-    return ports_.OpenOutput(deviceIndex) == 1 ? 1 : 0;
+    return ports_.OpenOutput(deviceIndex);
 }
 
-int PortSession::ReopenInput(std::int32_t deviceIndex) {
+bool PortSession::ReopenInput(std::int32_t deviceIndex) {
     std::lock_guard guard(lock_);
     ports_.CloseInput();
     ports_.SetInputDeviceIndex(deviceIndex);
-    return ports_.OpenInput() == 1 ? 1 : 0;
+    return ports_.OpenInput();
 }
 
 void PortSession::Close() {

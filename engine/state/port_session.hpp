@@ -18,10 +18,11 @@ public:
     PortSession(const PortSession&) = delete;
     PortSession& operator=(const PortSession&) = delete;
 
-    // Starts a new generation, then closes the output and opens it on `deviceIndex`: 1 / 0.
-    int ReopenOutput(std::int32_t deviceIndex);
-    // Closes the input, sets its device index and opens it: 1 / 0.
-    int ReopenInput(std::int32_t deviceIndex);
+    // Starts a new generation, then closes the output and opens it on `deviceIndex`; true
+    // when open.
+    [[nodiscard]] bool ReopenOutput(std::int32_t deviceIndex);
+    // Closes the input, sets its device index and opens it; true when open.
+    [[nodiscard]] bool ReopenInput(std::int32_t deviceIndex);
     // Closes the output, then the input, whoever opened them.
     void Close();
     // Closes both ports only while `generation` is still the current one; true if it closed.

@@ -22,8 +22,21 @@ void UpdateContext::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p
 
 void UpdateContext::MarkClosing() {
     closing_.store(true);
-    status_.store(kStatusClosing);
     replyEvent_.Set();
+}
+
+bool UpdateContext::PostReply(Reply reply) {
+    if (!Awaits(reply.kind)) return false;
+    // Stored before the signal, which publishes it.
+    lastReply_.store(
+        static_cast<std::uint16_t>(static_cast<unsigned>(reply.kind) << 8 | reply.status));
+    replyEvent_.Set();
+    return true;
+}
+
+Reply UpdateContext::LastReply() const {
+    const std::uint16_t packed = lastReply_.load();
+    return {static_cast<ReplyKind>(packed >> 8), static_cast<std::uint8_t>(packed & 0xFF)};
 }
 
 void UpdateContext::ResetReplyLedger(bool open) {
@@ -165,14 +178,14 @@ void UpdateContext::SetOutput(SysExOutput* output) {
     output_ = output;
 }
 
-int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
-    if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return -1;
+bool UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
+    if (bytes == nullptr || length == 0 || length > 0xFFFFFFFFu) return false;
     std::lock_guard guard(outputLock_);
     // Noted before the bytes leave: the answer may be in before the send returns.
     log_.NoteSending(bytes, length);
-    if (output_ == nullptr || output_->SendLong(bytes, static_cast<std::uint32_t>(length)) != 1) {
+    if (output_ == nullptr || !output_->SendLong(bytes, static_cast<std::uint32_t>(length))) {
         log_.NoteSendFailed();
-        return -1;
+        return false;
     }
     if (output_->SendReturnsBeforeLineTime()) {
         // The system holds the bytes and puts them on the line after whatever it still holds.
@@ -182,7 +195,7 @@ int UpdateContext::SendSysEx(const std::uint8_t* bytes, std::size_t length) {
         lineClearAt_.store(
             start + std::chrono::duration_cast<Clock::duration>(MidiLineTime(length)).count());
     }
-    return 0;
+    return true;
 }
 
 void UpdateContext::NoteLineClear() {

@@ -1,7 +1,7 @@
 #pragma once
 // State shared by the window, the dispatcher (timer thread) and a procedure's worker:
-// reply status, reply event, device ids, busy flag, read buffer, the stored identity reply
-// and the serialised output line.
+// the awaited answer and the reply that answered it, reply event, device ids, busy flag, read
+// buffer, the stored identity reply and the serialised output line.
 
 #include <atomic>
 #include <cstddef>
@@ -11,6 +11,7 @@
 
 #include "engine/seams/sysex_output.hpp"
 #include "engine/state/exchange_log.hpp"
+#include "engine/state/reply.hpp"
 #include "engine/state/reply_event.hpp"
 #include "engine/state/stored_identity_reply.hpp"
 #include "protocol/messages.hpp"
@@ -18,9 +19,6 @@
 namespace tq5::engine {
 
 using protocol::DeviceId;
-
-// Status value that tells a waiting procedure that its window is going away.
-inline constexpr std::int32_t kStatusClosing = 255;
 
 class UpdateContext {
 public:
@@ -32,13 +30,20 @@ public:
     UpdateContext(const UpdateContext&) = delete;
     UpdateContext& operator=(const UpdateContext&) = delete;
 
-    // --- reply status and event -------------------------------------------------------
+    // --- awaited answer, reply and event ---------------------------------------------------
     ReplyEvent& Event() { return replyEvent_; }
-    void SetStatus(std::int32_t status) { status_.store(status); }
-    // The status a waiting procedure acts on. Once the window is closing it stays 255, even
-    // if a reply that was still queued is interpreted afterwards.
-    std::int32_t Status() const { return closing_.load() ? kStatusClosing : status_.load(); }
-    // The engine half of the window's destroy handler: status 255, then the signal.
+    // Worker: what the request about to leave waits for (SendRequest sets it).
+    void Await(Answer answer) { awaited_.store(answer); }
+    // Dispatcher: whether a reply of `kind` would answer the request waited for.
+    bool Awaits(ReplyKind kind) const { return Answers(awaited_.load(), kind); }
+    // Dispatcher: stores `reply` and signals the waiting request when the reply is the kind
+    // of answer it waits for; otherwise (a message that only arrived meanwhile) neither.
+    // True when posted.
+    bool PostReply(Reply reply);
+    // Worker: the reply posted last, once its wait has taken the signal.
+    Reply LastReply() const;
+    // The engine half of the window's destroy handler: the closing flag, then the signal,
+    // so that every wait ends at once.
     void MarkClosing();
     bool IsClosing() const { return closing_.load(); }
 
@@ -81,12 +86,6 @@ public:
     void NoteAnswerTime(std::uint32_t ms);
     std::uint32_t LongestAnswerMs() const;
 
-    // What the reply that signalled last was: a waiting read tells a refusal (a status
-    // reply) from a read reply that failed its checks.
-    enum class ReplyKind : std::uint8_t { None, Status, Read, Other };
-    void SetLastReply(ReplyKind kind) { lastReply_.store(kind); }
-    ReplyKind LastReply() const { return lastReply_.load(); }
-
     // --- busy flag ------------------------------------------------------------------------
     void SetBusy(bool busy) { busy_.store(busy ? 1 : 0); }
     bool IsBusy() const { return busy_.load() != 0; }
@@ -116,9 +115,9 @@ public:
     // --- output ---------------------------------------------------------------------------
     // The output that SendSysEx uses; set by the owner (the dialog's output port).
     void SetOutput(SysExOutput* output);
-    // Sends one whole message; 0 on success, -1 on failure. Sends from the worker and from
-    // the dispatcher are serialised, so two messages never interleave on the line.
-    int SendSysEx(const std::uint8_t* bytes, std::size_t length);
+    // Sends one whole message; true once sent. Sends from the worker and from the dispatcher
+    // are serialised, so two messages never interleave on the line.
+    [[nodiscard]] bool SendSysEx(const std::uint8_t* bytes, std::size_t length);
     // How long, from now, the messages sent so far still need before their last byte has
     // left the computer: nothing when the output's sends return only once the bytes are out;
     // otherwise their time on a MIDI line, one after the other, from each send's return.
@@ -143,8 +142,9 @@ private:
     bool CountAnswer();
 
     ReplyEvent replyEvent_;
-    std::atomic<std::int32_t> status_{0};
-    std::atomic<ReplyKind> lastReply_{ReplyKind::None};
+    std::atomic<Answer> awaited_{Answer::None};
+    // The reply posted last, kind and status in one word.
+    std::atomic<std::uint16_t> lastReply_{0};
     std::atomic<bool> closing_{false};
     std::atomic<std::int32_t> busy_{0};
     // Device ids travel between threads as one 32-bit word, which every compiler keeps

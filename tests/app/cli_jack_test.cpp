@@ -34,7 +34,8 @@ using namespace std::chrono_literals;
 
 std::string ImageVersion(const engine::VersionField& field) {
     std::uint8_t text[5] = {};
-    engine::ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4, text);
+    EXPECT_TRUE(engine::ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId,
+                                       field.imageOffset, 4, text));
     return reinterpret_cast<const char*>(text);
 }
 

@@ -236,7 +236,7 @@ TEST_F(DialogTest, ExitDuringAnUpdateEndsItQuietly) {
     view.MarkDestroyed();
     EXPECT_FALSE(pair.OutputIsOpen());
     EXPECT_FALSE(pair.InputIsOpen());
-    EXPECT_EQ(dialog->Core().Context().Status(), engine::kStatusClosing);
+    EXPECT_TRUE(dialog->Core().Context().IsClosing());
     dialog->Core().WaitForWorkers();
     // Well inside the 30 s identification wait: the closing status ended it.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);

@@ -14,12 +14,12 @@ namespace tq5::test {
 class LineToDevice final : public engine::SysExOutput {
 public:
     explicit LineToDevice(sim::VirtualDevice& device) : device_(device) {}
-    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
+    bool SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
         const std::uint32_t n = ++sends_;
         const std::uint32_t from = failFrom.load();
-        if (from != 0 && n >= from && n - from < failCount.load()) return 0;
+        if (from != 0 && n >= from && n - from < failCount.load()) return false;
         device_.Receive(bytes, length);
-        return 1;
+        return true;
     }
 
     std::atomic<std::uint32_t> failFrom{0};

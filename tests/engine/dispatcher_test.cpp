@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/procedures/exchange.hpp"
+
 #include <array>
 
 #include "protocol/codec.hpp"
@@ -21,6 +23,11 @@ protected:
     void Receive(const Bytes& m) { queue.Push(m.data(), m.size()); }
     void Run() { DispatchReplies(context, queue); }
     bool Signalled() { return context.Event().Wait(0); }
+    // The reply handed to the waiting request, checked to have been signalled.
+    Reply Posted() {
+        EXPECT_TRUE(Signalled());
+        return context.LastReply();
+    }
     std::array<std::uint8_t, 4> ReadData() {
         std::array<std::uint8_t, 4> out{};
         EXPECT_TRUE(context.CopyReadData(out.data(), 4));
@@ -38,12 +45,11 @@ TEST_F(DispatcherTest, EmptyQueueDoesNothing) {
     Run();
     EXPECT_FALSE(Signalled());
     EXPECT_TRUE(output.Sent().empty());
-    EXPECT_EQ(context.Status(), 0);
 }
 
 TEST_F(DispatcherTest, DeviceCommandsAreAcknowledgedWithoutSignal) {
     context.SetCurrentDeviceId({0x6E, 0x00, 0x05, 0x00});
-    context.SetStatus(42);
+    context.Await(Answer::Status);
     Receive(Hex("F0 52 00 6E 01 F7"));
     Receive(Hex("F0 52 00 6E 04 F7"));
     Receive(Hex("F0 52 00 6E 05 F7"));
@@ -56,7 +62,6 @@ TEST_F(DispatcherTest, DeviceCommandsAreAcknowledgedWithoutSignal) {
     EXPECT_EQ(sent[1], Hex("F0 52 00 6E 00 00 F7"));
     EXPECT_EQ(sent[2], Hex("F0 52 00 6E 00 00 F7"));
     EXPECT_EQ(sent[3], Hex("F0 52 00 6E 00 01 F7"));
-    EXPECT_EQ(context.Status(), 42);
     EXPECT_FALSE(Signalled());
     EXPECT_EQ(queue.Size(), 0u);
 }
@@ -69,27 +74,56 @@ TEST_F(DispatcherTest, BeforeIdentificationTheDeviceByteIsZero) {
 }
 
 TEST_F(DispatcherTest, StatusReplySetsStatusAndSignals) {
+    context.Await(Answer::Status);
     Receive(Hex("F0 52 00 6E 00 0B F7"));
     Run();
-    EXPECT_EQ(context.Status(), 11);
-    EXPECT_TRUE(Signalled());
+    const Reply reply = Posted();
+    EXPECT_EQ(reply.kind, ReplyKind::Status);
+    EXPECT_EQ(reply.status, 11);
 }
 
 TEST_F(DispatcherTest, CompletionNoticeCountsAsSuccess) {
-    context.SetStatus(7);
+    context.Await(Answer::Status);
     Receive(Hex("F0 52 00 6E 02 F7"));
     Run();
-    EXPECT_EQ(context.Status(), 0);
-    EXPECT_TRUE(Signalled());
+    EXPECT_TRUE(Posted().Succeeded());
 }
 
-TEST_F(DispatcherTest, IdentityReplyStoresTheIdEvenWhenNobodyWaits) {
-    context.SetStatus(5);
+// Replies carry no reference to their request: only a reply of the kind the request waits for
+// is handed to it. Per message, the answers it serves, in the order None, Status, Read,
+// Identity.
+TEST_F(DispatcherTest, OnlyAReplyOfTheAwaitedKindSignals) {
+    const Answer answers[] = {Answer::None, Answer::Status, Answer::Read, Answer::Identity};
+    const struct {
+        Bytes message;
+        const char* serves;
+    } cases[] = {{Hex("F0 52 00 6E 00 00 F7"), "-SRI"},
+                 {Hex("F0 52 00 6E 00 04 F7"), "-SRI"},
+                 {Hex("F0 52 00 6E 02 F7"), "-S--"},
+                 {Hex("F0 7E 00 06 02 52 6E 00 07 00 01 00 00 00 F7"), "---I"},
+                 {kGoodRead, "--R-"},
+                 {Hex("F0 52 00 6E 60 05 F7"), "--R-"}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        for (std::size_t a = 0; a < 4; ++a) {
+            context.SetReportedDeviceId({0, 0, 0, 0});
+            context.ResetReadCount();
+            context.Await(answers[a]);
+            Receive(c.message);
+            Run();
+            EXPECT_EQ(Signalled(), c.serves[a] != '-') << "message " << i << ", answer " << a;
+        }
+    }
+    // The identity reply names the device only when it answers an identity request.
+    context.Await(Answer::Status);
     Receive(Hex("F0 7E 00 06 02 52 6E 00 07 00 01 00 00 00 F7"));
     Run();
+    EXPECT_EQ(context.ReportedDeviceId(), (DeviceId{0, 0, 0, 0}));
+    context.Await(Answer::Identity);
+    Receive(Hex("F0 7E 00 06 02 52 6E 00 07 00 01 00 00 00 F7"));
+    Run();
+    EXPECT_EQ(Posted().kind, ReplyKind::Identity);
     EXPECT_EQ(context.ReportedDeviceId(), (DeviceId{0x6E, 0x00, 0x07, 0x00}));
-    EXPECT_EQ(context.Status(), 0);
-    EXPECT_TRUE(Signalled());
 }
 
 TEST_F(DispatcherTest, IdentityRequestIsAnsweredWithTheStoredReply) {
@@ -118,13 +152,12 @@ TEST_F(DispatcherTest, UnknownUniversalGetsAnErrorReplyAndOtherSubIdsNothing) {
 }
 
 TEST_F(DispatcherTest, GoodReadReplyStoresDataAndSucceeds) {
-    context.SetStatus(9);
+    context.Await(Answer::Read);
     Receive(kGoodRead);
     Run();
-    EXPECT_EQ(context.Status(), 0);
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadData);
     EXPECT_EQ(context.ReadCount(), 4);
     EXPECT_EQ(ReadData(), (std::array<std::uint8_t, 4>{0x10, 0x80, 0x7F, 0xFF}));
-    EXPECT_TRUE(Signalled());
 }
 
 TEST_F(DispatcherTest, ReadReplyPassesWhateverBytesTwoThreeSevenEightHold) {
@@ -133,31 +166,31 @@ TEST_F(DispatcherTest, ReadReplyPassesWhateverBytesTwoThreeSevenEightHold) {
     m[3] = 0x11;
     m[7] = 0x22;
     m[8] = 0x33;
+    context.Await(Answer::Read);
     Receive(m);
     Run();
-    EXPECT_EQ(context.Status(), 0);
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadData);
     EXPECT_EQ(context.ReadCount(), 4);
 }
 
 TEST_F(DispatcherTest, ReadReplyWithBadCrcFailsAndKeepsTheCount) {
     Bytes m = kGoodRead;
     m[16] ^= 0x01;
+    context.Await(Answer::Read);
     Receive(m);
     Run();
-    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadBroken);
     EXPECT_EQ(context.ReadCount(), 0);
-    EXPECT_TRUE(Signalled());
 }
 
 TEST_F(DispatcherTest, ReadReplyOfNoBytesPassesOnlyWithTheEmptyCrc) {
+    context.Await(Answer::Read);
     Receive(Hex("F0 52 00 6E 60 04 30 00 00 00 00 7F 7F 7F 7F 0F F7"));
     Run();
-    EXPECT_EQ(context.Status(), 0);
-    EXPECT_TRUE(Signalled());
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadData);
     Receive(Hex("F0 52 00 6E 60 04 30 00 00 00 00 7F 7F 7F 7F 0E F7"));
     Run();
-    EXPECT_EQ(context.Status(), 1);
-    EXPECT_TRUE(Signalled());
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadBroken);
 }
 
 TEST_F(DispatcherTest, TwoReadRepliesAppendInOrder) {
@@ -180,34 +213,31 @@ TEST_F(DispatcherTest, TwoReadRepliesAppendInOrder) {
 }
 
 TEST_F(DispatcherTest, ReadReplyWithOtherMarkerSignalsAndKeepsTheStatus) {
-    context.SetStatus(0);
+    context.Await(Answer::Read);
     Receive(Hex("F0 52 00 6E 60 05 30 00 00 04 00 F7"));
     Run();
-    EXPECT_EQ(context.Status(), 0);
-    EXPECT_TRUE(Signalled());
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadOther);
 }
 
 TEST_F(DispatcherTest, ReadReplyWithWrongSubCodeFails) {
     Bytes m = kGoodRead;
     m[6] = 0x31;
+    context.Await(Answer::Read);
     Receive(m);
     Run();
-    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadBroken);
     EXPECT_EQ(context.ReadCount(), 0);
-    EXPECT_TRUE(Signalled());
 }
 
 TEST_F(DispatcherTest, TruncatedReadRepliesOfEveryLengthFailOrAreIgnored) {
+    context.Await(Answer::Read);
     for (std::size_t len = 0; len < kGoodRead.size() - 1; ++len) {
-        context.SetStatus(0);
         const Bytes prefix(kGoodRead.begin(), kGoodRead.begin() + static_cast<long>(len));
         Receive(prefix);
         Run();
         if (len >= 6) {
-            EXPECT_EQ(context.Status(), 1) << len;
-            EXPECT_TRUE(Signalled()) << len;
+            EXPECT_EQ(Posted().kind, ReplyKind::ReadBroken) << len;
         } else {
-            EXPECT_EQ(context.Status(), 0) << len;
             EXPECT_FALSE(Signalled()) << len;
         }
         EXPECT_EQ(context.ReadCount(), 0) << len;
@@ -219,18 +249,19 @@ TEST_F(DispatcherTest, OversizedCountsNeverWriteOutsideTheBuffer) {
     Receive(Hex("F0 52 00 6E 60 04 30 00 00 7F 7F 00 01 02 03 04 05 06 07 F7"));
     // Bytes with the top bit set in the count positions (not valid SysEx, still survived).
     Receive(Hex("F0 52 00 6E 60 04 30 00 00 FF FF 00 F7"));
+    context.Await(Answer::Read);
     Run();
-    EXPECT_EQ(context.Status(), 1);
+    EXPECT_EQ(Posted().kind, ReplyKind::ReadBroken);
     EXPECT_EQ(context.ReadCount(), 0);
 }
 
 TEST_F(DispatcherTest, SeveralMessagesInOneRunEachWithItsOwnSignal) {
+    context.Await(Answer::Status);
     Receive(Hex("F0 52 00 6E 00 00 F7"));
     Receive(Hex("F0 52 00 6E 01 F7"));
     Receive(Hex("F0 52 00 6E 00 03 F7"));
     Run();
-    EXPECT_EQ(context.Status(), 3);  // the last reply wins
-    EXPECT_TRUE(Signalled());        // two signals leave one pending
+    EXPECT_EQ(Posted().status, 3);  // the last reply wins; two signals leave one pending
     EXPECT_FALSE(Signalled());
     EXPECT_EQ(output.Sent().size(), 1u);
     EXPECT_EQ(queue.Size(), 0u);
@@ -238,11 +269,11 @@ TEST_F(DispatcherTest, SeveralMessagesInOneRunEachWithItsOwnSignal) {
 
 TEST_F(DispatcherTest, FailingAnswersAreIgnored) {
     output.fail = true;
+    context.Await(Answer::Status);
     Receive(Hex("F0 52 00 6E 01 F7"));
     Receive(Hex("F0 52 00 6E 00 00 F7"));
     Run();
-    EXPECT_EQ(context.Status(), 0);
-    EXPECT_TRUE(Signalled());
+    EXPECT_TRUE(Posted().Succeeded());
 }
 
 // The reply ledger: which status replies answer what was asked, and which are surplus (the
@@ -277,7 +308,7 @@ TEST_F(DispatcherTest, LedgerTellsAnswersFromRepliesThatCameTwiceOrLate) {
 // An answer shows that what was sent has left: its line time lengthens no later wait.
 TEST_F(DispatcherTest, AnAnswerClearsTheLine) {
     output.returnsEarly = true;
-    ASSERT_EQ(context.SendSysEx(Bytes(4700).data(), 4700), 0);
+    ASSERT_TRUE(context.SendSysEx(Bytes(4700).data(), 4700));
     EXPECT_GT(context.LineBacklogMs(), 1000u);
     Receive(Hex("F0 52 00 6E 00 00 F7"));
     Run();
@@ -285,10 +316,11 @@ TEST_F(DispatcherTest, AnAnswerClearsTheLine) {
 }
 
 TEST_F(DispatcherTest, ClosingStatusSurvivesRepliesStillQueued) {
+    context.Await(Answer::Status);
     context.MarkClosing();
     Receive(Hex("F0 52 00 6E 00 00 F7"));
     Run();
-    EXPECT_EQ(context.Status(), kStatusClosing);
+    EXPECT_EQ(AwaitReply(context, 0).end, WaitEnd::Closing);
 }
 
 }  // namespace

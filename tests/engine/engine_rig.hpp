@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/procedures/exchange.hpp"
 #include "engine/procedures/open_ports.hpp"
 #include "engine/procedures/procedure_env.hpp"
 #include "engine/procedures/update_worker.hpp"
@@ -25,6 +26,16 @@
 #include "scripted_device.hpp"
 
 namespace tq5::test {
+
+// A step's result as the number the step tests compare: 0 when Ok, -1 otherwise.
+inline int Code(const engine::Result& result) { return result.IsOk() ? 0 : -1; }
+
+// A step run as the end of its procedure: a failure is reported there, as the procedure
+// reports it (error box, outcome, controls released).
+inline int Ended(const engine::ProcedureEnv& env, const engine::Result& result) {
+    if (result.IsFailed()) engine::ReportFailure(env.host, result.GetFailure());
+    return Code(result);
+}
 
 // Runs DispatchReplies every millisecond on a thread of its own until destroyed.
 class DispatcherThread {
@@ -50,17 +61,17 @@ private:
 class FakePorts final : public engine::MidiPorts {
 public:
     void CloseOutput() override { Record("close-out"); }
-    int OpenOutput(std::int32_t index) override {
+    bool OpenOutput(std::int32_t index) override {
         Record("open-out " + std::to_string(index));
-        return failOutput.load() ? 0 : 1;
+        return !failOutput.load();
     }
     void CloseInput() override { Record("close-in"); }
     void SetInputDeviceIndex(std::int32_t index) override {
         Record("index-in " + std::to_string(index));
     }
-    int OpenInput() override {
+    bool OpenInput() override {
         Record("open-in");
-        return failInput.load() ? 0 : 1;
+        return !failInput.load();
     }
     std::vector<std::string> Calls() const {
         std::lock_guard guard(lock_);
@@ -159,7 +170,7 @@ struct RigCore {
     // What Version Check does, the worker, then the completion handler with the posted
     // result, which it returns (99: nothing was posted).
     std::int32_t RunVersionCheck() {
-        if (engine::OpenSelectedPorts(env) != 0) return 99;
+        if (!engine::OpenSelectedPorts(env)) return 99;
         host.LockControls();
         context.Event().Reset();
         const engine::PortGeneration generation = session.Generation();
@@ -168,7 +179,7 @@ struct RigCore {
         const std::vector<std::string> posted = host.Of("post");
         if (posted.empty()) return 99;
         const std::int32_t result = std::stoi(posted.back());
-        engine::OnVersionCheckDone(host, versions, result);
+        engine::OnVersionCheckDone(host, versions, result == 0);
         return result;
     }
 
@@ -200,6 +211,8 @@ namespace tq5::engine {
 // The harness's names, for the procedure tests that live in this namespace.
 using test::Action;
 using test::Bytes;
+using test::Code;
+using test::Ended;
 using test::EngineRig;
 using test::Request;
 using test::RequestKind;

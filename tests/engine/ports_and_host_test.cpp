@@ -15,7 +15,7 @@ TEST(OpenSelectedPorts, OpensOutputThenInputOnTheSelections) {
     rig.host.selectedOutput = 3;
     rig.host.selectedInput = -1;
     const PortGeneration before = rig.session.Generation();
-    EXPECT_EQ(OpenSelectedPorts(rig.env), 0);
+    EXPECT_TRUE(OpenSelectedPorts(rig.env));
     EXPECT_EQ(rig.ports.Calls(), (std::vector<std::string>{"close-out", "open-out 3", "close-in",
                                                            "index-in -1", "open-in"}));
     EXPECT_EQ(rig.host.Events(), (std::vector<std::string>{"get-out:", "get-in:"}));
@@ -25,7 +25,7 @@ TEST(OpenSelectedPorts, OpensOutputThenInputOnTheSelections) {
 TEST(OpenSelectedPorts, RefusesWhileBusy) {
     EngineRig rig;
     rig.context.SetBusy(true);
-    EXPECT_EQ(OpenSelectedPorts(rig.env), -1);
+    EXPECT_FALSE(OpenSelectedPorts(rig.env));
     EXPECT_TRUE(rig.ports.Calls().empty());
     EXPECT_EQ(rig.host.Events(), std::vector<std::string>{"box:Error|In Progress.|error"});
 }
@@ -33,7 +33,7 @@ TEST(OpenSelectedPorts, RefusesWhileBusy) {
 TEST(OpenSelectedPorts, OutputFailureStopsBeforeTheInput) {
     EngineRig rig;
     rig.ports.failOutput = true;
-    EXPECT_EQ(OpenSelectedPorts(rig.env), -1);
+    EXPECT_FALSE(OpenSelectedPorts(rig.env));
     EXPECT_EQ(rig.ports.Calls(), (std::vector<std::string>{"close-out", "open-out 0"}));
     EXPECT_EQ(rig.host.Of("box"),
               std::vector<std::string>{"Error|Can't open MIDI Out device.|error"});
@@ -43,7 +43,7 @@ TEST(OpenSelectedPorts, OutputFailureStopsBeforeTheInput) {
 TEST(OpenSelectedPorts, InputFailureLeavesTheOutputOpen) {
     EngineRig rig;
     rig.ports.failInput = true;
-    EXPECT_EQ(OpenSelectedPorts(rig.env), -1);
+    EXPECT_FALSE(OpenSelectedPorts(rig.env));
     EXPECT_EQ(rig.ports.Calls().back(), "open-in");
     EXPECT_EQ(rig.host.Of("box"),
               std::vector<std::string>{"Error|Can't open MIDI In device.|error"});
@@ -52,13 +52,13 @@ TEST(OpenSelectedPorts, InputFailureLeavesTheOutputOpen) {
 TEST(PortSession, OnlyTheCurrentGenerationClosesThePorts) {
     test::FakePorts ports;
     PortSession session(ports);
-    session.ReopenOutput(1);
+    EXPECT_TRUE(session.ReopenOutput(1));
     const PortGeneration first = session.Generation();
-    session.ReopenOutput(2);
+    EXPECT_TRUE(session.ReopenOutput(2));
     EXPECT_FALSE(session.CloseIfCurrent(first));
     EXPECT_EQ(ports.Calls().back(), "open-out 2");
     EXPECT_TRUE(session.CloseIfCurrent(session.Generation()));
-    EXPECT_EQ(ClosePorts(session), 0);
+    ClosePorts(session);
     EXPECT_EQ(ports.Calls().size(), 8u);
 }
 
@@ -75,7 +75,7 @@ TEST(DetachableHost, ForwardsUntilDisconnectedThenDoesNothing) {
     host.SetStatusText("b");
     host.ShowMessageBox("x", "Error", MessageIcon::Error);
     host.ReleaseControls();
-    host.PostVersionCheckDone(0);
+    host.PostVersionCheckDone(true);
     EXPECT_EQ(host.GetSelectedOutput(), -1);
     EXPECT_EQ(host.GetSelectedInput(), -1);
     EXPECT_EQ(window.Events(), (std::vector<std::string>{"status:a", "get-out:"}));

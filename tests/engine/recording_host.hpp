@@ -44,8 +44,9 @@ public:
         Record("get-in", "");
         return selectedInput.load();
     }
-    void PostVersionCheckDone(std::int32_t result) override {
-        Record("post", std::to_string(result));
+    // Recorded as the window's posted message carries it: 0 read, -1 not.
+    void PostVersionCheckDone(bool versionsRead) override {
+        Record("post", versionsRead ? "0" : "-1");
     }
 
     // Kept apart from the calls above, which the window sees.

@@ -108,8 +108,8 @@ void ScriptedDevice::SetResponder(Responder responder) {
     responder_ = std::move(responder);
 }
 
-int ScriptedDevice::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
-    if (failSends.load()) return 0;
+bool ScriptedDevice::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
+    if (failSends.load()) return false;
     Request request = ParseRequest(bytes, length);
     Responder responder;
     {
@@ -131,7 +131,7 @@ int ScriptedDevice::SendLong(const std::uint8_t* bytes, std::uint32_t length) {
         pending_.emplace(now + std::chrono::milliseconds(action.delayMs), std::move(action));
     }
     wake_.notify_all();
-    return 1;
+    return true;
 }
 
 void ScriptedDevice::Deliver(Action& action) {

@@ -71,7 +71,7 @@ public:
     ~ScriptedDevice() override;
 
     void SetResponder(Responder responder);
-    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override;
+    bool SendLong(const std::uint8_t* bytes, std::uint32_t length) override;
 
     std::vector<Request> Requests() const;
     std::vector<Request> Requests(RequestKind kind) const;

@@ -34,7 +34,7 @@ TEST(ReplyEvent, WakesAWaiterOnAnotherThread) {
 
 TEST(UpdateContext, StartsZeroed) {
     UpdateContext c;
-    EXPECT_EQ(c.Status(), 0);
+    EXPECT_FALSE(c.IsClosing());
     EXPECT_FALSE(c.IsBusy());
     EXPECT_EQ(c.ReportedDeviceId(), (DeviceId{0, 0, 0, 0}));
     EXPECT_EQ(c.DeviceByte(), 0);
@@ -45,19 +45,20 @@ TEST(UpdateContext, ClosingStatusSticksAgainstLaterReplies) {
     UpdateContext c;
     c.MarkClosing();
     EXPECT_TRUE(c.Event().Wait(1));
-    c.SetStatus(0);  // a reply that was still queued
-    EXPECT_EQ(c.Status(), kStatusClosing);
+    c.Await(Answer::Status);
+    EXPECT_TRUE(c.PostReply({ReplyKind::Status, 0}));  // a reply that was still queued
+    EXPECT_TRUE(c.IsClosing());
 }
 
 TEST(UpdateContext, SendSysExFailsWithoutOrWithAFailingOutput) {
     UpdateContext c;
     const std::uint8_t m[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), -1);
+    EXPECT_FALSE(c.SendSysEx(m, sizeof m));
     test::RecordingOutput out;
     c.SetOutput(&out);
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), 0);
+    EXPECT_TRUE(c.SendSysEx(m, sizeof m));
     out.fail = true;
-    EXPECT_EQ(c.SendSysEx(m, sizeof m), -1);
+    EXPECT_FALSE(c.SendSysEx(m, sizeof m));
     EXPECT_EQ(out.Sent().size(), 1u);
 }
 

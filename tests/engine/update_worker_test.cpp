@@ -12,7 +12,8 @@ namespace {
 // The device's boot version field set to the boot image's, so the boot rows are skipped.
 test::GoodDevice DeviceWithCurrentBoot(const FirmwareStore& store) {
     Bytes field(4);
-    ReadImageBytes(store, kBootVersion.imageId, kBootVersion.imageOffset, 4, field.data());
+    EXPECT_TRUE(
+        ReadImageBytes(store, kBootVersion.imageId, kBootVersion.imageOffset, 4, field.data()));
     return test::GoodDevice{{0x6E, 0x00, 0x05, 0x00}, {{kBootVersion.flashAddress, field}}};
 }
 

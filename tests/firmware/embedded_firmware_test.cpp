@@ -14,9 +14,8 @@ namespace {
 
 std::string ReadVersion(const VersionField& field) {
     std::array<std::uint8_t, 4> out{};
-    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4,
-                             out.data()),
-              0);
+    EXPECT_TRUE(ReadImageBytes(firmware::EmbeddedFirmware(), field.imageId, field.imageOffset, 4,
+                               out.data()));
     return std::string(out.begin(), out.end());
 }
 
@@ -63,16 +62,14 @@ TEST(ReadImageBytes, RefusesReadsPastTheImageAndLeavesTheBufferAlone) {
     ASSERT_TRUE(boot);
     std::array<std::uint8_t, 8> out;
     out.fill(0xA5);
-    EXPECT_EQ(
-        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 3, 4, out.data()),
-        -1);
-    EXPECT_EQ(
-        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size + 1, 0, out.data()),
-        -1);
+    EXPECT_FALSE(
+        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 3, 4, out.data()));
+    EXPECT_FALSE(
+        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size + 1, 0, out.data()));
     // offset + length wraps around 32 bits: must not pass as a short read.
-    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, 16, 0xFFFFFFF8u, out.data()),
-              -1);
-    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), 140, 0, 4, out.data()), -1);
+    EXPECT_FALSE(
+        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, 16, 0xFFFFFFF8u, out.data()));
+    EXPECT_FALSE(ReadImageBytes(firmware::EmbeddedFirmware(), 140, 0, 4, out.data()));
     for (std::uint8_t b : out) EXPECT_EQ(b, 0xA5);
 }
 
@@ -80,11 +77,11 @@ TEST(ReadImageBytes, ReadsUpToTheLastByte) {
     const auto boot = firmware::EmbeddedFirmware().Locate(kImageBoot);
     ASSERT_TRUE(boot);
     std::array<std::uint8_t, 4> out{};
-    ASSERT_EQ(
-        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 4, 4, out.data()), 0);
+    ASSERT_TRUE(
+        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size - 4, 4, out.data()));
     EXPECT_EQ(std::memcmp(out.data(), boot->data + boot->size - 4, 4), 0);
-    EXPECT_EQ(ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size, 0, out.data()),
-              0);
+    EXPECT_TRUE(
+        ReadImageBytes(firmware::EmbeddedFirmware(), kImageBoot, boot->size, 0, out.data()));
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 
+#include "engine/procedures/exchange.hpp"
 #include "engine/state/dispatcher.hpp"
 #include "engine/state/update_context.hpp"
 #include "midi/driver.hpp"
 #include "midi/dx_mtimer.hpp"
 #include "midi/midi_in_port.hpp"
 #include "midi/midi_out_port.hpp"
+#include "protocol/device_messages.hpp"
 
 namespace tq5::test {
 
@@ -45,13 +47,19 @@ struct Transport {
         return in.Open() == 1;
     }
 
-    // Sends one request and waits for the dispatcher's signal; the reply's status, or -1
-    // when the send failed or nothing came within `waitMs`.
+    // Sends one request and waits for its answer; the reply's status (0 for an identity or
+    // read reply that passed), 1 for a broken read reply, or -1 when the send failed or
+    // nothing came within `waitMs`.
     std::int32_t Exchange(const std::uint8_t* request, std::size_t length, std::uint32_t waitMs) {
-        context.Event().Reset();
-        if (context.SendSysEx(request, length) != 0) return -1;
-        if (!context.Event().Wait(waitMs)) return -1;
-        return context.Status();
+        const protocol::RequestKind kind = protocol::ParseRequest(request, length).kind;
+        const engine::Answer answer =
+            kind == protocol::RequestKind::IdentityRequest ? engine::Answer::Identity
+            : kind == protocol::RequestKind::ReadMemory    ? engine::Answer::Read
+                                                           : engine::Answer::Status;
+        if (!engine::SendRequest(context, request, length, answer)) return -1;
+        const engine::Waited waited = engine::AwaitReply(context, waitMs);
+        if (!waited.Answered()) return -1;
+        return waited.reply.kind == engine::ReplyKind::ReadBroken ? 1 : waited.reply.status;
     }
 };
 

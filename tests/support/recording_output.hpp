@@ -13,11 +13,11 @@ namespace tq5::test {
 
 class RecordingOutput : public engine::SysExOutput {
 public:
-    int SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
-        if (fail.load()) return 0;
+    bool SendLong(const std::uint8_t* bytes, std::uint32_t length) override {
+        if (fail.load()) return false;
         std::lock_guard guard(lock_);
         sent_.emplace_back(bytes, bytes + length);
-        return 1;
+        return true;
     }
 
     std::vector<std::vector<std::uint8_t>> Sent() const {

@@ -43,9 +43,8 @@ TEST(UpdaterResourcesTest, EachImageIsTheBuildsImageByteForByte) {
 TEST(UpdaterResourcesTest, SystemVersionReadsFromTheResourceImage) {
     const app::ResourceFirmwareStore resources;
     std::uint8_t field[4] = {};
-    ASSERT_EQ(engine::ReadImageBytes(resources, engine::kSystemVersion.imageId,
-                                     engine::kSystemVersion.imageOffset, 4, field),
-              0);
+    ASSERT_TRUE(engine::ReadImageBytes(resources, engine::kSystemVersion.imageId,
+                                       engine::kSystemVersion.imageOffset, 4, field));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(field), 4), "1.10");
 }
 
@@ -54,7 +53,7 @@ TEST(UpdaterResourcesTest, IdsOutsideTheSetFindNoImage) {
     EXPECT_FALSE(resources.Locate(130).has_value());
     EXPECT_FALSE(resources.Locate(IDR_MAINFRAME).has_value()) << "an icon is not a BIN resource";
     std::uint8_t untouched[4] = {7, 7, 7, 7};
-    EXPECT_EQ(engine::ReadImageBytes(resources, 130, 0, 4, untouched), -1);
+    EXPECT_FALSE(engine::ReadImageBytes(resources, 130, 0, 4, untouched));
     EXPECT_EQ(untouched[0], 7);
 }
 

@@ -48,7 +48,7 @@ void RunDialog(Page& page) {
     page.thread.RunUntilQuit();
 
     // The window goes: boxes and waiting workers let go first, then the dialog's own closing
-    // (status 255, host cut off, ports closed); destruction stops the poll and waits for the
+    // (closing flag, host cut off, ports closed); destruction stops the poll and waits for the
     // workers, which end at their next wait.
     view->Close();
     page.dialog->OnDestroy();
