@@ -24,11 +24,12 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
             const bool refusal = context.LastReply() == UpdateContext::ReplyKind::Status;
             return {refusal ? ReadOutcome::Refused : ReadOutcome::Failed, *status};
         }
-        // A reply that signals without delivering data (a read reply of another kind) leaves
-        // the read count short: the buffer then holds an earlier read's bytes, not these.
+        // A signal with nothing read is not this read's answer: the last piece of the read
+        // before raised it after the worker had already seen that read whole (the data is
+        // counted before the signal), and after this request's reset. The answer is still
+        // to come.
         const std::int32_t read = context.ReadCount();
         if (read >= static_cast<std::int64_t>(count)) return {ReadOutcome::Read};
-        if (read == 0) return {ReadOutcome::Failed, *status};
         // Part of the data has come: the rest follows in further replies.
     }
 }
