@@ -20,11 +20,11 @@ int SendStatus(UpdateContext& context, std::uint8_t status) {
 void HandleReadReply(UpdateContext& context, const protocol::ClassifiedMessage& m) {
     context.NoteReadReply();
     context.SetLastReply(UpdateContext::ReplyKind::Read);
-    context.SetStatus(protocol::kStatusError);
-    if (m.kind == MessageClass::ReadMemoryReply &&
-        context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc)) {
-        context.SetStatus(protocol::kStatusOk);
-    }
+    // Set once: a worker woken by an earlier piece of the same read may look at the status
+    // while this piece is handled, and must never see a passing error.
+    const bool appended = m.kind == MessageClass::ReadMemoryReply &&
+                          context.AppendReadReply(m.packed, m.packedCount, m.dataCount, m.crc);
+    context.SetStatus(appended ? protocol::kStatusOk : protocol::kStatusError);
     context.Event().Set();
 }
 
