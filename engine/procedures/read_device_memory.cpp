@@ -39,9 +39,12 @@ ReadResult ExchangeRead(const ProcedureEnv& env, std::uint32_t address, std::uin
             default:  // a read reply of another kind: no data
                 return {ReadOutcome::Failed, 0};
         }
+        // A signal with nothing read is not this read's answer: the last piece of the read
+        // before raised it after the worker had already seen that read whole (the data is
+        // counted before the signal), and after this request's reset. The answer is still
+        // to come.
         const std::int32_t read = context.ReadCount();
         if (read >= static_cast<std::int64_t>(count)) return {ReadOutcome::Read};
-        if (read == 0) return {ReadOutcome::Failed, 0};  // a reply with no data
         // Part of the data has come: the rest follows in further replies.
     }
 }

@@ -40,7 +40,7 @@ void Attach(midi::VirtualMidiBackend& backend, std::size_t index, FarEnd end) {
     slow.on = sim::RequestType::IdentityRequest;
     slow.ordinal = 0;
     slow.action = sim::FaultAction::DelayReply;
-    slow.delayMs = 225;
+    slow.delayMs = 750;
     if (end == FarEnd::SlowTq5) device.faults.push_back(slow);
     sim::HostDevice(pair, device);
 }
@@ -70,7 +70,9 @@ TEST(DeviceSearch, PairsEachAnsweringOutputWithItsInputAndSendsNothingButTheRequ
         }
         for (const std::int32_t i : all) Attach(backend, i, rows[r].ports[i]);
 
-        const SearchResult found = SearchForDevices(backend, all, all, {}, {150ms, 20ms});
+        // Windows that a busy machine's answers fit in; the slow TQ-5 answers in the middle of
+        // the next output's.
+        const SearchResult found = SearchForDevices(backend, all, all, {}, {500ms, 100ms});
         Pairs tq5s;
         for (const AnsweringDevice& d : found.tq5s) tq5s.emplace_back(d.output, d.input);
         EXPECT_EQ(tq5s, rows[r].tq5s) << "row " << r;

@@ -208,7 +208,7 @@ TEST_F(JackEndToEnd, ASendToAServerThatStopsAnsweringEndsAtItsBoundOrWhenThePort
 
     // Close on another thread ends a send that waits for cycles that do not come.
     server_->Freeze();
-    std::this_thread::sleep_for(50ms);  // a cycle under way when it stopped has ended
+    std::this_thread::sleep_for(200ms);  // a cycle under way when it stopped has ended
     auto sending = std::async(std::launch::async, [&] {
         const auto cpuBefore = ThreadCpu();
         const auto started = Clock::now();
@@ -237,8 +237,10 @@ TEST_F(JackEndToEnd, ASendToAServerThatStopsAnsweringEndsAtItsBoundOrWhenThePort
     ASSERT_GE(out, 0);
     ASSERT_EQ(quick.Open(out), 1);
     ASSERT_EQ(quick.SendLong(request.data(), size), 1);
+    // A cycle the server had already started still runs in our client, late on a loaded
+    // machine, and takes a message; 200 ms leaves it time to end.
     server_->Freeze();
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(200ms);
     auto started = Clock::now();
     EXPECT_EQ(quick.SendLong(request.data(), size), 0);
     const double firstMs = MsSince(started);
