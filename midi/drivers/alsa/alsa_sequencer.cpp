@@ -3,9 +3,7 @@
 #include "midi/sysex_assembler.hpp"
 
 #include <alsa/asoundlib.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -152,7 +150,7 @@ bool AlsaSequencer::SendSysEx(int ownPort, const std::uint8_t* bytes, std::size_
 
 bool AlsaSequencer::StartReading(SysExHandler handler) {
     if (reader_.joinable()) return false;
-    if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    if (!wake_.Open()) return false;
     snd_seq_nonblock(seq_, 1);
     handler_ = std::move(handler);
     reader_ = std::thread([this] { ReadLoop(); });
@@ -161,13 +159,9 @@ bool AlsaSequencer::StartReading(SysExHandler handler) {
 
 void AlsaSequencer::StopReading() {
     if (!reader_.joinable()) return;
-    const char stop = 1;
-    while (::write(wakeFds_[1], &stop, 1) < 0 && errno == EINTR) {
-    }
+    wake_.Wake();
     reader_.join();
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
-    wakeFds_[0] = wakeFds_[1] = -1;
+    wake_.Close();
     handler_ = nullptr;
 }
 
@@ -177,7 +171,7 @@ void AlsaSequencer::ReadLoop() {
     SysExAssembler collector(handler_);
     const int seqFds = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<std::size_t>(seqFds) + 1);
-    fds[0] = pollfd{wakeFds_[0], POLLIN, 0};
+    fds[0] = pollfd{wake_.ReadFd(), POLLIN, 0};
     snd_seq_poll_descriptors(seq_, fds.data() + 1, static_cast<unsigned int>(seqFds), POLLIN);
     while (true) {
         snd_seq_event_t* event = nullptr;

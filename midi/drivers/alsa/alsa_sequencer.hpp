@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "midi/platform/wake_pipe.hpp"
+
 struct _snd_seq;
 
 namespace tq5::midi {
@@ -95,7 +97,7 @@ private:
 
     _snd_seq* seq_;
     std::thread reader_;
-    int wakeFds_[2] = {-1, -1};
+    WakePipe wake_;
     SysExHandler handler_;
 };
 

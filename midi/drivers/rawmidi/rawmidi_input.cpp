@@ -1,9 +1,7 @@
 #include "midi/drivers/rawmidi/rawmidi_input.hpp"
 
 #include <alsa/asoundlib.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -63,7 +61,7 @@ bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
         snd_rawmidi_params_set_buffer_size(in, params, kBufferBytes) >= 0) {
         static_cast<void>(snd_rawmidi_params(in, params));
     }
-    if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (!wake_.Open()) {
         snd_rawmidi_close(in);
         return false;
     }
@@ -78,13 +76,9 @@ bool RawMidiInput::Open(const std::string& name, SysExBlockHandler handler,
 
 void RawMidiInput::Close() {
     if (handle_ == nullptr) return;
-    const char stop = 1;
-    while (::write(wakeFds_[1], &stop, 1) < 0 && errno == EINTR) {
-    }
+    wake_.Wake();
     reader_.join();
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
-    wakeFds_[0] = wakeFds_[1] = -1;
+    wake_.Close();
     snd_rawmidi_close(handle_);
     handle_ = nullptr;
 }
@@ -98,7 +92,7 @@ void RawMidiInput::ReadLoop(SysExBlockHandler handler, std::function<void()> onG
     SysExAssembler assembler(std::move(handler));
     const int count = snd_rawmidi_poll_descriptors_count(handle_);
     std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
-    fds[0] = pollfd{wakeFds_[0], POLLIN, 0};
+    fds[0] = pollfd{wake_.ReadFd(), POLLIN, 0};
     snd_rawmidi_poll_descriptors(handle_, fds.data() + 1, static_cast<unsigned int>(count));
     std::vector<std::uint8_t> chunk(kReadChunk);
     while (true) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "midi/driver.hpp"
+#include "midi/platform/wake_pipe.hpp"
 
 struct _snd_rawmidi;
 
@@ -45,7 +46,7 @@ private:
 
     _snd_rawmidi* handle_ = nullptr;
     std::thread reader_;
-    int wakeFds_[2] = {-1, -1};
+    WakePipe wake_;
     std::atomic<bool> gone_{false};
     mutable std::mutex problemLock_;
     std::string problem_;

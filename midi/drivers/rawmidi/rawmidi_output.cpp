@@ -1,9 +1,7 @@
 #include "midi/drivers/rawmidi/rawmidi_output.hpp"
 
 #include <alsa/asoundlib.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,7 +47,7 @@ bool RawMidiOutput::Open(const std::string& name) {
     bufferBytes_ = snd_rawmidi_params_get_buffer_size(params);
     snd_rawmidi_params_set_avail_min(out, params, bufferBytes_ - 1);
     snd_rawmidi_params_set_no_active_sensing(out, params, 1);
-    if (snd_rawmidi_params(out, params) < 0 || ::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (snd_rawmidi_params(out, params) < 0 || !wake_.Open()) {
         snd_rawmidi_close(out);
         return false;
     }
@@ -61,12 +59,7 @@ bool RawMidiOutput::Open(const std::string& name) {
 
 void RawMidiOutput::Close() {
     closing_.store(true);
-    {
-        // Wakes a send that waits for room; a send that starts later sees `closing_`.
-        const int wake = wakeFds_[1];
-        const char stop = 1;
-        if (wake >= 0) static_cast<void>(::write(wake, &stop, 1));
-    }
+    wake_.Wake();  // a send that waits for room; a send that starts later sees `closing_`
     std::lock_guard guard(lock_);
     if (handle_ == nullptr) return;
     // What a send left in the buffer is given up: closing would otherwise wait (up to ten
@@ -74,9 +67,7 @@ void RawMidiOutput::Close() {
     if (!gone_.load()) snd_rawmidi_drop(handle_);
     snd_rawmidi_close(handle_);
     handle_ = nullptr;
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
-    wakeFds_[0] = wakeFds_[1] = -1;
+    wake_.Close();
 }
 
 bool RawMidiOutput::IsOpen() {
@@ -95,7 +86,7 @@ bool RawMidiOutput::Send(const std::uint8_t* bytes, std::uint32_t length, std::u
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int count = snd_rawmidi_poll_descriptors_count(handle_);
     std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
-    fds[0] = pollfd{wakeFds_[0], POLLIN, 0};
+    fds[0] = pollfd{wake_.ReadFd(), POLLIN, 0};
     snd_rawmidi_poll_descriptors(handle_, fds.data() + 1, static_cast<unsigned int>(count));
     snd_rawmidi_status_t* status = nullptr;
     snd_rawmidi_status_alloca(&status);

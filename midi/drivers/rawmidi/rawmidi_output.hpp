@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "midi/platform/wake_pipe.hpp"
+
 struct _snd_rawmidi;
 
 namespace tq5::midi {
@@ -47,7 +49,7 @@ private:
     std::mutex lock_;  // held by a send throughout, and by Open and Close
     _snd_rawmidi* handle_ = nullptr;
     std::size_t bufferBytes_ = 0;
-    int wakeFds_[2] = {-1, -1};
+    WakePipe wake_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> gone_{false};
     std::string problem_;

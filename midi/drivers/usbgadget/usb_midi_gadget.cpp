@@ -206,7 +206,7 @@ bool UsbMidiGadget::Open(const Settings& settings, SysExBlockHandler handler, st
     const Bytes device = DeviceDescriptor();
     setup.insert(setup.end(), config.begin(), config.end());
     setup.insert(setup.end(), device.begin(), device.end());
-    if (::pipe2(wakeFds_, O_CLOEXEC) != 0 ||
+    if (!wake_.Open() ||
         ::write(control_, setup.data(), setup.size()) != static_cast<ssize_t>(setup.size())) {
         error =
             "the USB device controller refused the device: " + std::string(std::strerror(errno));
@@ -232,8 +232,7 @@ void UsbMidiGadget::Close() {
     }
     holdChanged_.notify_all();
     if (controller_.joinable()) {
-        const char stop = 1;
-        static_cast<void>(::write(wakeFds_[1], &stop, 1));
+        wake_.Wake();
         controller_.join();
     }
     {
@@ -249,14 +248,11 @@ void UsbMidiGadget::Close() {
     if (control_ >= 0) ::close(control_);
     control_ = -1;
     DisableEndpoints();
-    for (int& fd : wakeFds_) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
+    wake_.Close();
 }
 
 void UsbMidiGadget::ControlLoop() {
-    pollfd fds[2] = {{control_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+    pollfd fds[2] = {{control_, POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
     usb_gadgetfs_event events[5];
     while (true) {
         fds[0].revents = fds[1].revents = 0;

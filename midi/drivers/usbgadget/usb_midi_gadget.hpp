@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "midi/driver.hpp"
+#include "midi/platform/wake_pipe.hpp"
 
 namespace tq5::midi {
 
@@ -88,7 +89,7 @@ private:
     Settings settings_;
     SysExBlockHandler handler_;
     int control_ = -1;  // the controller's file: configuration, then control requests
-    int wakeFds_[2] = {-1, -1};
+    WakePipe wake_;
     std::thread controller_;
     std::mutex endpointsLock_;  // the endpoints and their reader, changed by the controller
     int out_ = -1;              // host to device
