@@ -64,14 +64,16 @@ stop_pid() {
 }
 
 # start_jackd [jackd options...]: the server at 48 kHz with a 64-frame period (1.33 ms);
-# false, with its log on stderr, when it does not come up within ten seconds. With no
-# options, those of the last start.
+# false, with its log on stderr, when it does not come up within 30 seconds. With no
+# options, those of the last start. Realtime, as users run JACK, where the system allows it
+# (jackd goes on without it where it does not): a server that is not realtime starves on a
+# busy machine, and its clients time out of the graph.
 start_jackd() {
   if [ $# -gt 0 ]; then jackd_options=("$@"); fi
-  jackd --no-realtime --name "$JACK_DEFAULT_SERVER" "${jackd_options[@]}" -d dummy -r 48000 \
+  jackd --name "$JACK_DEFAULT_SERVER" "${jackd_options[@]}" -d dummy -r 48000 \
     -p 64 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     kill -0 "$jackd_pid" 2>/dev/null || break
     if "$updater" --api jack ports 2>/dev/null | grep -q "^MIDI system: JACK"; then
       jackd_unclean=0  # its start freed the slot of a server of the name that died

@@ -44,10 +44,13 @@ public:
     const std::string& Name() const { return name_; }
     pid_t Pid() const { return server_.Pid(); }
 
-    // Starts the server and waits until it answers; false, with the reason, otherwise.
+    // Starts the server and waits until it answers (up to 30 s: a busy machine); false, with
+    // the reason, otherwise. Realtime where the system allows it, as users run JACK; jackd
+    // goes on without it where it does not. A server that is not realtime starves beside
+    // busy processes, and its clients time out of the graph.
     bool Start(std::string& error) {
         const std::string jackd = Jackd();
-        std::vector<std::string> args{jackd, "--no-realtime", "--name", name_};
+        std::vector<std::string> args{jackd, "--name", name_};
         args.insert(args.end(), options_.begin(), options_.end());
         for (const char* arg : {"-d", "dummy", "--rate", "48000", "--period"}) {
             args.emplace_back(arg);
@@ -57,7 +60,7 @@ public:
             error = "jackd could not be started";
             return false;
         }
-        for (int i = 0; i < 100 && server_.IsRunning(); ++i) {
+        for (int i = 0; i < 300 && server_.IsRunning(); ++i) {
             if (midi::JackBackend::Open("tq5-probe")) {
                 uncleanEnd_ = false;  // a start under the name frees the slot of the last one
                 return true;
