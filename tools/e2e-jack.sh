@@ -381,6 +381,10 @@ ctrl_c_after_the_server_died() {
 
 # Twenty updaters on one server, each updating its own device (on a DIN line at ten times
 # its speed), interrupted at once: every one ends within 5 s, with exit code 130 and its line.
+# Ctrl-C comes once all are under way, or after 15 s: beside CPU hogs jackd has taken over a
+# minute to bring forty clients up, and an updater still waiting for the server is
+# interrupted as well (before its own 20 s guard against a stalled server ends it) and must
+# end as fast. How many were under way is a figure (all 20 on a quiet machine, in 2 to 5 s).
 twenty_at_once() {
   local i pids=() devices=() slowest=0 under_way writing
   for i in $(seq 20); do
@@ -402,15 +406,20 @@ twenty_at_once() {
   done
   local launched
   launched=$(now)
-  for _ in $(seq 600); do
+  for _ in $(seq 150); do
     under_way=$(grep -l "  erasing " "$work"/many-*.out 2>/dev/null | wc -l)
     [ "$under_way" -eq 20 ] && break
     sleep 0.1
   done
   local to_under_way
   to_under_way=$(seconds_since "$launched")
-  sleep 3
+  [ "$under_way" -eq 20 ] && sleep 3
   writing=$(grep -l "  writing " "$work"/many-*.out 2>/dev/null | wc -l)
+  local was_under_way=()
+  for i in $(seq 20); do
+    grep -q "  erasing " "$work/many-$i.out" 2>/dev/null && was_under_way[$i]=1
+  done
+  under_way=${#was_under_way[@]}
   kill -INT "${pids[@]}" 2>/dev/null
   # Each one's end (in microseconds), seen by a loop that starts no process of its own.
   local started_us=${EPOCHREALTIME/[.,]/} ended=() left=20 now_us
@@ -434,8 +443,12 @@ twenty_at_once() {
     rc=$?
     seconds=$(awk -v us="${ended[$((i - 1))]:-}" 'BEGIN { printf "%.2f", us == "" ? 99 : us / 1e6 }')
     expect "updater $i: exit code 130" test "$rc" -eq 130
-    expect "updater $i: its line" contains "$(cat "$work/many-$i.err")" \
-      "run \`tq5-updater update\` again"
+    if [ -n "${was_under_way[$i]:-}" ]; then
+      expect "updater $i: its line" contains "$(cat "$work/many-$i.err")" \
+        "run \`tq5-updater update\` again"
+    else
+      expect "updater $i: its line" contains "$(cat "$work/many-$i.err")" "interrupted"
+    fi
     below "$slowest" "$seconds" && slowest=$seconds
   done
   # The devices end together: SIGTERM to each, SIGKILL to those left after five seconds.
@@ -449,7 +462,6 @@ twenty_at_once() {
   kill -KILL "${devices[@]}" 2>/dev/null
   wait "${devices[@]}" 2>/dev/null
   others=()
-  expect "all 20 under way before the interruption ($under_way)" test "$under_way" -eq 20
   expect "all ended within 5 s (the last after $slowest s)" below "$slowest" 5
   figures+=("20 updaters on one server ($under_way under way after $to_under_way s, $writing writing), Ctrl-C: all ended within $slowest s")
 }
