@@ -46,18 +46,22 @@ print_times() {
   [ ${#times[@]} -eq 0 ] || printf 'stage times:\n%s\n' "$(printf '  %s\n' "${times[@]}")"
 }
 
-# beside NAME COMMAND...: COMMAND in the background at the lowest priority, its output in
-# build/NAME.log; await NAME waits for it, prints that output and fails when it failed.
+# beside NAME COMMAND...: COMMAND in the background at the lowest priority, in a process
+# group of its own, its output in build/NAME.log; await NAME waits for it, prints that output
+# and fails when it failed. What is left of it when the stage that needs it begins goes on at
+# normal priority: beside a busy machine's other work a nice-19 build barely moves. (Raising
+# a priority needs root, as CI runs; elsewhere it goes on at the lowest.)
 declare -A beside_pids=()
 beside() {
   local name=$1
   shift
   echo "=== $stage: $name goes on beside it at the lowest priority (build/$name.log)"
-  nice -n 19 "$@" >"build/$name.log" 2>&1 &
+  nice -n 19 setsid "$@" >"build/$name.log" 2>&1 &
   beside_pids[$name]=$!
 }
 await() {
   local name=$1 rc=0
+  renice -n 0 -g "${beside_pids[$name]}" >/dev/null 2>&1 || true
   wait "${beside_pids[$name]}" || rc=$?
   unset "beside_pids[$name]"
   cat "build/$name.log"
@@ -68,7 +72,7 @@ await() {
 # its pid; the times so far, and which stage failed.
 on_exit() {
   local rc=$?
-  for pid in "${beside_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${beside_pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null || true; done
   if [ -n "$stage" ]; then
     print_times
     echo "=== $stage: FAILED after $((SECONDS - started)) s"
